@@ -1,0 +1,310 @@
+#include "app/appstate.h"
+
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QScreen>
+#include <QThreadPool>
+#include <QTimer>
+
+#include "app/coalescedloader.h"
+#include "app/preferences.h"
+#include "platform/log.h"
+#include "platform/screenshotlocation.h"
+#include "storage/databaserecovery.h"
+
+namespace marlox {
+
+AppState::AppState(AppStateDependencies dependencies, QObject *parent)
+    : QObject(parent), m_deps(std::move(dependencies))
+{
+    Q_ASSERT(m_deps.dialogs);
+    m_utilityPool = new QThreadPool(this);
+    m_utilityPool->setMaxThreadCount(1);
+    m_utilityPool->setThreadPriority(QThread::LowPriority);
+
+    openDatabase();
+    m_autoSaveEnabled = Preferences::boolValue(Preferences::autoSaveEnabled, false);
+
+    if (m_databaseDegraded) {
+        m_watchStatus = WatchStatus::notWatching(QStringLiteral("Marlox's database couldn't be opened."));
+        return;
+    }
+
+    const QStringList stored = Preferences::stringList(Preferences::recentFolders);
+    QStringList migrated;
+    for (const QString &name : stored) {
+        const QString mapped = name == QLatin1String("Unfiled") ? QStringLiteral("General") : name;
+        if (!migrated.contains(mapped))
+            migrated.append(mapped);
+    }
+    m_recentFolders = migrated;
+    if (migrated != stored)
+        Preferences::setValue(Preferences::recentFolders, migrated);
+
+    const auto screenshotResolution = m_bookmarkStore.resolve(Preferences::screenshotFolderBookmark);
+    if (screenshotResolution.isResolved())
+        m_screenshotFolder = screenshotResolution.location;
+    const auto libraryResolution = m_bookmarkStore.resolve(Preferences::libraryRootBookmark);
+    if (libraryResolution.isResolved())
+        m_libraryRoot = libraryResolution.location;
+
+    runMigrations();
+
+    try {
+        m_records = m_database->allRecordsForList();
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to load records: %s", qUtf8Printable(describe(e)));
+    }
+
+    if (m_databaseMovedAside)
+        startRebuild();
+
+    if (m_screenshotFolder.isEmpty()) {
+        const QString noun = QStringLiteral("screenshot folder");
+        switch (screenshotResolution.kind) {
+        case BookmarkStore::Resolution::Kind::failed:
+            m_watchStatus = WatchStatus::notWatching(QStringLiteral("Couldn't reopen the %1 (%2).")
+                                                         .arg(noun, screenshotResolution.reason));
+            break;
+        case BookmarkStore::Resolution::Kind::notSet:
+            m_watchStatus = WatchStatus::notWatching(QStringLiteral("No %1 is set.").arg(noun));
+            break;
+        case BookmarkStore::Resolution::Kind::resolved:
+            m_watchStatus = WatchStatus::notWatching(QString());
+            break;
+        }
+    } else {
+        startWatching(m_screenshotFolder);
+    }
+
+    refreshSystemScreenshotFolder();
+
+    QPointer<AppState> weak(this);
+    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        m_activationObserver = connect(app, &QGuiApplication::applicationStateChanged, this,
+                                       [weak](Qt::ApplicationState state) {
+                                           if (state != Qt::ApplicationActive)
+                                               return;
+                                           QMetaObject::invokeMethod(
+                                               weak, [weak] {
+                                                   if (weak)
+                                                       weak->refreshSystemScreenshotFolder();
+                                               },
+                                               Qt::QueuedConnection);
+                                       });
+    }
+    if (m_deps.installSystemObservers)
+        installObservers();
+
+    QMetaObject::invokeMethod(
+        this,
+        [weak, screenshotResolution, libraryResolution] {
+            if (weak)
+                weak->launchCheck(screenshotResolution, libraryResolution);
+        },
+        Qt::QueuedConnection);
+}
+
+AppState::~AppState()
+{
+    if (m_capturePrompt)
+        m_capturePrompt->close();
+    // The rebuild and reconcile jobs hold the database; let them finish first.
+    m_utilityPool->waitForDone();
+}
+
+void AppState::openDatabase()
+{
+    try {
+        const QString path =
+            m_deps.databasePath.isEmpty() ? ScreenshotDatabase::defaultPath() : m_deps.databasePath;
+        auto opened = DatabaseRecovery::open(path);
+        if (opened.originalError) {
+            qCWarning(lcAppState,
+                      "Database couldn't be opened (%s); moved it to %s and started a fresh one",
+                      qUtf8Printable(*opened.originalError),
+                      qUtf8Printable(opened.movedAsideTo.value_or(QStringLiteral("nowhere"))));
+            m_databaseMovedAside = true;
+        }
+        m_database = std::move(opened.database);
+        return;
+    } catch (const std::exception &e) {
+        const QString description = describe(e);
+        qCCritical(lcAppState, "Could not open a fresh Marlox database either: %s",
+                   qUtf8Printable(description));
+        try {
+            m_database = std::make_unique<ScreenshotDatabase>(QStringLiteral(":memory:"));
+        } catch (const std::exception &) {
+            showFatalDatabaseAlert(description);
+            if (m_deps.exit)
+                m_deps.exit(1);
+            else
+                std::exit(1);
+            return;
+        }
+        m_databaseDegraded = true;
+        QPointer<AppState> weak(this);
+        QMetaObject::invokeMethod(
+            this,
+            [weak, description] {
+                if (!weak)
+                    return;
+                weak->showFatalDatabaseAlert(description);
+                QCoreApplication::quit();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void AppState::showFatalDatabaseAlert(const QString &description)
+{
+    Dialogs::Alert alert;
+    alert.style = Dialogs::AlertStyle::critical;
+    alert.message = QStringLiteral("Marlox can't open its database");
+    alert.informativeText =
+        description
+        + QStringLiteral("\n\nYour screenshots are safe on disk. Check that your disk isn't full and "
+                         "that Marlox can write to ~/.local/share/Marlox, then open Marlox again.");
+    alert.buttons = {QStringLiteral("Quit")};
+    m_deps.dialogs->runAlert(alert);
+}
+
+void AppState::runMigrations()
+{
+    if (m_libraryRoot.isEmpty())
+        return;
+    if (m_database->needsStatusMigration()) {
+        try {
+            m_database->migrateStatuses(m_libraryRoot);
+        } catch (const std::exception &e) {
+            qCWarning(lcAppState, "Failed to migrate legacy Unfiled records to Inbox: %s",
+                      qUtf8Printable(describe(e)));
+        }
+    }
+}
+
+void AppState::launchCheck(const BookmarkStore::Resolution &screenshot,
+                           const BookmarkStore::Resolution &library)
+{
+    if (m_screenshotFolder.isEmpty())
+        qCInfo(lcAppState, "No usable screenshot folder at launch (%s)",
+               qUtf8Printable(screenshot.toString()));
+    if (m_libraryRoot.isEmpty())
+        qCInfo(lcAppState, "No usable library root at launch (%s)",
+               qUtf8Printable(library.toString()));
+    Q_EMIT launchCheckFinished();
+}
+
+void AppState::setAutoSaveEnabled(bool enabled)
+{
+    Preferences::setValue(Preferences::autoSaveEnabled, enabled);
+    if (m_autoSaveEnabled == enabled)
+        return;
+    m_autoSaveEnabled = enabled;
+    Q_EMIT autoSaveEnabledChanged();
+}
+
+QString AppState::realHomeDirectory()
+{
+    if (const passwd *pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir)
+        return QDir::cleanPath(QString::fromLocal8Bit(pw->pw_dir));
+    return QDir::homePath();
+}
+
+QString AppState::displayPath(const QString &path)
+{
+    const QString home = realHomeDirectory();
+    if (path == home)
+        return QStringLiteral("~");
+    if (path.startsWith(home + QLatin1Char('/')))
+        return QLatin1Char('~') + path.mid(home.size());
+    return path;
+}
+
+QString AppState::systemScreenshotFolder()
+{
+    return ScreenshotLocation::systemScreenshotFolder();
+}
+
+void AppState::refreshSystemScreenshotFolder()
+{
+    QString different;
+    if (!m_screenshotFolder.isEmpty()) {
+        const QString system = systemScreenshotFolder();
+        if (QDir::cleanPath(system) != QDir::cleanPath(m_screenshotFolder))
+            different = system;
+    }
+    if (different == m_systemFolderIfDifferent)
+        return;
+    m_systemFolderIfDifferent = different;
+    Q_EMIT macOSScreenshotFolderIfDifferentChanged();
+}
+
+void AppState::setScreenshotFolderValue(const QString &folder)
+{
+    if (folder == m_screenshotFolder)
+        return;
+    m_screenshotFolder = folder;
+    Q_EMIT screenshotFolderChanged();
+}
+
+void AppState::setLibraryRootValue(const QString &root)
+{
+    if (root == m_libraryRoot)
+        return;
+    m_libraryRoot = root;
+    Q_EMIT libraryRootChanged();
+}
+
+void AppState::setRecords(QList<ScreenshotRecord> records)
+{
+    m_records = std::move(records);
+    Q_EMIT recordsChanged();
+}
+
+void AppState::setWatchStatus(const WatchStatus &status)
+{
+    if (status == m_watchStatus)
+        return;
+    m_watchStatus = status;
+    Q_EMIT watchStatusChanged();
+}
+
+void AppState::setRecentFolders(const QStringList &folders, bool persist)
+{
+    if (persist)
+        Preferences::setValue(Preferences::recentFolders, folders);
+    if (folders == m_recentFolders)
+        return;
+    m_recentFolders = folders;
+    Q_EMIT recentFoldersChanged();
+}
+
+void AppState::setLastSavedAt(const QDateTime &time)
+{
+    m_lastSavedAt = time;
+    Q_EMIT lastSavedAtChanged();
+}
+
+void AppState::setRebuildProgress(const QString &text)
+{
+    if (text == m_rebuildProgress)
+        return;
+    m_rebuildProgress = text;
+    Q_EMIT rebuildProgressChanged();
+}
+
+QRect AppState::mainScreenVisibleFrame() const
+{
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        return screen->availableGeometry();
+    return {};
+}
+
+} // namespace marlox

@@ -1,0 +1,257 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QDateTime>
+#include <QFuture>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+#include "app/presenters.h"
+#include "app/promptqueue.h"
+#include "detection/detection.h"
+#include "filing/pendingundo.h"
+#include "platform/dialogs.h"
+#include "storage/bookmarkstore.h"
+#include "storage/librarysection.h"
+#include "storage/screenshotdatabase.h"
+#include "storage/screenshotrecord.h"
+
+class QTimer;
+class QThreadPool;
+
+namespace marlox {
+
+class FolderWatcher;
+class FileTrashing;
+class TextRecognizer;
+class FrontmostApplication;
+class MountWatcher;
+class SleepWatcher;
+template <typename T> class CoalescedLoader;
+
+// Whether the screenshot folder is being watched, and if not, why.
+struct WatchStatus
+{
+    enum class Kind { watching, notWatching };
+    Kind kind = Kind::notWatching;
+    QString folder;  // watching
+    QString message; // notWatching: the reason shown to the user
+
+    static WatchStatus watching(const QString &folder) { return {Kind::watching, folder, {}}; }
+    static WatchStatus notWatching(const QString &message) { return {Kind::notWatching, {}, message}; }
+    bool isWatching() const { return kind == Kind::watching; }
+    bool operator==(const WatchStatus &) const = default;
+};
+
+// How two folder locations relate, by their standardized paths.
+enum class FolderRelation { same, inside, separate };
+
+// Why a recovery attempt of the watch runs.
+enum class WatchTrigger { wake, mount, retry };
+
+// Everything AppState takes from outside. Only `dialogs` is required; the
+// rest fall back to the real platform services when left empty.
+struct AppStateDependencies
+{
+    std::shared_ptr<Dialogs> dialogs;
+    std::function<std::unique_ptr<CapturePromptPresenter>()> makeCapturePrompt;
+    std::shared_ptr<UndoToastPresenter> undoToast;
+    std::shared_ptr<FileTrashing> trasher;
+    std::shared_ptr<TextRecognizer> ocr;
+    std::shared_ptr<FrontmostApplication> frontmost;
+    // Empty: ScreenshotDatabase::defaultPath().
+    QString databasePath;
+    // Wake, mount and unmount observers from the system (off in most tests).
+    bool installSystemObservers = true;
+    // Delays between read attempts of a new screenshot, in seconds.
+    QList<double> readRetryDelays = {0.5, 1.0, 2.0, 4.0};
+    // Seconds between attempts to get a lost screenshot folder back.
+    double watchRetryInterval = 30.0;
+    // Called instead of exiting when even an in-memory database fails (tests).
+    std::function<void(int status)> exit;
+};
+
+// The one coordinator: owns every service, runs start-up, the capture
+// pipeline and the user's decisions, keeps the record list and the two folder
+// locations. Lives on the GUI thread; its concerns are split over several
+// source files (capturepipeline.cpp, promptdecisions.cpp, recordloading.cpp,
+// folderlocations.cpp, folderactions.cpp, watching.cpp).
+class AppState : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString screenshotFolder READ screenshotFolder NOTIFY screenshotFolderChanged)
+    Q_PROPERTY(QString libraryRoot READ libraryRoot NOTIFY libraryRootChanged)
+    Q_PROPERTY(bool autoSaveEnabled READ autoSaveEnabled WRITE setAutoSaveEnabled NOTIFY
+                   autoSaveEnabledChanged)
+    Q_PROPERTY(QStringList recentFolders READ recentFolders NOTIFY recentFoldersChanged)
+    Q_PROPERTY(QDateTime lastDetectionAt READ lastDetectionAt NOTIFY lastDetectionAtChanged)
+    Q_PROPERTY(QDateTime lastSavedAt READ lastSavedAt NOTIFY lastSavedAtChanged)
+
+public:
+    explicit AppState(AppStateDependencies dependencies, QObject *parent = nullptr);
+    ~AppState() override;
+
+    // ---- published state (empty text / invalid time = none)
+    QString screenshotFolder() const { return m_screenshotFolder; }
+    QString libraryRoot() const { return m_libraryRoot; }
+    const QList<ScreenshotRecord> &records() const { return m_records; }
+    WatchStatus watchStatus() const { return m_watchStatus; }
+    QDateTime lastDetectionAt() const { return m_lastDetectionAt; }
+    QDateTime lastSavedAt() const { return m_lastSavedAt; }
+    bool autoSaveEnabled() const { return m_autoSaveEnabled; }
+    void setAutoSaveEnabled(bool enabled);
+    QStringList recentFolders() const { return m_recentFolders; }
+    QString macOSScreenshotFolderIfDifferent() const { return m_systemFolderIfDifferent; }
+    // "Rebuilding index… N of M" while a rebuild runs, else empty.
+    QString rebuildProgress() const { return m_rebuildProgress; }
+
+    ScreenshotDatabase &database() const { return *m_database; }
+    Dialogs &dialogs() const { return *m_deps.dialogs; }
+    const PromptQueue &promptQueue() const { return m_promptQueue; }
+    const PendingUndoSlot &pendingUndoSlot() const { return m_pendingUndoSlot; }
+    bool isDatabaseDegraded() const { return m_databaseDegraded; }
+
+    // ---- start-up and the system screenshot location
+    void startWatching(const QString &folder);
+    void refreshSystemScreenshotFolder();
+    static QString systemScreenshotFolder();
+    static QString realHomeDirectory();
+    // "~" for the home directory and "~/…" below it.
+    static QString displayPath(const QString &path);
+
+    // ---- capture pipeline (capturepipeline.cpp)
+    void handleDetection(const Detection &detection);
+    static QString defaultTitle(const std::optional<QString> &appName, const QDateTime &createdAt);
+
+    // ---- prompt queue and decisions (promptdecisions.cpp)
+    void appendToPromptQueue(PromptQueue::Item item);
+    void showNextPrompt();
+    std::optional<QString> savePrompt(const ScreenshotRecord &record, const QString &title,
+                                      const QString &folder);
+    void skipPrompt(const ScreenshotRecord &record, const std::optional<QString> &typedTitle);
+    void discardPrompt(const ScreenshotRecord &record);
+    void enqueueForPrompt(const ScreenshotRecord &record);
+    void trashRecord(const ScreenshotRecord &record, const QRect &anchor);
+    void undoDiscard();
+    void deleteRecord(const ScreenshotRecord &record, const std::optional<QRect> &windowFrame);
+    bool deleteFromDetail(const ScreenshotRecord &record);
+    static QString errorText(const std::exception &error);
+    // Shows the prompt again after the user closed it while captures wait.
+    void reopenPrompt();
+
+    // ---- record list (recordloading.cpp)
+    void reloadRecords();
+    void refreshRecord(qint64 id);
+    static QList<ScreenshotRecord> mergeRecord(QList<ScreenshotRecord> list, qint64 id,
+                                               const std::optional<ScreenshotRecord> &record);
+    void reconcileLibrary();
+    QList<SearchResult> searchRecords(const QString &text, const LibrarySection &section);
+    QFuture<QString> loadOCRText(const ScreenshotRecord &record);
+    void copyOCRText(const ScreenshotRecord &record);
+
+    // ---- folder locations (folderlocations.cpp)
+    void chooseScreenshotFolder(const std::optional<QString> &message = std::nullopt,
+                                const std::optional<QString> &startingLocation = std::nullopt);
+    void setScreenshotFolder(const QString &location);
+    void chooseLibraryRoot(const std::optional<QString> &message = std::nullopt);
+    void createLibraryRoot(const std::optional<QString> &message = std::nullopt);
+    void setLibraryRoot(const QString &location, bool create);
+    static FolderRelation folderRelation(const QString &a, const QString &b);
+    static QString defaultLibraryParent();
+
+    // ---- filing and folders (folderactions.cpp)
+    // Files through LibraryFileService, then the after-filing steps (recent
+    // folders, refresh, lastSavedAt). Throws what the service throws.
+    ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title,
+                                const QString &folder);
+    void noteFolderUsed(const QString &folder);
+    QStringList folderNames() const;
+    bool folderIsEmpty(const QString &name);
+    void createFolder(const QString &name);
+    void renameFolder(const QString &oldName, const QString &newName);
+    void deleteFolder(const QString &name);
+
+    // ---- watch recovery (watching.cpp)
+    void enterNotWatching(const QString &message);
+    void recoverWatcher(WatchTrigger trigger);
+    void handleVolumeUnmount(const QString &volume);
+    bool isRetryingWatch() const { return m_watchRetryTimer != nullptr; }
+
+Q_SIGNALS:
+    void screenshotFolderChanged();
+    void libraryRootChanged();
+    void recordsChanged();
+    void watchStatusChanged();
+    void lastDetectionAtChanged();
+    void lastSavedAtChanged();
+    void autoSaveEnabledChanged();
+    void recentFoldersChanged();
+    void macOSScreenshotFolderIfDifferentChanged();
+    void rebuildProgressChanged();
+    void promptQueueChanged();
+    // Start-up's launch check ran: the shell shows onboarding when needed.
+    void launchCheckFinished();
+
+private:
+    void openDatabase();
+    void loadPreferences();
+    void runMigrations();
+    void startRebuild();
+    void launchCheck(const BookmarkStore::Resolution &screenshot,
+                     const BookmarkStore::Resolution &library);
+    void installObservers();
+    void showFatalDatabaseAlert(const QString &description);
+
+    void setScreenshotFolderValue(const QString &folder);
+    void setLibraryRootValue(const QString &root);
+    void setRecords(QList<ScreenshotRecord> records);
+    void setWatchStatus(const WatchStatus &status);
+    void setRecentFolders(const QStringList &folders, bool persist);
+    void setLastSavedAt(const QDateTime &time);
+    void setRebuildProgress(const QString &text);
+    void showFolderAlert(FolderRelation relation);
+    QRect mainScreenVisibleFrame() const;
+    void dismissUndo();
+    bool trashFailureAlert(const ScreenshotRecord &record, const std::exception &error);
+    CoalescedLoader<QList<ScreenshotRecord>> &recordsLoader();
+
+    AppStateDependencies m_deps;
+
+    QString m_screenshotFolder;
+    QString m_libraryRoot;
+    QList<ScreenshotRecord> m_records;
+    WatchStatus m_watchStatus = WatchStatus::notWatching(QStringLiteral("Starting up…"));
+    QDateTime m_lastDetectionAt;
+    QDateTime m_lastSavedAt;
+    bool m_autoSaveEnabled = false;
+    QStringList m_recentFolders;
+    QString m_systemFolderIfDifferent;
+    QString m_rebuildProgress;
+
+    std::unique_ptr<ScreenshotDatabase> m_database;
+    bool m_databaseDegraded = false;
+    bool m_databaseMovedAside = false;
+    BookmarkStore m_bookmarkStore;
+    std::shared_ptr<FolderWatcher> m_watcher;
+    std::unique_ptr<CapturePromptPresenter> m_capturePrompt;
+    PromptQueue m_promptQueue;
+    PendingUndoSlot m_pendingUndoSlot;
+    std::unique_ptr<CoalescedLoader<QList<ScreenshotRecord>>> m_recordsLoader;
+    QTimer *m_watchRetryTimer = nullptr;
+    MountWatcher *m_mountWatcher = nullptr;
+    SleepWatcher *m_sleepWatcher = nullptr;
+    QThreadPool *m_utilityPool = nullptr;
+    QList<QMetaObject::Connection> m_workspaceObservers;
+    QMetaObject::Connection m_activationObserver;
+};
+
+} // namespace marlox
+
+Q_DECLARE_METATYPE(marlox::WatchStatus)

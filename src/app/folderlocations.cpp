@@ -1,0 +1,119 @@
+#include "app/appstate.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "app/preferences.h"
+#include "platform/log.h"
+
+namespace marlox {
+
+FolderRelation AppState::folderRelation(const QString &a, const QString &b)
+{
+    const QString pa = QDir::cleanPath(a);
+    const QString pb = QDir::cleanPath(b);
+    if (pa == pb)
+        return FolderRelation::same;
+    const QString prefix = pa.endsWith(QLatin1Char('/')) ? pa : pa + QLatin1Char('/');
+    if (pb.startsWith(prefix))
+        return FolderRelation::inside;
+    return FolderRelation::separate;
+}
+
+QString AppState::defaultLibraryParent()
+{
+    return realHomeDirectory() + QStringLiteral("/Pictures");
+}
+
+void AppState::showFolderAlert(FolderRelation relation)
+{
+    Dialogs::Alert alert;
+    alert.style = Dialogs::AlertStyle::warning;
+    alert.message = QStringLiteral("Can't use that folder");
+    alert.informativeText =
+        relation == FolderRelation::inside
+            ? QStringLiteral("Your screenshot folder can't be inside your library folder.")
+            : QStringLiteral("Your library can't be the same folder as your screenshot folder. Pick "
+                             "or create a folder inside it, or somewhere else like ~/Pictures/Marlox.");
+    m_deps.dialogs->runAlert(alert);
+}
+
+void AppState::chooseScreenshotFolder(const std::optional<QString> &message,
+                                      const std::optional<QString> &startingLocation)
+{
+    Dialogs::FolderPanel panel;
+    panel.message = message.value_or(QString());
+    panel.startDirectory = startingLocation.value_or(systemScreenshotFolder());
+    panel.canCreateDirectories = false;
+    QPointer<AppState> weak(this);
+    const auto chosen = m_deps.dialogs->chooseFolder(panel);
+    if (chosen && weak)
+        setScreenshotFolder(*chosen);
+}
+
+void AppState::setScreenshotFolder(const QString &location)
+{
+    if (!m_libraryRoot.isEmpty()) {
+        const FolderRelation relation = folderRelation(m_libraryRoot, location);
+        if (relation != FolderRelation::separate) {
+            showFolderAlert(relation);
+            return;
+        }
+    }
+    try {
+        m_bookmarkStore.save(location, Preferences::screenshotFolderBookmark);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to save screenshot folder bookmark: %s",
+                  qUtf8Printable(describe(e)));
+    }
+    setScreenshotFolderValue(QDir::cleanPath(location));
+    startWatching(m_screenshotFolder);
+}
+
+void AppState::chooseLibraryRoot(const std::optional<QString> &message)
+{
+    Dialogs::FolderPanel panel;
+    panel.message = message.value_or(QString());
+    panel.startDirectory = m_libraryRoot.isEmpty() ? defaultLibraryParent() : m_libraryRoot;
+    panel.canCreateDirectories = true;
+    QPointer<AppState> weak(this);
+    const auto chosen = m_deps.dialogs->chooseFolder(panel);
+    if (chosen && weak)
+        setLibraryRoot(*chosen, true);
+}
+
+void AppState::createLibraryRoot(const std::optional<QString> &message)
+{
+    Dialogs::SavePanel panel;
+    panel.message = message.value_or(QString());
+    panel.startDirectory = defaultLibraryParent();
+    panel.proposedName = QStringLiteral("Marlox");
+    panel.confirmTitle = QStringLiteral("Create");
+    QPointer<AppState> weak(this);
+    const auto chosen = m_deps.dialogs->chooseNewFolder(panel);
+    if (chosen && weak)
+        setLibraryRoot(*chosen, true);
+}
+
+void AppState::setLibraryRoot(const QString &location, bool create)
+{
+    if (!m_screenshotFolder.isEmpty()) {
+        const FolderRelation relation = folderRelation(location, m_screenshotFolder);
+        if (relation != FolderRelation::separate) {
+            showFolderAlert(relation);
+            return;
+        }
+    }
+    if (create && !QDir().mkpath(location)) {
+        qCWarning(lcAppState, "Failed to create library root directory at %s: %s",
+                  qUtf8Printable(location), qUtf8Printable(FileError(errno ? errno : EACCES, location).description()));
+    }
+    try {
+        m_bookmarkStore.save(location, Preferences::libraryRootBookmark);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to save library root bookmark: %s", qUtf8Printable(describe(e)));
+    }
+    setLibraryRootValue(QDir::cleanPath(location));
+}
+
+} // namespace marlox

@@ -1,0 +1,476 @@
+#include "storage/screenshotdatabase.h"
+
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QStandardPaths>
+
+#include "platform/log.h"
+
+namespace marlox {
+
+namespace {
+
+const char *const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS screenshots (\n    id INTEGER PRIMARY KEY AUTOINCREMENT,\n    path "
+    "TEXT NOT NULL UNIQUE,\n    title TEXT NOT NULL DEFAULT '',\n    folder TEXT NOT NULL DEFAULT "
+    "'',\n    created_at REAL NOT NULL,\n    ocr_text TEXT NOT NULL DEFAULT '',\n    content_hash "
+    "TEXT NOT NULL DEFAULT '',\n    status TEXT NOT NULL DEFAULT 'filed',\n    file_size INTEGER "
+    "NOT NULL DEFAULT 0\n);",
+    "ALTER TABLE screenshots ADD COLUMN content_hash TEXT NOT NULL DEFAULT '';",
+    "ALTER TABLE screenshots ADD COLUMN status TEXT NOT NULL DEFAULT 'filed';",
+    "ALTER TABLE screenshots ADD COLUMN file_size INTEGER NOT NULL DEFAULT 0;",
+    "CREATE VIRTUAL TABLE IF NOT EXISTS screenshots_fts USING fts5(\n    title, ocr_text, "
+    "content='screenshots', content_rowid='id'\n);",
+    "CREATE TRIGGER IF NOT EXISTS screenshots_ai AFTER INSERT ON screenshots BEGIN\n    INSERT INTO "
+    "screenshots_fts(rowid, title, ocr_text) VALUES (new.id, new.title, new.ocr_text);\nEND;",
+    "CREATE TRIGGER IF NOT EXISTS screenshots_ad AFTER DELETE ON screenshots BEGIN\n    INSERT INTO "
+    "screenshots_fts(screenshots_fts, rowid, title, ocr_text) VALUES('delete', old.id, old.title, "
+    "old.ocr_text);\nEND;",
+    "CREATE TRIGGER IF NOT EXISTS screenshots_au AFTER UPDATE ON screenshots BEGIN\n    INSERT INTO "
+    "screenshots_fts(screenshots_fts, rowid, title, ocr_text) VALUES('delete', old.id, old.title, "
+    "old.ocr_text);\n    INSERT INTO screenshots_fts(rowid, title, ocr_text) VALUES (new.id, "
+    "new.title, new.ocr_text);\nEND;",
+};
+
+QString columnText(sqlite3_stmt *stmt, int column)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(stmt, column)) : QString();
+}
+
+ScreenshotRecord recordFromRow(sqlite3_stmt *stmt)
+{
+    ScreenshotRecord r;
+    r.id = sqlite3_column_int64(stmt, 0);
+    r.path = columnText(stmt, 1);
+    r.title = columnText(stmt, 2);
+    r.folder = columnText(stmt, 3);
+    r.createdAt = sqlite3_column_double(stmt, 4);
+    r.ocrText = columnText(stmt, 5);
+    r.contentHash = columnText(stmt, 6);
+    const auto *status = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 7));
+    r.status = (status && qstrcmp(status, "inbox") == 0) ? ScreenshotStatus::inbox
+                                                          : ScreenshotStatus::filed;
+    r.fileSize = sqlite3_column_int64(stmt, 8);
+    return r;
+}
+
+} // namespace
+
+// A prepared statement that is always finalised, also when a step throws.
+class ScreenshotDatabase::Statement
+{
+public:
+    Statement(ScreenshotDatabase &db, const QString &sql) : m_db(db)
+    {
+        db.injectFault();
+        const QByteArray utf8 = sql.toUtf8();
+        if (sqlite3_prepare_v2(db.m_db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr)
+            != SQLITE_OK) {
+            m_stmt = nullptr;
+            db.throwError();
+        }
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    sqlite3_stmt *get() const { return m_stmt; }
+
+    void bind(int index, const QString &text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        check(sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT));
+    }
+    void bind(int index, qint64 value) { check(sqlite3_bind_int64(m_stmt, index, value)); }
+    void bind32(int index, int value) { check(sqlite3_bind_int(m_stmt, index, value)); }
+    void bind(int index, double value) { check(sqlite3_bind_double(m_stmt, index, value)); }
+    void bindNull(int index) { check(sqlite3_bind_null(m_stmt, index)); }
+
+    // One step of a data-changing statement: anything but "done" is a failure.
+    void run()
+    {
+        if (sqlite3_step(m_stmt) != SQLITE_DONE)
+            m_db.throwError();
+    }
+
+    // True while rows come; "done" ends; anything else throws.
+    bool next()
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        m_db.throwError();
+    }
+
+private:
+    void check(int rc)
+    {
+        if (rc != SQLITE_OK)
+            m_db.throwError();
+    }
+
+    ScreenshotDatabase &m_db;
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+QString ScreenshotDatabase::defaultPath()
+{
+    const QString support = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (support.isEmpty())
+        throw FileError(ENOENT, QStringLiteral("$XDG_DATA_HOME"), QStringLiteral("locate"));
+    const QString dir = support + QStringLiteral("/Marlox");
+    if (!QDir().mkpath(dir))
+        throw FileError(errno ? errno : EACCES, dir, QStringLiteral("create"));
+    return dir + QStringLiteral("/library.sqlite3");
+}
+
+ScreenshotDatabase::ScreenshotDatabase(const QString &path) : m_path(path)
+{
+    try {
+        open();
+    } catch (...) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw;
+    }
+}
+
+ScreenshotDatabase::~ScreenshotDatabase()
+{
+    sqlite3_close_v2(m_db);
+}
+
+void ScreenshotDatabase::open()
+{
+    const QByteArray name = m_path.toUtf8();
+    if (sqlite3_open(name.constData(), &m_db) != SQLITE_OK) {
+        if (!m_db)
+            throw SQLiteError(QStringLiteral("sqlite3_open failed"));
+        throwError();
+    }
+    // Another process holding a write lock for a moment is waited out, not reported.
+    sqlite3_busy_timeout(m_db, 5000);
+    exec("PRAGMA journal_mode=WAL;");
+    createSchema();
+}
+
+void ScreenshotDatabase::createSchema()
+{
+    exec(kSchema[0]);
+    if (!hasColumn(QStringLiteral("content_hash"), QStringLiteral("screenshots")))
+        exec(kSchema[1]);
+    if (!hasColumn(QStringLiteral("status"), QStringLiteral("screenshots"))) {
+        exec(kSchema[2]);
+        m_needsStatusMigration = true;
+    }
+    if (!hasColumn(QStringLiteral("file_size"), QStringLiteral("screenshots")))
+        exec(kSchema[3]);
+    // An index created over rows that already exist must be filled, or the
+    // triggers' deletes of never-indexed rows corrupt it.
+    const bool hadIndex = hasTable(QStringLiteral("screenshots_fts"));
+    for (int i = 4; i < 8; ++i)
+        exec(kSchema[i]);
+    if (!hadIndex)
+        exec("INSERT INTO screenshots_fts(screenshots_fts) VALUES('rebuild');");
+}
+
+bool ScreenshotDatabase::hasTable(const QString &table)
+{
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT 1 FROM sqlite_master WHERE name = ?;", -1, &stmt, nullptr)
+        != SQLITE_OK)
+        return false;
+    const QByteArray name = table.toUtf8();
+    sqlite3_bind_text(stmt, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
+    const bool found = sqlite3_step(stmt) == SQLITE_ROW;
+    sqlite3_finalize(stmt);
+    return found;
+}
+
+bool ScreenshotDatabase::hasColumn(const QString &column, const QString &table)
+{
+    sqlite3_stmt *stmt = nullptr;
+    const QByteArray sql = QStringLiteral("PRAGMA table_info(%1);").arg(table).toUtf8();
+    if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
+        return false;
+    bool found = false;
+    while (!found && sqlite3_step(stmt) == SQLITE_ROW)
+        found = columnText(stmt, 1) == column;
+    sqlite3_finalize(stmt);
+    return found;
+}
+
+void ScreenshotDatabase::exec(const char *sql)
+{
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        throwError();
+}
+
+void ScreenshotDatabase::throwError()
+{
+    throw SQLiteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
+
+void ScreenshotDatabase::failNthStatementForTesting(int n)
+{
+    QMutexLocker lock(&m_mutex);
+    m_failCountdown = n;
+}
+
+void ScreenshotDatabase::injectFault()
+{
+    if (m_failCountdown > 0 && --m_failCountdown == 0)
+        throw SQLiteError(QStringLiteral("injected failure"));
+}
+
+qint64 ScreenshotDatabase::insertOrUpdate(const QString &path, const QString &title,
+                                          const QString &folder, double createdAt,
+                                          const QString &ocrText, const QString &contentHash,
+                                          ScreenshotStatus status, qint64 fileSize)
+{
+    QMutexLocker lock(&m_mutex);
+    {
+        Statement st(*this, QStringLiteral(
+                                "INSERT INTO screenshots (path, title, folder, created_at, ocr_text, "
+                                "content_hash, status, file_size)\nVALUES (?, ?, ?, ?, ?, ?, ?, ?)\n"
+                                "ON CONFLICT(path) DO UPDATE SET\n    title = excluded.title,\n"
+                                "    folder = excluded.folder,\n    created_at = excluded.created_at,\n"
+                                "    ocr_text = excluded.ocr_text,\n"
+                                "    content_hash = excluded.content_hash,\n"
+                                "    status = excluded.status,\n    file_size = excluded.file_size;"));
+        st.bind(1, path);
+        st.bind(2, title);
+        st.bind(3, folder);
+        st.bind(4, createdAt);
+        st.bind(5, ocrText);
+        st.bind(6, contentHash);
+        st.bind(7, storedText(status));
+        st.bind(8, fileSize);
+        st.run();
+    }
+    sqlite3_stmt *stmt = nullptr;
+    std::optional<qint64> id;
+    if (sqlite3_prepare_v2(m_db, "SELECT id FROM screenshots WHERE path = ?;", -1, &stmt, nullptr)
+        == SQLITE_OK) {
+        const QByteArray utf8 = path.toUtf8();
+        sqlite3_bind_text(stmt, 1, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            id = sqlite3_column_int64(stmt, 0);
+        sqlite3_finalize(stmt);
+    }
+    return id.value_or(sqlite3_last_insert_rowid(m_db));
+}
+
+std::optional<qint64> ScreenshotDatabase::idForPath(const QString &path)
+{
+    QMutexLocker lock(&m_mutex);
+    try {
+        Statement st(*this, QStringLiteral("SELECT id FROM screenshots WHERE path = ?;"));
+        st.bind(1, path);
+        if (st.next())
+            return sqlite3_column_int64(st.get(), 0);
+    } catch (const SQLiteError &) {
+    }
+    return std::nullopt;
+}
+
+void ScreenshotDatabase::updateLocation(qint64 id, const QString &path, const QString &title,
+                                        const QString &folder, ScreenshotStatus status)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("UPDATE screenshots SET path = ?, title = ?, folder = ?, "
+                                       "status = ? WHERE id = ?;"));
+    st.bind(1, path);
+    st.bind(2, title);
+    st.bind(3, folder);
+    st.bind(4, storedText(status));
+    st.bind(5, id);
+    st.run();
+}
+
+void ScreenshotDatabase::markInbox(const QList<qint64> &ids)
+{
+    QMutexLocker lock(&m_mutex);
+    for (const qint64 id : ids) {
+        Statement st(*this, QStringLiteral("UPDATE screenshots SET status = 'inbox' WHERE id = ?;"));
+        st.bind(1, id);
+        st.run();
+    }
+}
+
+void ScreenshotDatabase::renameFolder(const QString &from, const QString &to)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("UPDATE screenshots SET folder = ? WHERE folder = ?;"));
+    st.bind(1, to);
+    st.bind(2, from);
+    st.run();
+}
+
+void ScreenshotDatabase::updateOCR(qint64 id, const QString &ocrText, const QString &contentHash,
+                                   std::optional<qint64> fileSize)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("UPDATE screenshots SET ocr_text = ?, content_hash = ?, "
+                                       "file_size = COALESCE(?, file_size) WHERE id = ?;"));
+    st.bind(1, ocrText);
+    st.bind(2, contentHash);
+    if (fileSize)
+        st.bind(3, *fileSize);
+    else
+        st.bindNull(3);
+    st.bind(4, id);
+    st.run();
+}
+
+void ScreenshotDatabase::updateTitle(qint64 id, const QString &title)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("UPDATE screenshots SET title = ? WHERE id = ?;"));
+    st.bind(1, title);
+    st.bind(2, id);
+    st.run();
+}
+
+void ScreenshotDatabase::deleteRow(qint64 id)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("DELETE FROM screenshots WHERE id = ?;"));
+    st.bind(1, id);
+    st.run();
+}
+
+std::optional<QString> ScreenshotDatabase::ocrText(qint64 id)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("SELECT ocr_text FROM screenshots WHERE id = ?;"));
+    st.bind(1, id);
+    if (st.next())
+        return columnText(st.get(), 0);
+    return std::nullopt;
+}
+
+void ScreenshotDatabase::updateFileSize(qint64 id, qint64 fileSize)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("UPDATE screenshots SET file_size = ? WHERE id = ?;"));
+    st.bind(1, fileSize);
+    st.bind(2, id);
+    st.run();
+}
+
+QList<ScreenshotRecord> ScreenshotDatabase::fetchRecords(const char *columns, const QString &where,
+                                                         const Binder &bind)
+{
+    QMutexLocker lock(&m_mutex);
+    QString sql = QStringLiteral("SELECT ") + QLatin1String(columns)
+                  + QStringLiteral(" FROM screenshots");
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where;
+    sql += QStringLiteral(" ORDER BY created_at DESC;");
+    Statement st(*this, sql);
+    if (bind)
+        bind(st.get());
+    QList<ScreenshotRecord> records;
+    while (st.next())
+        records.append(recordFromRow(st.get()));
+    return records;
+}
+
+QList<ScreenshotRecord> ScreenshotDatabase::allRecords()
+{
+    return fetchRecords(fullColumns);
+}
+
+QList<ScreenshotRecord> ScreenshotDatabase::allRecordsForList()
+{
+    return fetchRecords(listColumns);
+}
+
+std::optional<ScreenshotRecord> ScreenshotDatabase::record(qint64 id)
+{
+    const auto records = fetchRecords(listColumns, QStringLiteral("id = ?"),
+                                      [id](sqlite3_stmt *stmt) { sqlite3_bind_int64(stmt, 1, id); });
+    if (records.isEmpty())
+        return std::nullopt;
+    return records.first();
+}
+
+QString ScreenshotDatabase::matchExpression(const QString &text)
+{
+    QStringList terms;
+    QString piece;
+    const auto flush = [&] {
+        if (!piece.isEmpty())
+            terms.append(QLatin1Char('"') + piece + QStringLiteral("\"*"));
+        piece.clear();
+    };
+    // Walk by code point so letters outside the BMP are kept whole.
+    for (const char32_t ch : QStringView(text).toUcs4()) {
+        if (QChar::isSpace(ch) || ch == 0x0A || ch == 0x0D || ch == 0x85 || ch == 0x2028
+            || ch == 0x2029) {
+            flush();
+            continue;
+        }
+        if (QChar::isLetterOrNumber(ch) || QChar::isMark(ch))
+            piece += QString::fromUcs4(&ch, 1);
+    }
+    flush();
+    return terms.join(QLatin1Char(' '));
+}
+
+QList<SearchResult> ScreenshotDatabase::search(const QString &text, const LibrarySection &section,
+                                               int limit)
+{
+    const QString expression = matchExpression(text);
+    if (expression.isEmpty())
+        return {};
+    QString sql = QStringLiteral(
+        "SELECT s.id, s.path, s.title, s.folder, s.created_at, s.ocr_text, s.content_hash, "
+        "s.status, s.file_size,\n       snippet(screenshots_fts, 1, '[', ']', '…', 12) AS snip\n"
+        "FROM screenshots_fts\nJOIN screenshots s ON s.id = screenshots_fts.rowid\n"
+        "WHERE screenshots_fts MATCH ?");
+    switch (section.kind) {
+    case LibrarySection::Kind::inbox:
+        sql += QStringLiteral(" AND s.status = 'inbox'");
+        break;
+    case LibrarySection::Kind::folder:
+        sql += QStringLiteral(" AND s.folder = ?");
+        break;
+    case LibrarySection::Kind::all:
+        break;
+    }
+    sql += QStringLiteral(" ORDER BY bm25(screenshots_fts) LIMIT ?;");
+
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, sql);
+    st.bind(1, expression);
+    int next = 2;
+    if (section.kind == LibrarySection::Kind::folder)
+        st.bind(next++, section.folderName);
+    st.bind32(next, limit);
+    QList<SearchResult> results;
+    while (st.next())
+        results.append({recordFromRow(st.get()), columnText(st.get(), 9)});
+    return results;
+}
+
+void ScreenshotDatabase::migrateStatuses(const QString &libraryRoot)
+{
+    const QString prefix = QDir::cleanPath(libraryRoot) + QLatin1Char('/');
+    QList<qint64> ids;
+    for (const auto &r : allRecords()) {
+        if (!r.path.startsWith(prefix))
+            ids.append(r.id);
+    }
+    if (!ids.isEmpty())
+        markInbox(ids);
+}
+
+} // namespace marlox

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include "platform/errors.h"
+#include "storage/librarysection.h"
+#include "storage/screenshotrecord.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace marlox {
+
+// The index of all screenshots: the table `screenshots` and its FTS5 index.
+// The only component that speaks SQL. Every operation holds one mutex for its
+// statements (the "database queue"), so any thread may call; never call back
+// into the database from inside a binder.
+class ScreenshotDatabase
+{
+public:
+    static constexpr const char *fullColumns =
+        "id, path, title, folder, created_at, ocr_text, content_hash, status, file_size";
+    static constexpr const char *listColumns =
+        "id, path, title, folder, created_at, '', content_hash, status, file_size";
+
+    // $XDG_DATA_HOME/Marlox/library.sqlite3, creating the folders; throws FileError.
+    static QString defaultPath();
+
+    // Opens (creating if missing) the database at path; ":memory:" is private
+    // and in memory. Throws SQLiteError.
+    explicit ScreenshotDatabase(const QString &path);
+    ~ScreenshotDatabase();
+    ScreenshotDatabase(const ScreenshotDatabase &) = delete;
+    ScreenshotDatabase &operator=(const ScreenshotDatabase &) = delete;
+
+    const QString &path() const { return m_path; }
+    bool needsStatusMigration() const { return m_needsStatusMigration; }
+
+    qint64 insertOrUpdate(const QString &path, const QString &title, const QString &folder,
+                          double createdAt, const QString &ocrText, const QString &contentHash,
+                          ScreenshotStatus status, qint64 fileSize);
+    std::optional<qint64> idForPath(const QString &path);
+    void updateLocation(qint64 id, const QString &path, const QString &title, const QString &folder,
+                        ScreenshotStatus status);
+    void markInbox(const QList<qint64> &ids);
+    void renameFolder(const QString &from, const QString &to);
+    void updateOCR(qint64 id, const QString &ocrText, const QString &contentHash,
+                   std::optional<qint64> fileSize);
+    void updateTitle(qint64 id, const QString &title);
+    void deleteRow(qint64 id);
+    std::optional<QString> ocrText(qint64 id);
+    void updateFileSize(qint64 id, qint64 fileSize);
+
+    using Binder = std::function<void(sqlite3_stmt *)>;
+    QList<ScreenshotRecord> fetchRecords(const char *columns, const QString &where = {},
+                                         const Binder &bind = {});
+    QList<ScreenshotRecord> allRecords();
+    QList<ScreenshotRecord> allRecordsForList();
+    std::optional<ScreenshotRecord> record(qint64 id);
+
+    QList<SearchResult> search(const QString &text, const LibrarySection &section, int limit);
+    void migrateStatuses(const QString &libraryRoot);
+
+    // The FTS5 match expression for typed text: every word a quoted prefix
+    // term, all of them required; empty when nothing searchable remains.
+    static QString matchExpression(const QString &text);
+
+    // Makes the n-th statement from now fail (1 = the next one); 0 turns it off.
+    // For fault-injection tests of the layers above.
+    void failNthStatementForTesting(int n);
+
+private:
+    class Statement;
+    friend class Statement;
+
+    void open();
+    void createSchema();
+    bool hasColumn(const QString &column, const QString &table);
+    bool hasTable(const QString &table);
+    void exec(const char *sql);
+    [[noreturn]] void throwError();
+    void injectFault();
+
+    QString m_path;
+    sqlite3 *m_db = nullptr;
+    QMutex m_mutex;
+    bool m_needsStatusMigration = false;
+    int m_failCountdown = 0;
+};
+
+} // namespace marlox

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+
+#include <QList>
+#include <QStringList>
+
+#include "app/presenters.h"
+#include "platform/dialogs.h"
+
+namespace marlox::test {
+
+// Answers panels and alerts from queued answers and records what was asked.
+// An alert with no queued answer answers its default button (0).
+class ScriptedDialogs : public Dialogs
+{
+public:
+    QList<std::optional<QString>> folderAnswers;
+    QList<std::optional<QString>> newFolderAnswers;
+    QList<int> alertAnswers;
+
+    QList<FolderPanel> folderPanels;
+    QList<SavePanel> savePanels;
+    QList<Alert> alerts;
+
+    std::optional<QString> chooseFolder(const FolderPanel &panel) override
+    {
+        folderPanels.append(panel);
+        return folderAnswers.isEmpty() ? std::nullopt : folderAnswers.takeFirst();
+    }
+    std::optional<QString> chooseNewFolder(const SavePanel &panel) override
+    {
+        savePanels.append(panel);
+        return newFolderAnswers.isEmpty() ? std::nullopt : newFolderAnswers.takeFirst();
+    }
+    int runAlert(const Alert &alert) override
+    {
+        alerts.append(alert);
+        return alertAnswers.isEmpty() ? 0 : alertAnswers.takeFirst();
+    }
+};
+
+// Records what the coordinator asks of the capture prompt.
+class RecordingPrompt : public CapturePromptPresenter
+{
+public:
+    QList<CapturePromptContent> shown;
+    int closeCount = 0;
+    int queueCount = 0;
+    bool visible = false;
+    int reopenCount = 0;
+
+    void show(const CapturePromptContent &content) override
+    {
+        shown.append(content);
+        queueCount = content.queueCount;
+        visible = true;
+    }
+    void close() override
+    {
+        ++closeCount;
+        visible = false;
+        shown.clear();
+    }
+    bool hasModel() const override { return !shown.isEmpty(); }
+    void setQueueCount(int count) override { queueCount = count; }
+    std::optional<QRect> panelFrame() const override
+    {
+        return visible ? std::optional<QRect>(QRect(100, 100, 360, 300)) : std::nullopt;
+    }
+    bool isVisible() const override { return visible; }
+    void reopen() override
+    {
+        ++reopenCount;
+        visible = true;
+    }
+    const CapturePromptContent &current() const { return shown.constLast(); }
+};
+
+// Records toasts; tests fire undo or expiry by hand.
+class RecordingToast : public UndoToastPresenter
+{
+public:
+    struct Shown
+    {
+        std::function<void()> onUndo;
+        std::function<void()> onExpire;
+        QRect anchor;
+    };
+    QList<Shown> shown;
+    int dismissCount = 0;
+    bool isUp = false;
+
+    void show(std::function<void()> onUndo, std::function<void()> onExpire,
+              const QRect &anchor) override
+    {
+        shown.append({std::move(onUndo), std::move(onExpire), anchor});
+        isUp = true;
+    }
+    void dismiss() override
+    {
+        if (isUp)
+            ++dismissCount;
+        isUp = false;
+    }
+};
+
+} // namespace marlox::test
