@@ -32,7 +32,8 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     m_autoSaveEnabled = Preferences::boolValue(Preferences::autoSaveEnabled, false);
 
     if (m_databaseDegraded) {
-        m_watchStatus = WatchStatus::notWatching(QStringLiteral("Marlox's database couldn't be opened."));
+        m_watchStatus
+            = WatchStatus::notWatching(QStringLiteral("Marlox's database couldn't be opened."));
         return;
     }
 
@@ -47,7 +48,8 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     if (migrated != stored)
         Preferences::setValue(Preferences::recentFolders, migrated);
 
-    const auto screenshotResolution = m_bookmarkStore.resolve(Preferences::screenshotFolderBookmark);
+    const auto screenshotResolution
+        = m_bookmarkStore.resolve(Preferences::screenshotFolderBookmark);
     if (screenshotResolution.isResolved())
         m_screenshotFolder = screenshotResolution.location;
     const auto libraryResolution = m_bookmarkStore.resolve(Preferences::libraryRootBookmark);
@@ -88,16 +90,17 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     QPointer<AppState> weak(this);
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         m_activationObserver = connect(app, &QGuiApplication::applicationStateChanged, this,
-                                       [weak](Qt::ApplicationState state) {
-                                           if (state != Qt::ApplicationActive)
-                                               return;
-                                           QMetaObject::invokeMethod(
-                                               weak, [weak] {
-                                                   if (weak)
-                                                       weak->refreshSystemScreenshotFolder();
-                                               },
-                                               Qt::QueuedConnection);
-                                       });
+            [weak](Qt::ApplicationState state) {
+                if (state != Qt::ApplicationActive)
+                    return;
+                QMetaObject::invokeMethod(
+                    weak,
+                    [weak] {
+                        if (weak)
+                            weak->refreshSystemScreenshotFolder();
+                    },
+                    Qt::QueuedConnection);
+            });
     }
     if (m_deps.installSystemObservers)
         installObservers();
@@ -122,14 +125,14 @@ AppState::~AppState()
 void AppState::openDatabase()
 {
     try {
-        const QString path =
-            m_deps.databasePath.isEmpty() ? ScreenshotDatabase::defaultPath() : m_deps.databasePath;
+        const QString path = m_deps.databasePath.isEmpty() ? ScreenshotDatabase::defaultPath()
+                                                           : m_deps.databasePath;
         auto opened = DatabaseRecovery::open(path);
         if (opened.originalError) {
             qCWarning(lcAppState,
-                      "Database couldn't be opened (%s); moved it to %s and started a fresh one",
-                      qUtf8Printable(*opened.originalError),
-                      qUtf8Printable(opened.movedAsideTo.value_or(QStringLiteral("nowhere"))));
+                "Database couldn't be opened (%s); moved it to %s and started a fresh one",
+                qUtf8Printable(*opened.originalError),
+                qUtf8Printable(opened.movedAsideTo.value_or(QStringLiteral("nowhere"))));
             m_databaseMovedAside = true;
         }
         m_database = std::move(opened.database);
@@ -137,7 +140,7 @@ void AppState::openDatabase()
     } catch (const std::exception &e) {
         const QString description = describe(e);
         qCCritical(lcAppState, "Could not open a fresh Marlox database either: %s",
-                   qUtf8Printable(description));
+            qUtf8Printable(description));
         try {
             m_database = std::make_unique<ScreenshotDatabase>(QStringLiteral(":memory:"));
         } catch (const std::exception &) {
@@ -167,11 +170,11 @@ void AppState::showFatalDatabaseAlert(const QString &description)
     Dialogs::Alert alert;
     alert.style = Dialogs::AlertStyle::critical;
     alert.message = QStringLiteral("Marlox can't open its database");
-    alert.informativeText =
-        description
-        + QStringLiteral("\n\nYour screenshots are safe on disk. Check that your disk isn't full and "
-                         "that Marlox can write to ~/.local/share/Marlox, then open Marlox again.");
-    alert.buttons = {QStringLiteral("Quit")};
+    alert.informativeText = description
+        + QStringLiteral(
+            "\n\nYour screenshots are safe on disk. Check that your disk isn't full and "
+            "that Marlox can write to ~/.local/share/Marlox, then open Marlox again.");
+    alert.buttons = { QStringLiteral("Quit") };
     m_deps.dialogs->runAlert(alert);
 }
 
@@ -184,20 +187,20 @@ void AppState::runMigrations()
             m_database->migrateStatuses(m_libraryRoot);
         } catch (const std::exception &e) {
             qCWarning(lcAppState, "Failed to migrate legacy Unfiled records to Inbox: %s",
-                      qUtf8Printable(describe(e)));
+                qUtf8Printable(describe(e)));
         }
     }
 }
 
-void AppState::launchCheck(const BookmarkStore::Resolution &screenshot,
-                           const BookmarkStore::Resolution &library)
+void AppState::launchCheck(
+    const BookmarkStore::Resolution &screenshot, const BookmarkStore::Resolution &library)
 {
     if (m_screenshotFolder.isEmpty())
         qCInfo(lcAppState, "No usable screenshot folder at launch (%s)",
-               qUtf8Printable(screenshot.toString()));
+            qUtf8Printable(screenshot.toString()));
     if (m_libraryRoot.isEmpty())
         qCInfo(lcAppState, "No usable library root at launch (%s)",
-               qUtf8Printable(library.toString()));
+            qUtf8Printable(library.toString()));
     Q_EMIT launchCheckFinished();
 }
 

@@ -41,11 +41,14 @@ struct WatchStatus
 {
     enum class Kind { watching, notWatching };
     Kind kind = Kind::notWatching;
-    QString folder;  // watching
+    QString folder; // watching
     QString message; // notWatching: the reason shown to the user
 
-    static WatchStatus watching(const QString &folder) { return {Kind::watching, folder, {}}; }
-    static WatchStatus notWatching(const QString &message) { return {Kind::notWatching, {}, message}; }
+    static WatchStatus watching(const QString &folder) { return { Kind::watching, folder, {} }; }
+    static WatchStatus notWatching(const QString &message)
+    {
+        return { Kind::notWatching, {}, message };
+    }
     bool isWatching() const { return kind == Kind::watching; }
     bool operator==(const WatchStatus &) const = default;
 };
@@ -71,7 +74,7 @@ struct AppStateDependencies
     // Wake, mount and unmount observers from the system (off in most tests).
     bool installSystemObservers = true;
     // Delays between read attempts of a new screenshot, in seconds.
-    QList<double> readRetryDelays = {0.5, 1.0, 2.0, 4.0};
+    QList<double> readRetryDelays = { 0.5, 1.0, 2.0, 4.0 };
     // Seconds between attempts to get a lost screenshot folder back.
     double watchRetryInterval = 30.0;
     // Called instead of exiting when even an in-memory database fails (tests).
@@ -89,7 +92,7 @@ class AppState : public QObject
     Q_PROPERTY(QString screenshotFolder READ screenshotFolder NOTIFY screenshotFolderChanged)
     Q_PROPERTY(QString libraryRoot READ libraryRoot NOTIFY libraryRootChanged)
     Q_PROPERTY(bool autoSaveEnabled READ autoSaveEnabled WRITE setAutoSaveEnabled NOTIFY
-                   autoSaveEnabledChanged)
+            autoSaveEnabledChanged)
     Q_PROPERTY(QStringList recentFolders READ recentFolders NOTIFY recentFoldersChanged)
     Q_PROPERTY(QDateTime lastDetectionAt READ lastDetectionAt NOTIFY lastDetectionAtChanged)
     Q_PROPERTY(QDateTime lastSavedAt READ lastSavedAt NOTIFY lastSavedAtChanged)
@@ -133,8 +136,8 @@ public:
     // ---- prompt queue and decisions (promptdecisions.cpp)
     void appendToPromptQueue(PromptQueue::Item item);
     void showNextPrompt();
-    std::optional<QString> savePrompt(const ScreenshotRecord &record, const QString &title,
-                                      const QString &folder);
+    std::optional<QString> savePrompt(
+        const ScreenshotRecord &record, const QString &title, const QString &folder);
     void skipPrompt(const ScreenshotRecord &record, const std::optional<QString> &typedTitle);
     void discardPrompt(const ScreenshotRecord &record);
     void enqueueForPrompt(const ScreenshotRecord &record);
@@ -149,8 +152,8 @@ public:
     // ---- record list (recordloading.cpp)
     void reloadRecords();
     void refreshRecord(qint64 id);
-    static QList<ScreenshotRecord> mergeRecord(QList<ScreenshotRecord> list, qint64 id,
-                                               const std::optional<ScreenshotRecord> &record);
+    static QList<ScreenshotRecord> mergeRecord(
+        QList<ScreenshotRecord> list, qint64 id, const std::optional<ScreenshotRecord> &record);
     void reconcileLibrary();
     QList<SearchResult> searchRecords(const QString &text, const LibrarySection &section);
     QFuture<QString> loadOCRText(const ScreenshotRecord &record);
@@ -158,7 +161,7 @@ public:
 
     // ---- folder locations (folderlocations.cpp)
     void chooseScreenshotFolder(const std::optional<QString> &message = std::nullopt,
-                                const std::optional<QString> &startingLocation = std::nullopt);
+        const std::optional<QString> &startingLocation = std::nullopt);
     void setScreenshotFolder(const QString &location);
     void chooseLibraryRoot(const std::optional<QString> &message = std::nullopt);
     void createLibraryRoot(const std::optional<QString> &message = std::nullopt);
@@ -169,8 +172,8 @@ public:
     // ---- filing and folders (folderactions.cpp)
     // Files through LibraryFileService, then the after-filing steps (recent
     // folders, refresh, lastSavedAt). Throws what the service throws.
-    ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title,
-                                const QString &folder);
+    ScreenshotRecord fileRecord(
+        const ScreenshotRecord &record, const QString &title, const QString &folder);
     void noteFolderUsed(const QString &folder);
     QStringList folderNames() const;
     bool folderIsEmpty(const QString &name);
@@ -204,8 +207,8 @@ private:
     void loadPreferences();
     void runMigrations();
     void startRebuild();
-    void launchCheck(const BookmarkStore::Resolution &screenshot,
-                     const BookmarkStore::Resolution &library);
+    void launchCheck(
+        const BookmarkStore::Resolution &screenshot, const BookmarkStore::Resolution &library);
     void installObservers();
     void showFatalDatabaseAlert(const QString &description);
 

@@ -26,9 +26,12 @@ public:
     using Deliver = std::function<void(std::optional<Result>)>;
 
     CoalescedLoader(const QString &label, std::chrono::milliseconds delay, Fetch fetch,
-                    QObject *deliverContext, Deliver deliver)
-        : m_delay(delay), m_fetch(std::move(fetch)), m_deliverContext(deliverContext),
-          m_deliver(std::move(deliver)), m_state(std::make_shared<State>())
+        QObject *deliverContext, Deliver deliver)
+        : m_delay(delay),
+          m_fetch(std::move(fetch)),
+          m_deliverContext(deliverContext),
+          m_deliver(std::move(deliver)),
+          m_state(std::make_shared<State>())
     {
         m_thread = std::make_unique<QThread>();
         m_thread->setObjectName(label);

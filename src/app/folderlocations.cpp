@@ -30,16 +30,15 @@ void AppState::showFolderAlert(FolderRelation relation)
     Dialogs::Alert alert;
     alert.style = Dialogs::AlertStyle::warning;
     alert.message = QStringLiteral("Can't use that folder");
-    alert.informativeText =
-        relation == FolderRelation::inside
-            ? QStringLiteral("Your screenshot folder can't be inside your library folder.")
-            : QStringLiteral("Your library can't be the same folder as your screenshot folder. Pick "
-                             "or create a folder inside it, or somewhere else like ~/Pictures/Marlox.");
+    alert.informativeText = relation == FolderRelation::inside
+        ? QStringLiteral("Your screenshot folder can't be inside your library folder.")
+        : QStringLiteral("Your library can't be the same folder as your screenshot folder. Pick "
+                         "or create a folder inside it, or somewhere else like ~/Pictures/Marlox.");
     m_deps.dialogs->runAlert(alert);
 }
 
-void AppState::chooseScreenshotFolder(const std::optional<QString> &message,
-                                      const std::optional<QString> &startingLocation)
+void AppState::chooseScreenshotFolder(
+    const std::optional<QString> &message, const std::optional<QString> &startingLocation)
 {
     Dialogs::FolderPanel panel;
     panel.message = message.value_or(QString());
@@ -64,7 +63,7 @@ void AppState::setScreenshotFolder(const QString &location)
         m_bookmarkStore.save(location, Preferences::screenshotFolderBookmark);
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Failed to save screenshot folder bookmark: %s",
-                  qUtf8Printable(describe(e)));
+            qUtf8Printable(describe(e)));
     }
     setScreenshotFolderValue(QDir::cleanPath(location));
     startWatching(m_screenshotFolder);
@@ -106,12 +105,14 @@ void AppState::setLibraryRoot(const QString &location, bool create)
     }
     if (create && !QDir().mkpath(location)) {
         qCWarning(lcAppState, "Failed to create library root directory at %s: %s",
-                  qUtf8Printable(location), qUtf8Printable(FileError(errno ? errno : EACCES, location).description()));
+            qUtf8Printable(location),
+            qUtf8Printable(FileError(errno ? errno : EACCES, location).description()));
     }
     try {
         m_bookmarkStore.save(location, Preferences::libraryRootBookmark);
     } catch (const std::exception &e) {
-        qCWarning(lcAppState, "Failed to save library root bookmark: %s", qUtf8Printable(describe(e)));
+        qCWarning(
+            lcAppState, "Failed to save library root bookmark: %s", qUtf8Printable(describe(e)));
     }
     setLibraryRootValue(QDir::cleanPath(location));
 }

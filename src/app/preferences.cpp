@@ -8,7 +8,7 @@ namespace {
 QSettings settings()
 {
     return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("quorvintesha"),
-                     QStringLiteral("Marlox"));
+        QStringLiteral("Marlox"));
 }
 } // namespace
 
@@ -48,7 +48,7 @@ QStringList stringList(const QString &key)
         return v.toStringList();
     if (v.typeId() == QMetaType::QString) {
         const QString s = v.toString();
-        return s.isEmpty() ? QStringList() : QStringList{s};
+        return s.isEmpty() ? QStringList() : QStringList { s };
     }
     return v.toStringList();
 }

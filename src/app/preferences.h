@@ -13,18 +13,18 @@ namespace Preferences {
 
 inline const QString autoSaveEnabled = QStringLiteral("com.quorvintesha.Marlox.autoSaveEnabled");
 inline const QString recentFolders = QStringLiteral("com.quorvintesha.Marlox.recentFolders");
-inline const QString screenshotFolderBookmark =
-    QStringLiteral("com.quorvintesha.Marlox.screenshotFolderBookmark");
-inline const QString libraryRootBookmark =
-    QStringLiteral("com.quorvintesha.Marlox.libraryRootBookmark");
-inline const QString didMigrateUnfiledFolderToGeneral =
-    QStringLiteral("com.quorvintesha.Marlox.didMigrateUnfiledFolderToGeneral");
-inline const QString onboardingCompleted =
-    QStringLiteral("com.quorvintesha.Marlox.onboardingCompleted");
-inline const QString loginItemDefaultApplied =
-    QStringLiteral("com.quorvintesha.Marlox.loginItemDefaultApplied");
-inline const QString automaticallyChecksForUpdates =
-    QStringLiteral("com.quorvintesha.Marlox.automaticallyChecksForUpdates");
+inline const QString screenshotFolderBookmark
+    = QStringLiteral("com.quorvintesha.Marlox.screenshotFolderBookmark");
+inline const QString libraryRootBookmark
+    = QStringLiteral("com.quorvintesha.Marlox.libraryRootBookmark");
+inline const QString didMigrateUnfiledFolderToGeneral
+    = QStringLiteral("com.quorvintesha.Marlox.didMigrateUnfiledFolderToGeneral");
+inline const QString onboardingCompleted
+    = QStringLiteral("com.quorvintesha.Marlox.onboardingCompleted");
+inline const QString loginItemDefaultApplied
+    = QStringLiteral("com.quorvintesha.Marlox.loginItemDefaultApplied");
+inline const QString automaticallyChecksForUpdates
+    = QStringLiteral("com.quorvintesha.Marlox.automaticallyChecksForUpdates");
 inline const QString ocrLanguages = QStringLiteral("com.quorvintesha.Marlox.ocrLanguages");
 
 QVariant value(const QString &key, const QVariant &fallback = {});

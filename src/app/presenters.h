@@ -50,8 +50,9 @@ class UndoToastPresenter
 {
 public:
     virtual ~UndoToastPresenter() = default;
-    virtual void show(std::function<void()> onUndo, std::function<void()> onExpire,
-                      const QRect &anchor) = 0;
+    virtual void show(
+        std::function<void()> onUndo, std::function<void()> onExpire, const QRect &anchor)
+        = 0;
     virtual void dismiss() = 0;
 };
 

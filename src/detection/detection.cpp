@@ -21,9 +21,9 @@ QString lossName(Loss loss)
 
 bool isScreenshotExtension(const QString &suffix)
 {
-    static const QStringList extensions = {QStringLiteral("png"),  QStringLiteral("jpg"),
-                                           QStringLiteral("jpeg"), QStringLiteral("heic"),
-                                           QStringLiteral("tiff"), QStringLiteral("gif")};
+    static const QStringList extensions
+        = { QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+              QStringLiteral("heic"), QStringLiteral("tiff"), QStringLiteral("gif") };
     return extensions.contains(suffix.toLower());
 }
 

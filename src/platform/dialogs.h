@@ -31,7 +31,7 @@ public:
         AlertStyle style = AlertStyle::warning;
         QString message;
         QString informativeText;
-        QStringList buttons;       // first is the default; empty means a single "OK"
+        QStringList buttons; // first is the default; empty means a single "OK"
         int destructiveButton = -1; // index into buttons, or -1
     };
 

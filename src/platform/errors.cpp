@@ -13,8 +13,7 @@ const char *Error::what() const noexcept
 
 FileError::FileError(int code, QString path, QString operation)
     : m_code(code), m_path(std::move(path)), m_operation(std::move(operation))
-{
-}
+{ }
 
 bool FileError::isNoSuchFile() const
 {

@@ -44,7 +44,7 @@ private:
 class SQLiteError : public Error
 {
 public:
-    explicit SQLiteError(QString message) : m_message(std::move(message)) {}
+    explicit SQLiteError(QString message) : m_message(std::move(message)) { }
     const QString &message() const { return m_message; }
     QString description() const override { return m_message; }
 

@@ -9,7 +9,7 @@ namespace marlox::ScreenshotLocation {
 QString systemScreenshotFolder()
 {
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    for (const QString &candidate : {pictures + QStringLiteral("/Screenshots"), pictures}) {
+    for (const QString &candidate : { pictures + QStringLiteral("/Screenshots"), pictures }) {
         if (!pictures.isEmpty() && QFileInfo(candidate).isDir())
             return QDir::cleanPath(candidate);
     }

@@ -10,8 +10,9 @@ namespace marlox {
 
 std::optional<QString> WidgetDialogs::chooseFolder(const FolderPanel &panel)
 {
-    QFileDialog dialog(nullptr, panel.message.isEmpty() ? QStringLiteral("Choose Folder") : panel.message,
-                       panel.startDirectory);
+    QFileDialog dialog(nullptr,
+        panel.message.isEmpty() ? QStringLiteral("Choose Folder") : panel.message,
+        panel.startDirectory);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setOption(QFileDialog::ReadOnly, !panel.canCreateDirectories);
@@ -23,8 +24,9 @@ std::optional<QString> WidgetDialogs::chooseFolder(const FolderPanel &panel)
 
 std::optional<QString> WidgetDialogs::chooseNewFolder(const SavePanel &panel)
 {
-    QFileDialog dialog(nullptr, panel.message.isEmpty() ? QStringLiteral("New Folder") : panel.message,
-                       panel.startDirectory);
+    QFileDialog dialog(nullptr,
+        panel.message.isEmpty() ? QStringLiteral("New Folder") : panel.message,
+        panel.startDirectory);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.selectFile(panel.proposedName);
@@ -52,11 +54,12 @@ int WidgetDialogs::runAlert(const Alert &alert)
     box.setWindowTitle(QStringLiteral("Marlox"));
     box.setText(alert.message);
     box.setInformativeText(alert.informativeText);
-    const QStringList titles = alert.buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : alert.buttons;
+    const QStringList titles
+        = alert.buttons.isEmpty() ? QStringList { QStringLiteral("OK") } : alert.buttons;
     QList<QAbstractButton *> buttons;
     for (int i = 0; i < titles.size(); ++i) {
         const auto role = i == alert.destructiveButton ? QMessageBox::DestructiveRole
-                          : i == 0                     ? QMessageBox::AcceptRole
+            : i == 0                                   ? QMessageBox::AcceptRole
                                                        : QMessageBox::RejectRole;
         QPushButton *button = box.addButton(titles.at(i), role);
         if (i == 0)

@@ -30,7 +30,7 @@ void BookmarkStore::save(const QString &location, const QString &key)
         throw FileError(EINVAL, location, QStringLiteral("remember"));
     Preferences::setValue(key, QDir::cleanPath(location).toUtf8());
     qCInfo(lcBookmarkStore, "Saved bookmark for key %s: %s", qUtf8Printable(key),
-           qUtf8Printable(location));
+        qUtf8Printable(location));
 }
 
 BookmarkStore::Resolution BookmarkStore::resolve(const QString &key)
@@ -46,18 +46,18 @@ BookmarkStore::Resolution BookmarkStore::resolve(const QString &key)
     if (!QDir::isAbsolutePath(path) || !info.isDir()) {
         const QString reason = QStringLiteral("The folder “%1” doesn't exist.").arg(path);
         qCWarning(lcBookmarkStore, "Bookmark resolve failed for key %s: %s", qUtf8Printable(key),
-                  qUtf8Printable(reason));
+            qUtf8Printable(reason));
         return Resolution::failed(reason);
     }
     qCInfo(lcBookmarkStore, "Bookmark resolved for key %s: %s (stale: %d)", qUtf8Printable(key),
-           qUtf8Printable(path), 0);
+        qUtf8Printable(path), 0);
     if (!info.isReadable() || !info.isExecutable()) {
         qCWarning(lcBookmarkStore, "startAccessingSecurityScopedResource failed for key %s: %s",
-                  qUtf8Printable(key), qUtf8Printable(path));
+            qUtf8Printable(key), qUtf8Printable(path));
         return Resolution::failed(QStringLiteral("access to %1 was denied").arg(info.fileName()));
     }
     qCInfo(lcBookmarkStore, "startAccessingSecurityScopedResource succeeded for key %s",
-           qUtf8Printable(key));
+        qUtf8Printable(key));
     return Resolution::resolved(QDir::cleanPath(path));
 }
 

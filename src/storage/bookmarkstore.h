@@ -15,10 +15,13 @@ public:
         enum class Kind { resolved, failed, notSet };
         Kind kind = Kind::notSet;
         QString location; // resolved
-        QString reason;   // failed
+        QString reason; // failed
 
-        static Resolution resolved(const QString &location) { return {Kind::resolved, location, {}}; }
-        static Resolution failed(const QString &reason) { return {Kind::failed, {}, reason}; }
+        static Resolution resolved(const QString &location)
+        {
+            return { Kind::resolved, location, {} };
+        }
+        static Resolution failed(const QString &reason) { return { Kind::failed, {}, reason }; }
         static Resolution notSet() { return {}; }
         bool isResolved() const { return kind == Kind::resolved; }
         // "resolved(/path)", "failed(reason)" or "notSet", for log lines.

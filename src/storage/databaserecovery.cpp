@@ -27,12 +27,13 @@ std::optional<QString> moveAside(const QString &path, const QString &stamp)
         base = path + QStringLiteral(".corrupt-") + stamp + QLatin1Char('-') + QString::number(n);
 
     std::optional<QString> moved;
-    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+    for (const QString &suffix : { QString(), QStringLiteral("-wal"), QStringLiteral("-shm") }) {
         const QString from = path + suffix;
         if (!exists(from))
             continue;
         const QString to = base + suffix;
-        if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData())
+            != 0)
             throw FileError(errno, from, QStringLiteral("move aside"));
         if (suffix.isEmpty())
             moved = to;
@@ -43,12 +44,12 @@ std::optional<QString> moveAside(const QString &path, const QString &stamp)
 Opened open(const QString &path, const QDateTime &now)
 {
     try {
-        return {std::make_unique<ScreenshotDatabase>(path), std::nullopt, std::nullopt};
+        return { std::make_unique<ScreenshotDatabase>(path), std::nullopt, std::nullopt };
     } catch (const SQLiteError &first) {
         const QString original = first.description();
         auto movedTo = moveAside(path, stamp(now));
         auto database = std::make_unique<ScreenshotDatabase>(path);
-        return {std::move(database), movedTo, original};
+        return { std::move(database), movedTo, original };
     }
 }
 

@@ -14,8 +14,8 @@ struct LibrarySection
     QString folderName; // only for Kind::folder
 
     static LibrarySection all() { return {}; }
-    static LibrarySection inbox() { return {Kind::inbox, {}}; }
-    static LibrarySection folder(const QString &name) { return {Kind::folder, name}; }
+    static LibrarySection inbox() { return { Kind::inbox, {} }; }
+    static LibrarySection folder(const QString &name) { return { Kind::folder, name }; }
 
     bool operator==(const LibrarySection &other) const = default;
 };

@@ -24,12 +24,15 @@ const char *const kSchema[] = {
     "ALTER TABLE screenshots ADD COLUMN file_size INTEGER NOT NULL DEFAULT 0;",
     "CREATE VIRTUAL TABLE IF NOT EXISTS screenshots_fts USING fts5(\n    title, ocr_text, "
     "content='screenshots', content_rowid='id'\n);",
-    "CREATE TRIGGER IF NOT EXISTS screenshots_ai AFTER INSERT ON screenshots BEGIN\n    INSERT INTO "
+    "CREATE TRIGGER IF NOT EXISTS screenshots_ai AFTER INSERT ON screenshots BEGIN\n    INSERT "
+    "INTO "
     "screenshots_fts(rowid, title, ocr_text) VALUES (new.id, new.title, new.ocr_text);\nEND;",
-    "CREATE TRIGGER IF NOT EXISTS screenshots_ad AFTER DELETE ON screenshots BEGIN\n    INSERT INTO "
+    "CREATE TRIGGER IF NOT EXISTS screenshots_ad AFTER DELETE ON screenshots BEGIN\n    INSERT "
+    "INTO "
     "screenshots_fts(screenshots_fts, rowid, title, ocr_text) VALUES('delete', old.id, old.title, "
     "old.ocr_text);\nEND;",
-    "CREATE TRIGGER IF NOT EXISTS screenshots_au AFTER UPDATE ON screenshots BEGIN\n    INSERT INTO "
+    "CREATE TRIGGER IF NOT EXISTS screenshots_au AFTER UPDATE ON screenshots BEGIN\n    INSERT "
+    "INTO "
     "screenshots_fts(screenshots_fts, rowid, title, ocr_text) VALUES('delete', old.id, old.title, "
     "old.ocr_text);\n    INSERT INTO screenshots_fts(rowid, title, ocr_text) VALUES (new.id, "
     "new.title, new.ocr_text);\nEND;",
@@ -53,7 +56,7 @@ ScreenshotRecord recordFromRow(sqlite3_stmt *stmt)
     r.contentHash = columnText(stmt, 6);
     const auto *status = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 7));
     r.status = (status && qstrcmp(status, "inbox") == 0) ? ScreenshotStatus::inbox
-                                                          : ScreenshotStatus::filed;
+                                                         : ScreenshotStatus::filed;
     r.fileSize = sqlite3_column_int64(stmt, 8);
     return r;
 }
@@ -83,7 +86,8 @@ public:
     void bind(int index, const QString &text)
     {
         const QByteArray utf8 = text.toUtf8();
-        check(sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT));
+        check(
+            sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT));
     }
     void bind(int index, qint64 value) { check(sqlite3_bind_int64(m_stmt, index, value)); }
     void bind32(int index, int value) { check(sqlite3_bind_int(m_stmt, index, value)); }
@@ -230,20 +234,19 @@ void ScreenshotDatabase::injectFault()
 }
 
 qint64 ScreenshotDatabase::insertOrUpdate(const QString &path, const QString &title,
-                                          const QString &folder, double createdAt,
-                                          const QString &ocrText, const QString &contentHash,
-                                          ScreenshotStatus status, qint64 fileSize)
+    const QString &folder, double createdAt, const QString &ocrText, const QString &contentHash,
+    ScreenshotStatus status, qint64 fileSize)
 {
     QMutexLocker lock(&m_mutex);
     {
-        Statement st(*this, QStringLiteral(
-                                "INSERT INTO screenshots (path, title, folder, created_at, ocr_text, "
-                                "content_hash, status, file_size)\nVALUES (?, ?, ?, ?, ?, ?, ?, ?)\n"
-                                "ON CONFLICT(path) DO UPDATE SET\n    title = excluded.title,\n"
-                                "    folder = excluded.folder,\n    created_at = excluded.created_at,\n"
-                                "    ocr_text = excluded.ocr_text,\n"
-                                "    content_hash = excluded.content_hash,\n"
-                                "    status = excluded.status,\n    file_size = excluded.file_size;"));
+        Statement st(*this,
+            QStringLiteral("INSERT INTO screenshots (path, title, folder, created_at, ocr_text, "
+                           "content_hash, status, file_size)\nVALUES (?, ?, ?, ?, ?, ?, ?, ?)\n"
+                           "ON CONFLICT(path) DO UPDATE SET\n    title = excluded.title,\n"
+                           "    folder = excluded.folder,\n    created_at = excluded.created_at,\n"
+                           "    ocr_text = excluded.ocr_text,\n"
+                           "    content_hash = excluded.content_hash,\n"
+                           "    status = excluded.status,\n    file_size = excluded.file_size;"));
         st.bind(1, path);
         st.bind(2, title);
         st.bind(3, folder);
@@ -275,17 +278,17 @@ std::optional<qint64> ScreenshotDatabase::idForPath(const QString &path)
         st.bind(1, path);
         if (st.next())
             return sqlite3_column_int64(st.get(), 0);
-    } catch (const SQLiteError &) {
-    }
+    } catch (const SQLiteError &) { }
     return std::nullopt;
 }
 
 void ScreenshotDatabase::updateLocation(qint64 id, const QString &path, const QString &title,
-                                        const QString &folder, ScreenshotStatus status)
+    const QString &folder, ScreenshotStatus status)
 {
     QMutexLocker lock(&m_mutex);
-    Statement st(*this, QStringLiteral("UPDATE screenshots SET path = ?, title = ?, folder = ?, "
-                                       "status = ? WHERE id = ?;"));
+    Statement st(*this,
+        QStringLiteral("UPDATE screenshots SET path = ?, title = ?, folder = ?, "
+                       "status = ? WHERE id = ?;"));
     st.bind(1, path);
     st.bind(2, title);
     st.bind(3, folder);
@@ -298,7 +301,8 @@ void ScreenshotDatabase::markInbox(const QList<qint64> &ids)
 {
     QMutexLocker lock(&m_mutex);
     for (const qint64 id : ids) {
-        Statement st(*this, QStringLiteral("UPDATE screenshots SET status = 'inbox' WHERE id = ?;"));
+        Statement st(
+            *this, QStringLiteral("UPDATE screenshots SET status = 'inbox' WHERE id = ?;"));
         st.bind(1, id);
         st.run();
     }
@@ -313,12 +317,13 @@ void ScreenshotDatabase::renameFolder(const QString &from, const QString &to)
     st.run();
 }
 
-void ScreenshotDatabase::updateOCR(qint64 id, const QString &ocrText, const QString &contentHash,
-                                   std::optional<qint64> fileSize)
+void ScreenshotDatabase::updateOCR(
+    qint64 id, const QString &ocrText, const QString &contentHash, std::optional<qint64> fileSize)
 {
     QMutexLocker lock(&m_mutex);
-    Statement st(*this, QStringLiteral("UPDATE screenshots SET ocr_text = ?, content_hash = ?, "
-                                       "file_size = COALESCE(?, file_size) WHERE id = ?;"));
+    Statement st(*this,
+        QStringLiteral("UPDATE screenshots SET ocr_text = ?, content_hash = ?, "
+                       "file_size = COALESCE(?, file_size) WHERE id = ?;"));
     st.bind(1, ocrText);
     st.bind(2, contentHash);
     if (fileSize)
@@ -365,12 +370,12 @@ void ScreenshotDatabase::updateFileSize(qint64 id, qint64 fileSize)
     st.run();
 }
 
-QList<ScreenshotRecord> ScreenshotDatabase::fetchRecords(const char *columns, const QString &where,
-                                                         const Binder &bind)
+QList<ScreenshotRecord> ScreenshotDatabase::fetchRecords(
+    const char *columns, const QString &where, const Binder &bind)
 {
     QMutexLocker lock(&m_mutex);
-    QString sql = QStringLiteral("SELECT ") + QLatin1String(columns)
-                  + QStringLiteral(" FROM screenshots");
+    QString sql
+        = QStringLiteral("SELECT ") + QLatin1String(columns) + QStringLiteral(" FROM screenshots");
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where;
     sql += QStringLiteral(" ORDER BY created_at DESC;");
@@ -396,7 +401,7 @@ QList<ScreenshotRecord> ScreenshotDatabase::allRecordsForList()
 std::optional<ScreenshotRecord> ScreenshotDatabase::record(qint64 id)
 {
     const auto records = fetchRecords(listColumns, QStringLiteral("id = ?"),
-                                      [id](sqlite3_stmt *stmt) { sqlite3_bind_int64(stmt, 1, id); });
+        [id](sqlite3_stmt *stmt) { sqlite3_bind_int64(stmt, 1, id); });
     if (records.isEmpty())
         return std::nullopt;
     return records.first();
@@ -425,8 +430,8 @@ QString ScreenshotDatabase::matchExpression(const QString &text)
     return terms.join(QLatin1Char(' '));
 }
 
-QList<SearchResult> ScreenshotDatabase::search(const QString &text, const LibrarySection &section,
-                                               int limit)
+QList<SearchResult> ScreenshotDatabase::search(
+    const QString &text, const LibrarySection &section, int limit)
 {
     const QString expression = matchExpression(text);
     if (expression.isEmpty())
@@ -457,7 +462,7 @@ QList<SearchResult> ScreenshotDatabase::search(const QString &text, const Librar
     st.bind32(next, limit);
     QList<SearchResult> results;
     while (st.next())
-        results.append({recordFromRow(st.get()), columnText(st.get(), 9)});
+        results.append({ recordFromRow(st.get()), columnText(st.get(), 9) });
     return results;
 }
 

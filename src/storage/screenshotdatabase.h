@@ -23,10 +23,10 @@ namespace marlox {
 class ScreenshotDatabase
 {
 public:
-    static constexpr const char *fullColumns =
-        "id, path, title, folder, created_at, ocr_text, content_hash, status, file_size";
-    static constexpr const char *listColumns =
-        "id, path, title, folder, created_at, '', content_hash, status, file_size";
+    static constexpr const char *fullColumns
+        = "id, path, title, folder, created_at, ocr_text, content_hash, status, file_size";
+    static constexpr const char *listColumns
+        = "id, path, title, folder, created_at, '', content_hash, status, file_size";
 
     // $XDG_DATA_HOME/Marlox/library.sqlite3, creating the folders; throws FileError.
     static QString defaultPath();
@@ -42,23 +42,23 @@ public:
     bool needsStatusMigration() const { return m_needsStatusMigration; }
 
     qint64 insertOrUpdate(const QString &path, const QString &title, const QString &folder,
-                          double createdAt, const QString &ocrText, const QString &contentHash,
-                          ScreenshotStatus status, qint64 fileSize);
+        double createdAt, const QString &ocrText, const QString &contentHash,
+        ScreenshotStatus status, qint64 fileSize);
     std::optional<qint64> idForPath(const QString &path);
     void updateLocation(qint64 id, const QString &path, const QString &title, const QString &folder,
-                        ScreenshotStatus status);
+        ScreenshotStatus status);
     void markInbox(const QList<qint64> &ids);
     void renameFolder(const QString &from, const QString &to);
     void updateOCR(qint64 id, const QString &ocrText, const QString &contentHash,
-                   std::optional<qint64> fileSize);
+        std::optional<qint64> fileSize);
     void updateTitle(qint64 id, const QString &title);
     void deleteRow(qint64 id);
     std::optional<QString> ocrText(qint64 id);
     void updateFileSize(qint64 id, qint64 fileSize);
 
     using Binder = std::function<void(sqlite3_stmt *)>;
-    QList<ScreenshotRecord> fetchRecords(const char *columns, const QString &where = {},
-                                         const Binder &bind = {});
+    QList<ScreenshotRecord> fetchRecords(
+        const char *columns, const QString &where = {}, const Binder &bind = {});
     QList<ScreenshotRecord> allRecords();
     QList<ScreenshotRecord> allRecordsForList();
     std::optional<ScreenshotRecord> record(qint64 id);

@@ -17,10 +17,11 @@ private:
     QString dbPath(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
 
     static qint64 add(ScreenshotDatabase &db, const QString &path, const QString &title,
-                      const QString &text = {}, const QString &folder = {},
-                      ScreenshotStatus status = ScreenshotStatus::filed, double createdAt = 1000)
+        const QString &text = {}, const QString &folder = {},
+        ScreenshotStatus status = ScreenshotStatus::filed, double createdAt = 1000)
     {
-        return db.insertOrUpdate(path, title, folder, createdAt, text, QStringLiteral("h"), status, 10);
+        return db.insertOrUpdate(
+            path, title, folder, createdAt, text, QStringLiteral("h"), status, 10);
     }
 
 private Q_SLOTS:
@@ -28,17 +29,16 @@ private Q_SLOTS:
     {
         ScreenshotDatabase db(dbPath("upsert.sqlite3"));
         const qint64 id = db.insertOrUpdate(QStringLiteral("/a.png"), QStringLiteral("A"), {}, 1.5,
-                                            QStringLiteral("text"), QStringLiteral("hash"),
-                                            ScreenshotStatus::inbox, 0);
+            QStringLiteral("text"), QStringLiteral("hash"), ScreenshotStatus::inbox, 0);
         const qint64 again = db.insertOrUpdate(QStringLiteral("/a.png"), QStringLiteral("B"),
-                                               QStringLiteral("Work"), 2.25, QStringLiteral("other"),
-                                               QStringLiteral("h2"), ScreenshotStatus::filed, 42);
+            QStringLiteral("Work"), 2.25, QStringLiteral("other"), QStringLiteral("h2"),
+            ScreenshotStatus::filed, 42);
         QCOMPARE(again, id);
         const auto all = db.allRecords();
         QCOMPARE(all.size(), 1);
-        const ScreenshotRecord expected{id, QStringLiteral("/a.png"), QStringLiteral("B"),
-                                        QStringLiteral("Work"), 2.25, QStringLiteral("other"),
-                                        QStringLiteral("h2"), ScreenshotStatus::filed, 42};
+        const ScreenshotRecord expected { id, QStringLiteral("/a.png"), QStringLiteral("B"),
+            QStringLiteral("Work"), 2.25, QStringLiteral("other"), QStringLiteral("h2"),
+            ScreenshotStatus::filed, 42 };
         QCOMPARE(all.first(), expected);
         // The list variant never carries the recognised text.
         QCOMPARE(db.allRecordsForList().first().ocrText, QString());
@@ -66,14 +66,14 @@ private Q_SLOTS:
             sqlite3 *raw = nullptr;
             QCOMPARE(sqlite3_open(path.toUtf8().constData(), &raw), SQLITE_OK);
             QCOMPARE(sqlite3_exec(raw,
-                                  "CREATE TABLE screenshots (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                  "path TEXT NOT NULL UNIQUE, title TEXT NOT NULL DEFAULT '', folder "
-                                  "TEXT NOT NULL DEFAULT '', created_at REAL NOT NULL, ocr_text TEXT "
-                                  "NOT NULL DEFAULT '');"
-                                  "INSERT INTO screenshots(path, title, created_at) VALUES "
-                                  "('/lib/Unfiled/a.png','a',1), ('/shots/b.png','b',2);",
-                                  nullptr, nullptr, nullptr),
-                     SQLITE_OK);
+                         "CREATE TABLE screenshots (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                         "path TEXT NOT NULL UNIQUE, title TEXT NOT NULL DEFAULT '', folder "
+                         "TEXT NOT NULL DEFAULT '', created_at REAL NOT NULL, ocr_text TEXT "
+                         "NOT NULL DEFAULT '');"
+                         "INSERT INTO screenshots(path, title, created_at) VALUES "
+                         "('/lib/Unfiled/a.png','a',1), ('/shots/b.png','b',2);",
+                         nullptr, nullptr, nullptr),
+                SQLITE_OK);
             sqlite3_close(raw);
         }
         ScreenshotDatabase db(path);
@@ -93,15 +93,16 @@ private Q_SLOTS:
     void unknownStatusReadsAsFiled()
     {
         ScreenshotDatabase db(dbPath("status.sqlite3"));
-        const qint64 id = add(db, QStringLiteral("/s.png"), QStringLiteral("s"), {}, {},
-                              ScreenshotStatus::inbox);
+        const qint64 id = add(
+            db, QStringLiteral("/s.png"), QStringLiteral("s"), {}, {}, ScreenshotStatus::inbox);
         db.fetchRecords(ScreenshotDatabase::fullColumns); // warm
         {
             // Write a foreign status straight into the row.
             ScreenshotDatabase::Binder none;
             sqlite3 *raw = nullptr;
             sqlite3_open(db.path().toUtf8().constData(), &raw);
-            sqlite3_exec(raw, "UPDATE screenshots SET status = 'archived';", nullptr, nullptr, nullptr);
+            sqlite3_exec(
+                raw, "UPDATE screenshots SET status = 'archived';", nullptr, nullptr, nullptr);
             sqlite3_close(raw);
         }
         QCOMPARE(db.record(id)->status, ScreenshotStatus::filed);
@@ -111,12 +112,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("expression");
-        QTest::newRow("words and hyphen") << QStringLiteral("Q3 report-final")
-                                          << QStringLiteral("\"Q3\"* \"reportfinal\"*");
+        QTest::newRow("words and hyphen")
+            << QStringLiteral("Q3 report-final") << QStringLiteral("\"Q3\"* \"reportfinal\"*");
         QTest::newRow("only punctuation") << QStringLiteral(" -- ** \"\" ") << QString();
-        QTest::newRow("operators quoted") << QStringLiteral("NOT AND")
-                                          << QStringLiteral("\"NOT\"* \"AND\"*");
-        QTest::newRow("line breaks split") << QStringLiteral("a\nb\tc") << QStringLiteral("\"a\"* \"b\"* \"c\"*");
+        QTest::newRow("operators quoted")
+            << QStringLiteral("NOT AND") << QStringLiteral("\"NOT\"* \"AND\"*");
+        QTest::newRow("line breaks split")
+            << QStringLiteral("a\nb\tc") << QStringLiteral("\"a\"* \"b\"* \"c\"*");
         QTest::newRow("accents kept") << QStringLiteral("café") << QStringLiteral("\"café\"*");
     }
     void matchExpression()
@@ -130,21 +132,22 @@ private Q_SLOTS:
     {
         ScreenshotDatabase db(dbPath("search.sqlite3"));
         const qint64 a = add(db, QStringLiteral("/a.png"), QStringLiteral("football match"),
-                             QStringLiteral("scan the barcode here"), QStringLiteral("Work"));
+            QStringLiteral("scan the barcode here"), QStringLiteral("Work"));
         add(db, QStringLiteral("/b.png"), QStringLiteral("football"), QStringLiteral("nothing"),
             QStringLiteral("work"));
         const qint64 c = add(db, QStringLiteral("/c.png"), QStringLiteral("inbox foo"),
-                             QStringLiteral("barcode"), {}, ScreenshotStatus::inbox);
+            QStringLiteral("barcode"), {}, ScreenshotStatus::inbox);
 
         auto results = db.search(QStringLiteral("foo bar"), LibrarySection::all(), 50);
         QCOMPARE(results.size(), 2);
-        QList<qint64> ids{results[0].id(), results[1].id()};
+        QList<qint64> ids { results[0].id(), results[1].id() };
         QVERIFY(ids.contains(a) && ids.contains(c));
         for (const auto &r : results)
             QVERIFY2(r.snippet.contains(QLatin1Char('[')), qPrintable(r.snippet));
         QCOMPARE(results.first().record.ocrText.isEmpty(), false);
 
-        results = db.search(QStringLiteral("foo bar"), LibrarySection::folder(QStringLiteral("Work")), 50);
+        results = db.search(
+            QStringLiteral("foo bar"), LibrarySection::folder(QStringLiteral("Work")), 50);
         QCOMPARE(results.size(), 1);
         QCOMPARE(results.first().id(), a);
         results = db.search(QStringLiteral("foo"), LibrarySection::inbox(), 50);
@@ -174,7 +177,8 @@ private Q_SLOTS:
         ScreenshotDatabase db(dbPath("faults.sqlite3"));
         db.failNthStatementForTesting(2);
         add(db, QStringLiteral("/1.png"), QStringLiteral("one"));
-        QVERIFY_THROWS_EXCEPTION(SQLiteError, add(db, QStringLiteral("/2.png"), QStringLiteral("two")));
+        QVERIFY_THROWS_EXCEPTION(
+            SQLiteError, add(db, QStringLiteral("/2.png"), QStringLiteral("two")));
         add(db, QStringLiteral("/3.png"), QStringLiteral("three"));
         QCOMPARE(db.allRecords().size(), 2);
     }

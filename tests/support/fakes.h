@@ -92,10 +92,10 @@ public:
     int dismissCount = 0;
     bool isUp = false;
 
-    void show(std::function<void()> onUndo, std::function<void()> onExpire,
-              const QRect &anchor) override
+    void show(
+        std::function<void()> onUndo, std::function<void()> onExpire, const QRect &anchor) override
     {
-        shown.append({std::move(onUndo), std::move(onExpire), anchor});
+        shown.append({ std::move(onUndo), std::move(onExpire), anchor });
         isUp = true;
     }
     void dismiss() override

@@ -20,7 +20,7 @@ void handler(QtMsgType type, const QMessageLogContext &context, const QString &m
 {
     {
         QMutexLocker lock(&g_mutex);
-        g_entries.append({QString::fromUtf8(context.category ? context.category : ""), message});
+        g_entries.append({ QString::fromUtf8(context.category ? context.category : ""), message });
     }
     if (g_previous)
         g_previous(type, context, message);

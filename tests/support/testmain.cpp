@@ -30,7 +30,7 @@ void isolateProfile()
     set("XDG_STATE_HOME", QStringLiteral("/.local/state"));
     set("XDG_RUNTIME_DIR", QStringLiteral("/runtime"));
     QFile::setPermissions(root + QStringLiteral("/runtime"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_CONFIG_DIRS", (root + QStringLiteral("/etc-xdg")).toUtf8());
     qputenv("XDG_DATA_DIRS", (root + QStringLiteral("/usr-share")).toUtf8());
     qunsetenv("XDG_CURRENT_DESKTOP");

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+
+#include <QString>
+
+#include "platform/errors.h"
+#include "storage/screenshotdatabase.h"
+#include "storage/screenshotrecord.h"
+
+namespace marlox::LibraryFileService {
+
+class ServiceError : public Error
+{
+public:
+    enum class Kind { emptyTitle, invalidFolderName };
+    explicit ServiceError(Kind kind) : m_kind(kind) { }
+    Kind kind() const { return m_kind; }
+    QString description() const override;
+
+private:
+    Kind m_kind;
+};
+
+// Moves the record's file to libraryRoot/folder/<libraryFileName(title)> and
+// marks the row filed. An empty libraryRoot means none is set (FileError::noSuchFile()).
+ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title,
+    const QString &folder, const QString &libraryRoot, ScreenshotDatabase &database);
+
+QString libraryFileName(const QString &title, const QString &extension);
+// directory/fileName, or "base 2.ext", "base 3.ext"… when taken.
+QString uniqueFileURL(const QString &directory, const QString &fileName);
+// The first folder below root that holds file, or none.
+std::optional<QString> libraryFolderName(const QString &file, const QString &root);
+
+} // namespace marlox::LibraryFileService
