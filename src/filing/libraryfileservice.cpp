@@ -1,0 +1,180 @@
+#include "filing/libraryfileservice.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "filing/foldermanagementservice.h"
+#include "platform/filemoves.h"
+
+namespace marlox::LibraryFileService {
+
+namespace {
+
+QString trimmedTitle(const QString &title)
+{
+    return title.trimmed();
+}
+
+bool isTrimmedFromName(QChar c)
+{
+    return c.isSpace() || c == u'.';
+}
+
+// Any entry counts, dangling links included: the move would refuse it anyway.
+bool entryExists(const QString &path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+QString extensionOf(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot > 0 ? fileName.mid(dot + 1) : QString();
+}
+
+QString baseOf(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    return dot > 0 ? fileName.left(dot) : fileName;
+}
+
+// Like mkdir -p, but reports the errno the way every other service error does.
+void makeDirectories(const QString &path)
+{
+    const QStringList parts = path.split(u'/');
+    QString current;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            current += u'/';
+        current += parts[i];
+        if (parts[i].isEmpty())
+            continue;
+        const QByteArray encoded = QFile::encodeName(current);
+        if (::mkdir(encoded.constData(), 0777) == 0)
+            continue;
+        const int code = errno;
+        struct stat info;
+        if (code == EEXIST && ::stat(encoded.constData(), &info) == 0 && S_ISDIR(info.st_mode))
+            continue;
+        throw FileError(code == EEXIST ? ENOTDIR : code, current, QStringLiteral("create"));
+    }
+}
+
+} // namespace
+
+QString ServiceError::description() const
+{
+    switch (m_kind) {
+    case Kind::emptyTitle:
+        return QStringLiteral("Title can't be empty.");
+    case Kind::invalidFolderName:
+        return QStringLiteral("Folder names can't contain “/” or begin with “.”.");
+    }
+    return {};
+}
+
+QString libraryFileName(const QString &title, const QString &extension)
+{
+    QString name = title;
+    for (QChar &c : name) {
+        if (c == u'/' || c == u':' || c == u'\\')
+            c = u' ';
+    }
+    qsizetype begin = 0;
+    qsizetype end = name.size();
+    while (begin < end && isTrimmedFromName(name[begin]))
+        ++begin;
+    while (end > begin && isTrimmedFromName(name[end - 1]))
+        --end;
+    name = name.mid(begin, end - begin);
+    name.replace(QStringLiteral("  "), QStringLiteral(" "));
+    if (name.isEmpty())
+        name = QStringLiteral("Screenshot");
+    return name + u'.' + extension;
+}
+
+QString uniqueFileURL(const QString &directory, const QString &fileName)
+{
+    const QDir dir(directory);
+    QString candidate = dir.filePath(fileName);
+    if (!entryExists(candidate))
+        return candidate;
+    const QString base = baseOf(fileName);
+    const QString extension = extensionOf(fileName);
+    for (qint64 n = 2;; ++n) {
+        QString name = base + u' ' + QString::number(n);
+        if (!extension.isEmpty())
+            name += u'.' + extension;
+        candidate = dir.filePath(name);
+        if (!entryExists(candidate))
+            return candidate;
+    }
+}
+
+std::optional<QString> libraryFolderName(const QString &file, const QString &root)
+{
+    auto components = [](const QString &path) {
+        return QDir::cleanPath(
+            QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path))
+            .split(u'/', Qt::SkipEmptyParts);
+    };
+    const QStringList fileParts = components(file);
+    const QStringList rootParts = components(root);
+    if (fileParts.size() <= rootParts.size() + 1)
+        return std::nullopt;
+    for (qsizetype i = 0; i < rootParts.size(); ++i) {
+        if (fileParts[i] != rootParts[i])
+            return std::nullopt;
+    }
+    return fileParts[rootParts.size()];
+}
+
+ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title,
+    const QString &folder, const QString &libraryRoot, ScreenshotDatabase &database)
+{
+    if (libraryRoot.isEmpty())
+        throw FileError::noSuchFile();
+    const QString trimmed = trimmedTitle(title);
+    if (trimmed.isEmpty())
+        throw ServiceError(ServiceError::Kind::emptyTitle);
+    // An empty folder would file straight into the root, where no folder can find it.
+    if (folder.isEmpty() || !FolderManagementService::isAcceptableName(folder))
+        throw ServiceError(ServiceError::Kind::invalidFolderName);
+
+    const QString source = QDir::cleanPath(record.path);
+    const QString fileName = libraryFileName(trimmed, extensionOf(QFileInfo(source).fileName()));
+    const QString folderDirectory = QDir::cleanPath(libraryRoot + u'/' + folder);
+    makeDirectories(folderDirectory);
+
+    QString destination = folderDirectory + u'/' + fileName;
+    if (destination != source) {
+        // Another process may take the chosen name between the test and the
+        // move; the move never replaces, so pick the next free name instead.
+        for (int attempt = 0;; ++attempt) {
+            destination = uniqueFileURL(folderDirectory, fileName);
+            try {
+                FileMoves::moveFile(source, destination);
+                break;
+            } catch (const FileError &error) {
+                if (error.code() != EEXIST || attempt >= 20)
+                    throw;
+            }
+        }
+    }
+
+    database.updateLocation(record.id, destination, trimmed, folder, ScreenshotStatus::filed);
+
+    ScreenshotRecord filed = record;
+    filed.path = destination;
+    filed.title = trimmed;
+    filed.folder = folder;
+    filed.status = ScreenshotStatus::filed;
+    return filed;
+}
+
+} // namespace marlox::LibraryFileService
