@@ -1,0 +1,204 @@
+// marlox-test-timeout: 300
+#include <QFont>
+#include <QImage>
+#include <QPainter>
+#include <QTest>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include "filing/ocrengine.h"
+#include "support/testmain.h"
+
+using namespace marlox;
+
+namespace {
+
+// Text as a screenshot shows it: a UI font at a 2x display's pixel size.
+QImage drawText(const QStringList &lines, QColor background, QColor foreground,
+    QSize size = QSize(1400, 420), QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(size, format);
+    image.fill(background);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(30);
+    painter.setFont(font);
+    painter.setPen(foreground);
+    int y = 90;
+    for (const QString &line : lines) {
+        painter.drawText(80, y, line);
+        y += 90;
+    }
+    return image;
+}
+
+const QStringList threeLines = { QStringLiteral("Quarterly revenue report for March"),
+    QStringLiteral("Meeting notes from the design review"),
+    QStringLiteral("Invoice number 4821 is overdue") };
+
+QStringList words(const QString &text)
+{
+    return text.toLower().split(QRegularExpression(QStringLiteral("\\W+")), Qt::SkipEmptyParts);
+}
+
+// The share of expected words found in the recognised text.
+double recall(const QStringList &expected, const QString &text)
+{
+    const QStringList got = words(text);
+    const QStringList want = words(expected.join(QLatin1Char(' ')));
+    int found = 0;
+    for (const QString &word : want)
+        found += got.contains(word);
+    return want.isEmpty() ? 1.0 : double(found) / want.size();
+}
+
+} // namespace
+
+class TestOcrEngine : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void threeLinesGiveThreeLines()
+    {
+        OCREngine engine;
+        const QString text = engine.recognizeText(drawText(threeLines, Qt::white, Qt::black));
+        QVERIFY2(!text.endsWith(QLatin1Char('\n')), qPrintable(text));
+        const QStringList lines = text.split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(lines.at(i), threeLines.at(i));
+    }
+
+    void imagesWithoutTextGiveEmptyText_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QImage white(1280, 800, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        QImage dark(1280, 800, QImage::Format_RGB32);
+        dark.fill(QColor(30, 30, 30));
+        QImage transparent(640, 400, QImage::Format_ARGB32);
+        transparent.fill(Qt::transparent);
+        QTest::newRow("white") << white;
+        QTest::newRow("dark") << dark;
+        QTest::newRow("transparent") << transparent;
+        QTest::newRow("null") << QImage();
+    }
+    void imagesWithoutTextGiveEmptyText()
+    {
+        QFETCH(QImage, image);
+        QCOMPARE(OCREngine().recognizeText(image), QString());
+    }
+
+    void darkModeReadsLikeLightMode_data()
+    {
+        QTest::addColumn<QColor>("background");
+        QTest::addColumn<QColor>("foreground");
+        QTest::newRow("light") << QColor(Qt::white) << QColor(30, 30, 30);
+        QTest::newRow("dark") << QColor(30, 30, 30) << QColor(230, 230, 230);
+        QTest::newRow("dark blue, grey text") << QColor(22, 27, 45) << QColor(170, 180, 200);
+    }
+    void darkModeReadsLikeLightMode()
+    {
+        QFETCH(QColor, background);
+        QFETCH(QColor, foreground);
+        const QString text
+            = OCREngine().recognizeText(drawText(threeLines, background, foreground));
+        QCOMPARE(text.split(QLatin1Char('\n')).size(), 3);
+        QVERIFY2(recall(threeLines, text) >= 0.95, qPrintable(text));
+    }
+
+    void transparentAreasCountAsWhite()
+    {
+        // A window capture: opaque black text on a fully transparent canvas.
+        const QImage image = drawText(
+            threeLines, Qt::transparent, Qt::black, QSize(1400, 420), QImage::Format_ARGB32);
+        const QImage prepared = OCREngine::preparedImage(image);
+        QCOMPARE(prepared.format(), QImage::Format_Grayscale8);
+        QCOMPARE(prepared.pixelColor(2, 2), QColor(Qt::white));
+        QVERIFY(recall(threeLines, OCREngine().recognizeText(image)) >= 0.95);
+    }
+
+    void darkBackgroundDetection_data()
+    {
+        QTest::addColumn<QImage>("image");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light page") << drawText(threeLines, Qt::white, Qt::black) << false;
+        QTest::newRow("dark page") << drawText(threeLines, QColor(20, 20, 20), Qt::white) << true;
+        // A dark sidebar over a third of a light window is still a light page.
+        QImage split = drawText(threeLines, Qt::white, Qt::black);
+        QPainter(&split).fillRect(0, 0, split.width() / 3, split.height(), Qt::black);
+        QTest::newRow("dark sidebar") << split << false;
+        QTest::newRow("one pixel") << QImage(1, 1, QImage::Format_Grayscale8) << false;
+    }
+    void darkBackgroundDetection()
+    {
+        QFETCH(QImage, image);
+        QFETCH(bool, dark);
+        if (image.width() == 1)
+            image.fill(200);
+        QCOMPARE(
+            OCREngine::hasDarkBackground(image.convertToFormat(QImage::Format_Grayscale8)), dark);
+    }
+
+    void concurrentCallsEachReadTheirImage()
+    {
+        // Several images recognised at once through one engine object: every
+        // worker thread must get its own Tesseract instance.
+        OCREngine engine;
+        const QList<QStringList> texts = {
+            { QStringLiteral("Alpha build passed"), QStringLiteral("Deploy window opens") },
+            { QStringLiteral("Bravo invoice paid"), QStringLiteral("Receipt attached below") },
+            { QStringLiteral("Charlie flight delayed"), QStringLiteral("Gate changed to twelve") },
+            { QStringLiteral("Delta backup finished"), QStringLiteral("Next run tomorrow") },
+        };
+        QThreadPool pool;
+        pool.setMaxThreadCount(2);
+        QList<QFuture<QString>> futures;
+        for (int round = 0; round < 2; ++round) {
+            for (const QStringList &lines : texts) {
+                const bool dark = futures.size() % 2;
+                const QImage image = drawText(lines, dark ? QColor(25, 25, 25) : Qt::white,
+                    dark ? Qt::white : Qt::black, QSize(1000, 260));
+                futures.append(QtConcurrent::run(
+                    &pool, [&engine, image] { return engine.recognizeText(image); }));
+            }
+        }
+        for (int i = 0; i < futures.size(); ++i) {
+            const QStringList &lines = texts.at(i % texts.size());
+            const QString text = futures[i].result();
+            QCOMPARE(text.split(QLatin1Char('\n')).size(), 2);
+            QVERIFY2(recall(lines, text) >= 0.95, qPrintable(text));
+        }
+    }
+
+    void localeLanguageCodes_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("English") << QStringLiteral("en_US") << QStringLiteral("eng");
+        QTest::newRow("German uses the terminology code")
+            << QStringLiteral("de_DE") << QStringLiteral("deu");
+        QTest::newRow("French") << QStringLiteral("fr_FR") << QStringLiteral("fra");
+        QTest::newRow("Simplified Chinese") << QStringLiteral("zh_CN") << QStringLiteral("chi_sim");
+        QTest::newRow("Traditional Chinese")
+            << QStringLiteral("zh_TW") << QStringLiteral("chi_tra");
+        QTest::newRow("Norwegian Bokmal") << QStringLiteral("nb_NO") << QStringLiteral("nor");
+        QTest::newRow("C locale") << QStringLiteral("C") << QString();
+    }
+    void localeLanguageCodes()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, code);
+        QCOMPARE(OCREngine::tesseractLanguage(QLocale(locale)), code);
+    }
+
+    void englishIsAlwaysRecognised()
+    {
+        QVERIFY(OCREngine::languages().split(QLatin1Char('+')).startsWith(QStringLiteral("eng")));
+    }
+};
+
+MARLOX_TEST_MAIN(TestOcrEngine)
+#include "tst_ocrengine.moc"
