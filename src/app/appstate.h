@@ -34,6 +34,7 @@ class TextRecognizer;
 class FrontmostApplication;
 class MountWatcher;
 class SleepWatcher;
+class WorkCounter;
 template <typename T> class CoalescedLoader;
 
 // Whether the screenshot folder is being watched, and if not, why.
@@ -253,6 +254,8 @@ private:
     QThreadPool *m_utilityPool = nullptr;
     QList<QMetaObject::Connection> m_workspaceObservers;
     QMetaObject::Connection m_activationObserver;
+    // Text reads running on the global pool; waited for before the database goes.
+    std::shared_ptr<WorkCounter> m_textReads;
 };
 
 } // namespace marlox

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <QMutexLocker>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <QThread>
 #include <QTimer>
 
@@ -18,7 +20,7 @@ namespace marlox {
 // `delay` later on a private serial thread; requests that arrive meanwhile
 // ride along. A result is delivered (on the context's thread) only when no
 // request arrived after its fetch read the generation, so only the newest
-// result reaches the caller.
+// result reaches the caller. A fetch that throws counts as no result.
 template <typename Result> class CoalescedLoader
 {
 public:
@@ -37,11 +39,17 @@ public:
         m_thread->setObjectName(label);
         m_workContext = std::make_unique<QObject>();
         m_workContext->moveToThread(m_thread.get());
-        m_thread->start();
+        m_thread->start(QThread::HighPriority);
     }
 
     ~CoalescedLoader()
     {
+        // A load already running finishes; scheduled ones never start, and
+        // a delivery still queued finds its deliver function gone.
+        {
+            QMutexLocker lock(&m_state->lock);
+            m_state->isAlive = false;
+        }
         m_thread->quit();
         m_thread->wait();
         m_workContext.reset();
@@ -62,9 +70,12 @@ public:
         }
         if (wasScheduled)
             return;
+        QObject *work = m_workContext.get();
         QMetaObject::invokeMethod(
-            m_workContext.get(),
-            [this] { QTimer::singleShot(m_delay, m_workContext.get(), [this] { load(); }); },
+            work,
+            [this, work] {
+                QTimer::singleShot(m_delay, Qt::PreciseTimer, work, [this] { load(); });
+            },
             Qt::QueuedConnection);
     }
 
@@ -86,6 +97,7 @@ private:
         mutable QMutex lock;
         bool isScheduled = false;
         bool isInFlight = false;
+        bool isAlive = true;
         qint64 requestCount = 0;
     };
 
@@ -98,23 +110,36 @@ private:
             m_state->isInFlight = true;
             generation = m_state->requestCount;
         }
-        auto result = m_fetch();
+        std::optional<Result> result;
+        try {
+            result = m_fetch();
+        } catch (...) {
+            // An exception must not cross the worker's event loop.
+            result.reset();
+        }
         auto state = m_state;
         auto deliver = m_deliver;
-        QMetaObject::invokeMethod(
-            m_deliverContext,
-            [state, deliver, generation, result = std::move(result)]() mutable {
-                qint64 current;
-                {
-                    QMutexLocker lock(&state->lock);
-                    state->isInFlight = false;
-                    current = state->requestCount;
-                }
-                if (current != generation)
+        auto finish = [state, deliver, generation, result = std::move(result)]() mutable {
+            qint64 current;
+            {
+                QMutexLocker lock(&state->lock);
+                state->isInFlight = false;
+                current = state->requestCount;
+                if (!state->isAlive)
                     return;
-                deliver(std::move(result));
-            },
-            Qt::QueuedConnection);
+            }
+            if (current != generation)
+                return;
+            deliver(std::move(result));
+        };
+        const QPointer<QObject> context = m_deliverContext;
+        if (!context) {
+            // Nobody is left to deliver to; just settle the state.
+            QMutexLocker lock(&state->lock);
+            state->isInFlight = false;
+            return;
+        }
+        QMetaObject::invokeMethod(context.data(), std::move(finish), Qt::QueuedConnection);
     }
 
     std::chrono::milliseconds m_delay;

@@ -1,28 +1,104 @@
 #include "app/appstate.h"
 
-// PROVISIONAL: replaced by the folder actions' owner.
+#include "filing/foldermanagementservice.h"
+#include "filing/libraryfileservice.h"
+#include "platform/errors.h"
+#include "platform/log.h"
+
 namespace marlox {
 
-ScreenshotRecord AppState::fileRecord(
-    const ScreenshotRecord &record, const QString &, const QString &)
+namespace {
+
+const QString generalFolder = QStringLiteral("General");
+constexpr qsizetype recentFolderLimit = 5;
+
+QStringList withoutLaterDuplicates(const QStringList &names)
 {
-    return record;
+    QStringList unique;
+    for (const QString &name : names) {
+        if (!unique.contains(name))
+            unique.append(name);
+    }
+    return unique;
 }
-void AppState::noteFolderUsed(const QString &)
-{ }
+
+} // namespace
+
+ScreenshotRecord AppState::fileRecord(
+    const ScreenshotRecord &record, const QString &title, const QString &folder)
+{
+    const ScreenshotRecord filed
+        = LibraryFileService::fileRecord(record, title, folder, m_libraryRoot, *m_database);
+    noteFolderUsed(folder);
+    refreshRecord(filed.id);
+    setLastSavedAt(QDateTime::currentDateTime());
+    return filed;
+}
+
+void AppState::noteFolderUsed(const QString &folder)
+{
+    QStringList folders = m_recentFolders;
+    folders.removeAll(folder);
+    folders.prepend(folder);
+    setRecentFolders(folders.mid(0, recentFolderLimit), true);
+}
+
 QStringList AppState::folderNames() const
 {
-    return { QStringLiteral("General") };
+    QStringList recordFolders;
+    for (const ScreenshotRecord &record : m_records) {
+        if (!record.folder.isEmpty() && !recordFolders.contains(record.folder))
+            recordFolders.append(record.folder);
+    }
+    return FolderManagementService::folderNames(m_libraryRoot, recordFolders);
 }
-bool AppState::folderIsEmpty(const QString &)
+
+bool AppState::folderIsEmpty(const QString &name)
 {
-    return true;
+    return FolderManagementService::folderIsEmpty(name, m_libraryRoot, *m_database);
 }
-void AppState::createFolder(const QString &)
-{ }
-void AppState::renameFolder(const QString &, const QString &)
-{ }
-void AppState::deleteFolder(const QString &)
-{ }
+
+void AppState::createFolder(const QString &name)
+{
+    if (m_libraryRoot.isEmpty())
+        throw FileError::noSuchFile();
+    FolderManagementService::createFolderDirectory(name, m_libraryRoot);
+    reloadRecords();
+}
+
+void AppState::renameFolder(const QString &oldName, const QString &newName)
+{
+    if (m_libraryRoot.isEmpty())
+        throw FileError::noSuchFile();
+    const QString trimmed = newName.trimmed();
+    if (trimmed.isEmpty())
+        throw FolderManagementService::ServiceError(
+            FolderManagementService::ServiceError::Kind::emptyName);
+    if (trimmed != oldName)
+        FolderManagementService::mergeFolder(oldName, trimmed, m_libraryRoot, *m_database);
+
+    QStringList folders = m_recentFolders;
+    for (QString &folder : folders) {
+        if (folder == oldName)
+            folder = trimmed;
+    }
+    setRecentFolders(withoutLaterDuplicates(folders), true);
+    reloadRecords();
+}
+
+void AppState::deleteFolder(const QString &name)
+{
+    if (m_libraryRoot.isEmpty())
+        throw FileError::noSuchFile();
+    if (name == generalFolder) {
+        qCWarning(lcAppState, "Refused to delete the default folder \"%s\"",
+            qUtf8Printable(generalFolder));
+        return;
+    }
+    if (!FolderManagementService::folderIsEmpty(name, m_libraryRoot, *m_database))
+        FolderManagementService::mergeFolder(name, generalFolder, m_libraryRoot, *m_database);
+    FolderManagementService::removeFolderDirectory(name, m_libraryRoot);
+    reloadRecords();
+}
 
 } // namespace marlox

@@ -1,32 +1,152 @@
 #include "app/appstate.h"
 
-#include "app/coalescedloader.h"
+#include <chrono>
 
-// PROVISIONAL: replaced by the record loading's owner.
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include "app/coalescedloader.h"
+#include "app/workcounter.h"
+#include "platform/log.h"
+
 namespace marlox {
+
+namespace {
+
+bool isBlankSearch(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c != u' ' && c != u'\t')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+CoalescedLoader<QList<ScreenshotRecord>> &AppState::recordsLoader()
+{
+    if (!m_recordsLoader) {
+        ScreenshotDatabase *database = m_database.get();
+        QPointer<AppState> weak(this);
+        m_recordsLoader = std::make_unique<CoalescedLoader<QList<ScreenshotRecord>>>(
+            QStringLiteral("com.quorvintesha.Marlox.coalescedLoader"),
+            std::chrono::milliseconds(100),
+            [database]() -> std::optional<QList<ScreenshotRecord>> {
+                try {
+                    return database->allRecordsForList();
+                } catch (const std::exception &e) {
+                    qCWarning(
+                        lcAppState, "Failed to load records: %s", qUtf8Printable(describe(e)));
+                    return std::nullopt;
+                }
+            },
+            this,
+            [weak](std::optional<QList<ScreenshotRecord>> records) {
+                if (records && weak)
+                    weak->setRecords(std::move(*records));
+            });
+    }
+    return *m_recordsLoader;
+}
 
 void AppState::reloadRecords()
 {
-    setRecords(m_database->allRecordsForList());
+    recordsLoader().request();
 }
-void AppState::refreshRecord(qint64)
+
+void AppState::refreshRecord(qint64 id)
 {
-    reloadRecords();
+    std::optional<ScreenshotRecord> record;
+    try {
+        record = m_database->record(id);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to refresh record %lld: %s", static_cast<long long>(id),
+            qUtf8Printable(describe(e)));
+    }
+    if (record)
+        record->ocrText.clear();
+    setRecords(mergeRecord(m_records, id, record));
+    // A reload already under way read the list before this change; make sure
+    // the list delivered last includes it.
+    auto &loader = recordsLoader();
+    if (loader.isScheduledOrInFlight())
+        loader.request();
 }
+
 QList<ScreenshotRecord> AppState::mergeRecord(
-    QList<ScreenshotRecord> list, qint64, const std::optional<ScreenshotRecord> &)
+    QList<ScreenshotRecord> list, qint64 id, const std::optional<ScreenshotRecord> &record)
 {
+    const auto found = std::find_if(
+        list.cbegin(), list.cend(), [id](const ScreenshotRecord &entry) { return entry.id == id; });
+    const qsizetype position = found == list.cend() ? -1 : found - list.cbegin();
+    if (!record) {
+        if (position >= 0)
+            list.removeAt(position);
+        return list;
+    }
+    if (position >= 0 && list[position].createdAt == record->createdAt) {
+        list[position] = *record;
+        return list;
+    }
+    if (position >= 0)
+        list.removeAt(position);
+    const auto before = std::find_if(list.cbegin(), list.cend(),
+        [&](const ScreenshotRecord &entry) { return entry.createdAt < record->createdAt; });
+    list.insert(before - list.cbegin(), *record);
     return list;
 }
+
 QList<SearchResult> AppState::searchRecords(const QString &text, const LibrarySection &section)
 {
-    return m_database->search(text, section, 50);
+    if (isBlankSearch(text))
+        return {};
+    try {
+        return m_database->search(text, section, 50);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Search failed: %s", qUtf8Printable(describe(e)));
+        return {};
+    }
 }
-QFuture<QString> AppState::loadOCRText(const ScreenshotRecord &)
+
+QFuture<QString> AppState::loadOCRText(const ScreenshotRecord &record)
 {
-    return {};
+    if (!m_textReads)
+        m_textReads = std::make_shared<WorkCounter>();
+    WorkCounter *reads = m_textReads.get();
+    ScreenshotDatabase *database = m_database.get();
+    const qint64 id = record.id;
+    reads->begin();
+    return QtConcurrent::run(QThreadPool::globalInstance(), [reads, database, id] {
+        QString text;
+        try {
+            text = database->ocrText(id).value_or(QString());
+        } catch (const std::exception &e) {
+            qCWarning(lcAppState, "Failed to read the text of record %lld: %s",
+                static_cast<long long>(id), qUtf8Printable(describe(e)));
+        }
+        reads->end();
+        return text;
+    });
 }
-void AppState::copyOCRText(const ScreenshotRecord &)
-{ }
+
+void AppState::copyOCRText(const ScreenshotRecord &record)
+{
+    QString text = record.ocrText;
+    try {
+        if (auto stored = m_database->ocrText(record.id))
+            text = *stored;
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to read the text of record %lld: %s",
+            static_cast<long long>(record.id), qUtf8Printable(describe(e)));
+    }
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    if (!clipboard)
+        return;
+    clipboard->clear();
+    clipboard->setText(text, QClipboard::Clipboard);
+}
 
 } // namespace marlox

@@ -27,6 +27,13 @@ QString folderPath(const QString &root, const QString &name)
     return QDir::cleanPath(root + u'/' + name);
 }
 
+// Without a root every folder path would hang off "/".
+void checkRoot(const QString &root)
+{
+    if (root.isEmpty())
+        throw FileError::noSuchFile();
+}
+
 // Refuses what would escape the root or hide the folder, before anything is touched.
 void checkName(const QString &name)
 {
@@ -154,6 +161,7 @@ bool isAcceptableName(const QString &name)
 
 void createFolderDirectory(const QString &name, const QString &root)
 {
+    checkRoot(root);
     const QString trimmed = name.trimmed();
     checkName(trimmed);
     const QString path = folderPath(root, trimmed);
@@ -171,7 +179,7 @@ void createFolderDirectory(const QString &name, const QString &root)
 
 bool folderIsEmpty(const QString &name, const QString &root, ScreenshotDatabase &database)
 {
-    if (!name.isEmpty() && isAcceptableName(name)) {
+    if (!root.isEmpty() && !name.isEmpty() && isAcceptableName(name)) {
         try {
             if (!listDirectory(folderPath(root, name), true).isEmpty())
                 return false;
@@ -191,6 +199,7 @@ bool folderIsEmpty(const QString &name, const QString &root, ScreenshotDatabase 
 int mergeFolder(
     const QString &source, const QString &target, const QString &root, ScreenshotDatabase &database)
 {
+    checkRoot(root);
     checkName(source);
     checkName(target);
     const QString targetPath = folderPath(root, target);
@@ -239,6 +248,7 @@ int mergeFolder(
 
 void removeFolderDirectory(const QString &name, const QString &root)
 {
+    checkRoot(root);
     checkName(name);
     removeTree(folderPath(root, name));
 }

@@ -1,0 +1,214 @@
+#include <cerrno>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "platform/errors.h"
+#include "platform/filemoves.h"
+#include "support/testmain.h"
+
+using namespace marlox;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return file.readAll();
+}
+
+QStringList entries(const QString &directory)
+{
+    return QDir(directory).entryList(
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+QByteArray patternBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 131 + i / 7) & 0xff);
+    return bytes;
+}
+
+int moveError(const QString &from, const QString &to)
+{
+    try {
+        FileMoves::moveFile(from, to);
+    } catch (const FileError &error) {
+        return error.code();
+    }
+    return 0;
+}
+
+} // namespace
+
+class TestFileMoves : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_mount;
+
+    // A tmpfs inside the temporary folder: another file system to move to.
+    bool mountTmpfs(const char *options)
+    {
+        if (::geteuid() != 0)
+            return false;
+        m_mount = m_dir->filePath(QStringLiteral("other-fs"));
+        if (!QDir().mkpath(m_mount))
+            return false;
+        if (::mount("tmpfs", QFile::encodeName(m_mount).constData(), "tmpfs", 0, options) != 0) {
+            qWarning("mount failed: %s", strerror(errno));
+            m_mount.clear();
+            return false;
+        }
+        return true;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void cleanup()
+    {
+        if (!m_mount.isEmpty())
+            ::umount2(QFile::encodeName(m_mount).constData(), MNT_DETACH);
+        m_mount.clear();
+        m_dir.reset();
+    }
+
+    void renamesWithinOneFileSystem()
+    {
+        const QString from = m_dir->filePath(QStringLiteral("a.png"));
+        const QString to = m_dir->filePath(QStringLiteral("b.png"));
+        writeFile(from, "abc");
+        FileMoves::moveFile(from, to);
+        QVERIFY(!QFileInfo::exists(from));
+        QCOMPARE(readFile(to), QByteArray("abc"));
+    }
+
+    void neverReplacesWithinOneFileSystem()
+    {
+        const QString from = m_dir->filePath(QStringLiteral("a.png"));
+        const QString to = m_dir->filePath(QStringLiteral("b.png"));
+        writeFile(from, "new");
+        writeFile(to, "old");
+        QCOMPARE(moveError(from, to), EEXIST);
+        QCOMPARE(readFile(from), QByteArray("new"));
+        QCOMPARE(readFile(to), QByteArray("old"));
+    }
+
+    void movesDirectoriesWithinOneFileSystem()
+    {
+        const QString from = m_dir->filePath(QStringLiteral("Work"));
+        QVERIFY(QDir().mkpath(from + QStringLiteral("/inner")));
+        writeFile(from + QStringLiteral("/inner/x.png"), "x");
+        const QString to = m_dir->filePath(QStringLiteral("Projects"));
+        FileMoves::moveFile(from, to);
+        QCOMPARE(readFile(to + QStringLiteral("/inner/x.png")), QByteArray("x"));
+        QVERIFY(!QFileInfo::exists(from));
+    }
+
+    void badPathsAreRefused_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<int>("code");
+        QTest::newRow("missing source") << "missing.png"
+                                        << "b.png" << ENOENT;
+        QTest::newRow("missing destination folder") << "a.png"
+                                                    << "nowhere/b.png" << ENOENT;
+        QTest::newRow("NUL in the destination")
+            << "a.png" << QString(QStringLiteral("b") + QChar(0) + QStringLiteral("/../x.png"))
+            << EINVAL;
+    }
+
+    void badPathsAreRefused()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(int, code);
+        writeFile(m_dir->filePath(QStringLiteral("a.png")), "a");
+        QCOMPARE(moveError(m_dir->filePath(from), m_dir->filePath(to)), code);
+        QCOMPARE(readFile(m_dir->filePath(QStringLiteral("a.png"))), QByteArray("a"));
+    }
+
+    void copiesAcrossFileSystems()
+    {
+        if (!mountTmpfs("size=16m"))
+            QSKIP("Needs root to mount a tmpfs for a second file system");
+        const QString from = m_dir->filePath(QStringLiteral("big.png"));
+        const QByteArray bytes = patternBytes(3 * 1024 * 1024 + 17);
+        writeFile(from, bytes);
+        QVERIFY(::chmod(QFile::encodeName(from).constData(), 0640) == 0);
+        const QString to = m_mount + QStringLiteral("/big.png");
+
+        FileMoves::moveFile(from, to);
+        QVERIFY(!QFileInfo::exists(from));
+        QCOMPARE(readFile(to), bytes);
+        QCOMPARE(entries(m_mount), QStringList { "big.png" });
+        struct stat info;
+        QCOMPARE(::stat(QFile::encodeName(to).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0640));
+    }
+
+    void neverReplacesAcrossFileSystems()
+    {
+        if (!mountTmpfs("size=1m"))
+            QSKIP("Needs root to mount a tmpfs for a second file system");
+        const QString from = m_dir->filePath(QStringLiteral("a.png"));
+        writeFile(from, "new");
+        writeFile(m_mount + QStringLiteral("/a.png"), "old");
+        QCOMPARE(moveError(from, m_mount + QStringLiteral("/a.png")), EEXIST);
+        QCOMPARE(readFile(from), QByteArray("new"));
+        QCOMPARE(readFile(m_mount + QStringLiteral("/a.png")), QByteArray("old"));
+        QCOMPARE(entries(m_mount), QStringList { "a.png" });
+    }
+
+    void failedCopyLeavesTheSourceAndNoPartialFile()
+    {
+        if (!mountTmpfs("size=64k"))
+            QSKIP("Needs root to mount a tmpfs for a second file system");
+        const QString from = m_dir->filePath(QStringLiteral("large.png"));
+        const QByteArray bytes = patternBytes(512 * 1024);
+        writeFile(from, bytes);
+        QCOMPARE(moveError(from, m_mount + QStringLiteral("/large.png")), ENOSPC);
+        QCOMPARE(readFile(from), bytes);
+        QCOMPARE(entries(m_mount), QStringList());
+    }
+
+    void directoriesAreNotCopiedAcross()
+    {
+        if (!mountTmpfs("size=1m"))
+            QSKIP("Needs root to mount a tmpfs for a second file system");
+        const QString from = m_dir->filePath(QStringLiteral("Work"));
+        QVERIFY(QDir().mkpath(from));
+        writeFile(from + QStringLiteral("/x.png"), "x");
+        QCOMPARE(moveError(from, m_mount + QStringLiteral("/Work")), EXDEV);
+        QCOMPARE(readFile(from + QStringLiteral("/x.png")), QByteArray("x"));
+        QCOMPARE(entries(m_mount), QStringList());
+    }
+};
+
+MARLOX_TEST_MAIN(TestFileMoves)
+#include "tst_filemoves.moc"
