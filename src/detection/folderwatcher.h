@@ -1,0 +1,89 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QHash>
+#include <QString>
+
+#include "detection/detection.h"
+
+class QThread;
+
+namespace marlox {
+
+// Who a file is, independent of its name: inode number and birth time
+// (seconds since 1970; 0 where the file system keeps no birth time).
+struct FileIdentity
+{
+    quint64 fileNumber = 0;
+    double birthTime = 0;
+
+    bool operator==(const FileIdentity &) const = default;
+};
+
+size_t qHash(const FileIdentity &identity, size_t seed = 0) noexcept;
+
+// The image files already accounted for, by name.
+struct SeenFileLedger
+{
+    QHash<QString, FileIdentity> seen;
+};
+
+// What one look at a path tells.
+struct FileInfo
+{
+    FileIdentity identity;
+    qint64 size = 0;
+    double creationDate = 0; // seconds since 1970
+    bool isDirectory = false;
+
+    // The status of path, following links; none when it cannot be examined.
+    static std::optional<FileInfo> examine(const QString &path);
+};
+
+class FolderWatcherCore;
+
+// Reports each new image file in one folder once it has stopped growing, and
+// notices when the folder itself goes away. All its work runs on a thread of
+// its own; the public operations only schedule work there and may be called
+// from the GUI thread at any time, and the watcher may be destroyed while
+// that thread runs.
+class FolderWatcher
+{
+public:
+    static constexpr int requiredStableTicks = 2;
+    static constexpr std::chrono::milliseconds pollInterval { 150 };
+    static constexpr std::chrono::milliseconds fallbackScanInterval { 1000 };
+    static constexpr std::chrono::milliseconds folderCheckInterval { 30000 };
+
+    explicit FolderWatcher(const QString &folder);
+    ~FolderWatcher();
+    FolderWatcher(const FolderWatcher &) = delete;
+    FolderWatcher &operator=(const FolderWatcher &) = delete;
+
+    // The folder last given to the constructor or restart() (GUI thread).
+    QString folder() const { return m_folder; }
+
+    // Called on the GUI thread.
+    void setOnStableFile(std::function<void(const Detection &)> callback);
+    // Called on the watcher thread with the errno of the failed open.
+    void setOnStartFailure(std::function<void(int)> callback);
+    // Called on the watcher thread, once per lost period.
+    void setOnFolderLost(std::function<void(Loss)> callback);
+
+    // Takes the baseline listing if none was taken yet, then starts watching.
+    void start();
+    // Watches folder instead, keeping what was already seen, and scans at once.
+    void restart(const QString &folder);
+    void stop();
+
+private:
+    QString m_folder;
+    std::unique_ptr<QThread> m_thread;
+    FolderWatcherCore *m_core = nullptr; // lives on m_thread, deleted when it ends
+};
+
+} // namespace marlox
