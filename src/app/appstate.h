@@ -35,6 +35,9 @@ class FrontmostApplication;
 class MountWatcher;
 class SleepWatcher;
 class WorkCounter;
+namespace RecordTrashService {
+struct Outcome;
+}
 template <typename T> class CoalescedLoader;
 
 // Whether the screenshot folder is being watched, and if not, why.
@@ -224,6 +227,24 @@ private:
     QRect mainScreenVisibleFrame() const;
     void dismissUndo();
     bool trashFailureAlert(const ScreenshotRecord &record, const std::exception &error);
+
+    // Capture pipeline internals (capturepipeline.cpp).
+    struct CaptureContext;
+    struct ReadCapture;
+    static std::optional<ReadCapture> readCapture(const QString &path);
+    std::optional<QString> frontmostAppName();
+    void scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int attempt);
+    void continueWithCapture(const CaptureContext &capture, const ReadCapture &read);
+    void indexAndPrompt(const CaptureContext &capture, const ReadCapture &read);
+    void autoSaveCapture(const CaptureContext &capture, const ReadCapture &read);
+    void handleUnreadableCapture(const CaptureContext &capture);
+    // The injected services, or the real ones made on first use.
+    std::shared_ptr<TextRecognizer> textRecognizer();
+    std::shared_ptr<FrontmostApplication> frontmostApplication();
+    std::shared_ptr<FileTrashing> fileTrasher();
+    void dropDeletedFromPromptQueue(qint64 id);
+    bool trashFailureAlert(
+        const ScreenshotRecord &record, const RecordTrashService::Outcome &outcome);
     CoalescedLoader<QList<ScreenshotRecord>> &recordsLoader();
 
     AppStateDependencies m_deps;
@@ -245,6 +266,7 @@ private:
     BookmarkStore m_bookmarkStore;
     std::shared_ptr<FolderWatcher> m_watcher;
     std::unique_ptr<CapturePromptPresenter> m_capturePrompt;
+    QList<QPointer<QTimer>> m_readRetryTimers;
     PromptQueue m_promptQueue;
     PendingUndoSlot m_pendingUndoSlot;
     std::unique_ptr<CoalescedLoader<QList<ScreenshotRecord>>> m_recordsLoader;

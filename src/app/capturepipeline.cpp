@@ -1,18 +1,364 @@
 #include "app/appstate.h"
 
-// PROVISIONAL: replaced by the capture pipeline's owner.
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QThreadPool>
+#include <QTimer>
+
+#include "filing/contenthash.h"
+#include "filing/ocrengine.h"
+#include "platform/frontmostapp.h"
+#include "platform/log.h"
+
 namespace marlox {
 
-void AppState::handleDetection(const Detection &)
+// What one detection carries through its read attempts and background steps.
+struct AppState::CaptureContext
 {
+    QString path;
+    QString fileName;
+    QDateTime createdAt;
+    std::optional<QString> appName;
+    QElapsedTimer sinceDetection;
+};
+
+// The decoded bitmap and the complete bytes, both from the same attempt.
+struct AppState::ReadCapture
+{
+    QImage image;
+    QByteArray bytes;
+};
+
+namespace {
+
+constexpr qint64 maxCaptureBytes = qint64(1) << 30;
+
+// The whole file, or none. Only a regular file is opened, and without
+// blocking, so a FIFO or a device dropped into the folder can't hang the GUI.
+std::optional<QByteArray> readRegularFile(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maxCaptureBytes) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    QByteArray bytes;
+    bytes.reserve(qsizetype(info.st_size));
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (got == 0)
+            break;
+        bytes.append(chunk, qsizetype(got));
+        if (bytes.size() > maxCaptureBytes) {
+            ::close(fd);
+            return std::nullopt;
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+bool isRegularFile(const QString &path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool pathExists(const QString &path)
+{
+    struct stat info
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+double secondsFromNow(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e9;
+}
+
+QString recognizeQuietly(TextRecognizer &ocr, const QImage &image, const QString &fileName)
+{
+    try {
+        return ocr.recognizeText(image);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Text recognition failed for %s: %s", qUtf8Printable(fileName),
+            qUtf8Printable(describe(e)));
+        return {};
+    }
+}
+
+} // namespace
+
+// One read attempt: the file's bytes, then a bitmap decoded from exactly those
+// bytes. A truncated JPEG decodes without complaint in Qt, hence the
+// end-of-image check.
+std::optional<AppState::ReadCapture> AppState::readCapture(const QString &path)
+{
+    if (!isRegularFile(path))
+        return std::nullopt;
+    std::optional<QByteArray> bytes = readRegularFile(path);
+    if (!bytes || bytes->isEmpty())
+        return std::nullopt;
+    QBuffer buffer(&*bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    const QByteArray format = reader.format();
+    if (format == "jpeg" || format == "jpg") {
+        if (!bytes->endsWith(QByteArrayLiteral("\xFF\xD9")))
+            return std::nullopt;
+    }
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return std::nullopt;
+    buffer.close();
+    return ReadCapture { std::move(image), std::move(*bytes) };
+}
+
+void AppState::handleDetection(const Detection &detection)
+{
+    auto capture = std::make_shared<CaptureContext>();
+    capture->sinceDetection.start();
     m_lastDetectionAt = QDateTime::currentDateTime();
     Q_EMIT lastDetectionAtChanged();
+
+    capture->path = detection.url;
+    capture->fileName = QFileInfo(detection.url).fileName();
+    qCInfo(lcAppState, "Detected stable screenshot %s in %.*fs", qUtf8Printable(capture->fileName),
+        3, detection.detectionLatency);
+
+    const QDateTime born = QFileInfo(detection.url).birthTime();
+    capture->createdAt = born.isValid() ? born : m_lastDetectionAt;
+    capture->appName = frontmostAppName();
+
+    if (const auto read = readCapture(capture->path)) {
+        continueWithCapture(*capture, *read);
+        return;
+    }
+    // Linux has no cloud placeholders to download, so the retries alone wait.
+    qCInfo(
+        lcAppState, "Couldn't read screenshot %s yet; retrying", qUtf8Printable(capture->fileName));
+    scheduleReadAttempt(std::move(capture), 1);
+}
+
+void AppState::scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int attempt)
+{
+    const QList<double> &delays = m_deps.readRetryDelays;
+    if (attempt > delays.size()) {
+        handleUnreadableCapture(*capture);
+        return;
+    }
+    auto *timer = new QTimer(this);
+    timer->setSingleShot(true);
+    timer->setInterval(qRound(delays.at(attempt - 1) * 1000));
+    m_readRetryTimers.append(QPointer<QTimer>(timer));
+    QPointer<AppState> weak(this);
+    connect(timer, &QTimer::timeout, this, [weak, timer, capture, attempt] {
+        if (!weak)
+            return;
+        weak->m_readRetryTimers.removeAll(QPointer<QTimer>(timer));
+        timer->deleteLater();
+        if (const auto read = readCapture(capture->path))
+            weak->continueWithCapture(*capture, *read);
+        else
+            weak->scheduleReadAttempt(capture, attempt + 1);
+    });
+    timer->start();
+}
+
+void AppState::continueWithCapture(const CaptureContext &capture, const ReadCapture &read)
+{
+    // Read now rather than at detection: the user may have switched it meanwhile.
+    if (m_autoSaveEnabled)
+        autoSaveCapture(capture, read);
+    else
+        indexAndPrompt(capture, read);
+}
+
+void AppState::indexAndPrompt(const CaptureContext &capture, const ReadCapture &read)
+{
+    const QString title = defaultTitle(capture.appName, capture.createdAt);
+    qint64 id = 0;
+    try {
+        id = m_database->insertOrUpdate(capture.path, title, QString(),
+            secondsSince1970(capture.createdAt), QString(), QString(), ScreenshotStatus::inbox, 0);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to index detected screenshot %s: %s",
+            qUtf8Printable(capture.fileName), qUtf8Printable(describe(e)));
+        return;
+    }
+    refreshRecord(id);
+    std::optional<ScreenshotRecord> record;
+    try {
+        record = m_database->record(id);
+    } catch (const std::exception &) { }
+    if (!record)
+        return;
+
+    appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt });
+    qCInfo(lcAppState, "Capture prompt shown %.*fs after detection", 3,
+        secondsFromNow(capture.sinceDetection));
+
+    // The prompt is up; recognition and hashing follow in the background.
+    QPointer<AppState> weak(this);
+    std::shared_ptr<TextRecognizer> ocr = textRecognizer();
+    const QString fileName = capture.fileName;
+    QThreadPool::globalInstance()->start([weak, ocr, read, id, fileName] {
+        const QString text = recognizeQuietly(*ocr, read.image, fileName);
+        const QString hash = ContentHash::ofData(read.bytes);
+        qCInfo(lcAppState, "OCR done for record %lld: %ld chars", id, long(text.size()));
+        const qint64 size = read.bytes.size();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [weak, id, text, hash, size] {
+                if (!weak)
+                    return;
+                try {
+                    weak->m_database->updateOCR(id, text, hash, size);
+                } catch (const std::exception &) {
+                    // The record may be gone already (discarded); nothing to keep.
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void AppState::autoSaveCapture(const CaptureContext &capture, const ReadCapture &read)
+{
+    const QString title = defaultTitle(capture.appName, capture.createdAt);
+    QPointer<AppState> weak(this);
+    std::shared_ptr<TextRecognizer> ocr = textRecognizer();
+    const CaptureContext context = capture;
+    QThreadPool::globalInstance()->start([weak, ocr, read, context, title] {
+        const QString text = recognizeQuietly(*ocr, read.image, context.fileName);
+        const QString hash = ContentHash::ofData(read.bytes);
+        qCInfo(lcAppState, "OCR done for %s: %ld chars", qUtf8Printable(context.fileName),
+            long(text.size()));
+        const qint64 size = read.bytes.size();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [weak, context, title, text, hash, size] {
+                if (!weak)
+                    return;
+                AppState &self = *weak;
+                qint64 id = 0;
+                try {
+                    // Issued here rather than on the worker: the database lives
+                    // only as long as AppState, which the worker can't hold.
+                    id = self.m_database->insertOrUpdate(context.path, title, QString(),
+                        secondsSince1970(context.createdAt), text, hash, ScreenshotStatus::inbox,
+                        size);
+                } catch (const std::exception &) {
+                    // The file stays unindexed in the screenshot folder.
+                    return;
+                }
+                self.refreshRecord(id);
+                std::optional<ScreenshotRecord> record;
+                try {
+                    record = self.m_database->record(id);
+                } catch (const std::exception &) { }
+                if (!record)
+                    return;
+                try {
+                    self.fileRecord(*record, title, QStringLiteral("General"));
+                    qCInfo(lcAppState, "Auto-saved capture %lld", id);
+                } catch (const std::exception &e) {
+                    qCWarning(lcAppState,
+                        "Auto-save failed for capture %lld, falling back to prompt: %s", id,
+                        qUtf8Printable(describe(e)));
+                    self.appendToPromptQueue(
+                        { *record, QString(), title, std::nullopt, errorText(e) });
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void AppState::handleUnreadableCapture(const CaptureContext &capture)
+{
+    if (!pathExists(capture.path)) {
+        qCInfo(lcAppState, "Detected screenshot %s vanished before it could be read",
+            qUtf8Printable(capture.fileName));
+        return;
+    }
+    qCWarning(lcAppState,
+        "Couldn't read screenshot %s after retries; adding it to the Inbox without text",
+        qUtf8Printable(capture.fileName));
+    const QString title = defaultTitle(capture.appName, capture.createdAt);
+    qint64 id = 0;
+    try {
+        id = m_database->insertOrUpdate(capture.path, title, QString(),
+            secondsSince1970(capture.createdAt), QString(), QString(), ScreenshotStatus::inbox, 0);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to index unreadable screenshot %s: %s",
+            qUtf8Printable(capture.fileName), qUtf8Printable(describe(e)));
+        return;
+    }
+    refreshRecord(id);
+    std::optional<ScreenshotRecord> record;
+    try {
+        record = m_database->record(id);
+    } catch (const std::exception &) { }
+    if (!record || m_autoSaveEnabled)
+        return;
+    appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt });
+}
+
+std::optional<QString> AppState::frontmostAppName()
+{
+    const std::optional<FrontmostApplication::Info> app = frontmostApplication()->frontmost();
+    if (!app || app->identifier.isEmpty() || app->name.isEmpty())
+        return std::nullopt;
+    if (app->identifier == QLatin1String("com.quorvintesha.Marlox")
+        || X11FrontmostApplication::isExcluded(app->identifier))
+        return std::nullopt;
+    return app->name;
 }
 
 QString AppState::defaultTitle(const std::optional<QString> &appName, const QDateTime &createdAt)
 {
+    // QDateTime::toString formats in the C locale: "AP" gives AM/PM in capitals.
     return appName.value_or(QStringLiteral("Screenshot")) + QLatin1Char(' ')
-        + createdAt.toString(QStringLiteral("yyyy-MM-dd 'at' h.mm AP"));
+        + createdAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd 'at' h.mm AP"));
+}
+
+std::shared_ptr<TextRecognizer> AppState::textRecognizer()
+{
+    if (!m_deps.ocr)
+        m_deps.ocr = std::make_shared<OCREngine>();
+    return m_deps.ocr;
+}
+
+std::shared_ptr<FrontmostApplication> AppState::frontmostApplication()
+{
+    if (!m_deps.frontmost)
+        m_deps.frontmost = std::make_shared<X11FrontmostApplication>();
+    return m_deps.frontmost;
 }
 
 } // namespace marlox

@@ -1,0 +1,461 @@
+#include <algorithm>
+#include <cerrno>
+#include <stdexcept>
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appstate.h"
+#include "app/preferences.h"
+#include "filing/foldermanagementservice.h"
+#include "filing/libraryfileservice.h"
+#include "platform/trash.h"
+#include "storage/bookmarkstore.h"
+#include "support/fakes.h"
+#include "support/logcapture.h"
+#include "support/testmain.h"
+
+using namespace marlox;
+using namespace marlox::test;
+
+namespace {
+
+const QString noLibraryText
+    = QStringLiteral("No library folder set — choose one from the menu bar, then try again.");
+
+// AppState drops its prompt when the queue runs dry; the recording outlives it.
+class SharedPrompt : public CapturePromptPresenter
+{
+public:
+    explicit SharedPrompt(std::shared_ptr<RecordingPrompt> prompt) : m_prompt(std::move(prompt)) { }
+    void show(const CapturePromptContent &content) override { m_prompt->show(content); }
+    void close() override { m_prompt->close(); }
+    bool hasModel() const override { return m_prompt->hasModel(); }
+    void setQueueCount(int count) override { m_prompt->setQueueCount(count); }
+    std::optional<QRect> panelFrame() const override { return m_prompt->panelFrame(); }
+    bool isVisible() const override { return m_prompt->isVisible(); }
+    void reopen() override { m_prompt->reopen(); }
+
+private:
+    std::shared_ptr<RecordingPrompt> m_prompt;
+};
+
+// Moves files into a folder of its own, or refuses like a read-only Trash.
+class FolderTrasher : public FileTrashing
+{
+public:
+    QString folder;
+    bool refuse = false;
+
+    std::optional<QString> trash(const QString &path) override
+    {
+        if (refuse)
+            throw FileError(EACCES, path, QStringLiteral("trash"));
+        const QString target = QDir(folder).filePath(QFileInfo(path).fileName());
+        if (!QFile::rename(path, target))
+            throw FileError(EIO, path, QStringLiteral("trash"));
+        return target;
+    }
+};
+
+} // namespace
+
+class TestPromptDecisions : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_shots;
+    QString m_library;
+    std::shared_ptr<ScriptedDialogs> m_dialogs;
+    std::shared_ptr<RecordingPrompt> m_prompt;
+    std::shared_ptr<RecordingToast> m_toast;
+    std::shared_ptr<FolderTrasher> m_trasher;
+    int m_promptsMade = 0;
+
+    std::unique_ptr<AppState> makeState(bool withLibrary = true, bool withPrompt = true)
+    {
+        if (withLibrary)
+            BookmarkStore().save(m_library, Preferences::libraryRootBookmark);
+        AppStateDependencies deps;
+        deps.dialogs = m_dialogs;
+        if (withPrompt) {
+            deps.makeCapturePrompt = [this]() -> std::unique_ptr<CapturePromptPresenter> {
+                ++m_promptsMade;
+                return std::make_unique<SharedPrompt>(m_prompt);
+            };
+        }
+        deps.undoToast = m_toast;
+        deps.trasher = m_trasher;
+        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
+        deps.installSystemObservers = false;
+        return std::make_unique<AppState>(deps);
+    }
+
+    // A capture as the pipeline leaves it: a file in the screenshot folder and an Inbox row.
+    ScreenshotRecord capture(AppState &state, const QString &name)
+    {
+        const QString path = QDir(m_shots).filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(path));
+        file.write("png bytes of " + name.toUtf8());
+        file.close();
+        const qint64 id = state.database().insertOrUpdate(path, QStringLiteral("Default ") + name,
+            QString(), 1000, QStringLiteral("text of ") + name, QStringLiteral("hash"),
+            ScreenshotStatus::inbox, 0);
+        state.refreshRecord(id);
+        return *state.database().record(id);
+    }
+
+    void enqueue(AppState &state, const ScreenshotRecord &record)
+    {
+        state.appendToPromptQueue({ record, QString(), record.title, std::nullopt, std::nullopt });
+    }
+
+    static bool listed(const AppState &state, qint64 id)
+    {
+        return std::any_of(state.records().begin(), state.records().end(),
+            [id](const ScreenshotRecord &r) { return r.id == id; });
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_shots = m_dir->filePath(QStringLiteral("Screenshots"));
+        m_library = m_dir->filePath(QStringLiteral("Library"));
+        QDir().mkpath(m_shots);
+        QDir().mkpath(m_library);
+        QDir().mkpath(m_dir->filePath(QStringLiteral("Trash")));
+        QFile::remove(Preferences::filePath());
+        m_dialogs = std::make_shared<ScriptedDialogs>();
+        m_prompt = std::make_shared<RecordingPrompt>();
+        m_toast = std::make_shared<RecordingToast>();
+        m_trasher = std::make_shared<FolderTrasher>();
+        m_trasher->folder = m_dir->filePath(QStringLiteral("Trash"));
+        m_promptsMade = 0;
+    }
+
+    void threeCapturesSaveSkipDiscard()
+    {
+        auto state = makeState();
+        QSignalSpy queueChanged(state.get(), &AppState::promptQueueChanged);
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        const ScreenshotRecord b = capture(*state, QStringLiteral("b.png"));
+        const ScreenshotRecord c = capture(*state, QStringLiteral("c.png"));
+        enqueue(*state, a);
+        enqueue(*state, b);
+        enqueue(*state, c);
+        QCOMPARE(queueChanged.count(), 3);
+        QCOMPARE(m_prompt->shown.size(), 1);
+        QCOMPARE(m_prompt->current().recordId, a.id);
+        QCOMPARE(m_prompt->current().initialFolder, QStringLiteral("General"));
+        QCOMPARE(m_prompt->queueCount, 3);
+
+        QCOMPARE(
+            m_prompt->current().onSave(QStringLiteral("Trip: day1/day2"), QStringLiteral("Work")),
+            std::nullopt);
+        const auto filed = state->database().record(a.id);
+        QCOMPARE(filed->status, ScreenshotStatus::filed);
+        QCOMPARE(filed->path, m_library + QStringLiteral("/Work/Trip day1 day2.png"));
+        QVERIFY(QFile::exists(filed->path));
+        QCOMPARE(state->recentFolders().value(0), QStringLiteral("Work"));
+        QVERIFY(state->lastSavedAt().isValid());
+        QCOMPARE(m_prompt->current().recordId, b.id);
+        QCOMPARE(m_prompt->current().queueCount, 2);
+        // The folder just used is where the next capture starts.
+        QCOMPARE(m_prompt->current().initialFolder, QStringLiteral("Work"));
+        QVERIFY(m_prompt->current().folderNames.contains(QStringLiteral("Work")));
+
+        m_prompt->current().onSkip(std::nullopt);
+        QCOMPARE(state->database().record(b.id)->status, ScreenshotStatus::inbox);
+        QCOMPARE(state->database().record(b.id)->title, b.title);
+        QCOMPARE(m_prompt->current().recordId, c.id);
+        QCOMPARE(m_prompt->current().queueCount, 1);
+
+        m_prompt->current().onDiscard();
+        QVERIFY(!state->database().record(c.id).has_value());
+        QVERIFY(!QFile::exists(c.path));
+        QVERIFY(!listed(*state, c.id));
+        QCOMPARE(m_toast->shown.size(), 1);
+        QCOMPARE(m_toast->shown.first().anchor, QRect(100, 100, 360, 300));
+        QVERIFY(state->pendingUndoSlot().pending.has_value());
+        QVERIFY(state->promptQueue().isEmpty());
+        QCOMPARE(m_prompt->closeCount, 1);
+        QVERIFY(!m_prompt->isVisible());
+        QCOMPARE(queueChanged.count(), 6);
+    }
+
+    void discardThenSaveMakesTheDiscardFinal()
+    {
+        auto state = makeState();
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        const ScreenshotRecord b = capture(*state, QStringLiteral("b.png"));
+        enqueue(*state, a);
+        enqueue(*state, b);
+        m_prompt->current().onDiscard();
+        QVERIFY(m_toast->isUp);
+        QVERIFY(state->pendingUndoSlot().pending.has_value());
+        QCOMPARE(m_prompt->current().onSave(QStringLiteral("B"), QStringLiteral("General")),
+            std::nullopt);
+        QVERIFY(!m_toast->isUp);
+        QCOMPARE(m_toast->dismissCount, 1);
+        QVERIFY(!state->pendingUndoSlot().pending.has_value());
+        // A late click on the old toast brings nothing back.
+        m_toast->shown.first().onUndo();
+        QVERIFY(!QFile::exists(a.path));
+        QCOMPARE(state->database().allRecords().size(), 1);
+    }
+
+    void skipStoresOnlyATypedTitle_data()
+    {
+        QTest::addColumn<bool>("typed");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("blank keeps the default") << false << QString() << "Default a.png";
+        QTest::newRow("typed title stored") << true << "Receipt for lunch"
+                                            << "Receipt for lunch";
+    }
+    void skipStoresOnlyATypedTitle()
+    {
+        QFETCH(bool, typed);
+        QFETCH(QString, text);
+        QFETCH(QString, title);
+        auto state = makeState();
+        LogCapture log;
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        enqueue(*state, a);
+        m_prompt->current().onSkip(typed ? std::optional<QString>(text) : std::nullopt);
+        const auto stored = state->database().record(a.id);
+        QCOMPARE(stored->title, title);
+        QCOMPARE(stored->status, ScreenshotStatus::inbox);
+        QCOMPARE(stored->path, a.path);
+        QVERIFY(QFile::exists(a.path));
+        QCOMPARE(state->records().constFirst().title, title);
+        QVERIFY(state->promptQueue().isEmpty());
+        QVERIFY(log.contains(QStringLiteral("Capture prompt skipped for ") + a.path));
+    }
+
+    void discardOfMissingFileDropsTheRecordQuietly()
+    {
+        auto state = makeState();
+        LogCapture log;
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        enqueue(*state, a);
+        QVERIFY(QFile::remove(a.path));
+        m_prompt->current().onDiscard();
+        QVERIFY(!state->database().record(a.id).has_value());
+        QVERIFY(!listed(*state, a.id));
+        QVERIFY(m_toast->shown.isEmpty());
+        QVERIFY(m_dialogs->alerts.isEmpty());
+        QVERIFY(log.contains(
+            QStringLiteral("File already gone for record %1; dropped from index").arg(a.id)));
+    }
+
+    void trashFailureAnsweredWithCancelLeavesEverything()
+    {
+        auto state = makeState();
+        LogCapture log;
+        m_trasher->refuse = true;
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        enqueue(*state, a);
+        m_dialogs->alertAnswers = { 0 };
+        m_prompt->current().onDiscard();
+
+        QCOMPARE(m_dialogs->alerts.size(), 1);
+        const Dialogs::Alert &alert = m_dialogs->alerts.first();
+        QCOMPARE(alert.style, Dialogs::AlertStyle::warning);
+        QCOMPARE(alert.message, QStringLiteral("Couldn't move “a.png” to the Trash"));
+        QVERIFY(alert.informativeText.endsWith(
+            QStringLiteral("\n\nThe screenshot is still in Marlox and on disk. You can delete it "
+                           "permanently instead; this can't be undone.")));
+        QVERIFY(alert.informativeText.startsWith(
+            FileError(EACCES, a.path, QStringLiteral("trash")).description()));
+        QCOMPARE(alert.buttons,
+            QStringList({ QStringLiteral("Cancel"), QStringLiteral("Delete Permanently") }));
+        QCOMPARE(alert.destructiveButton, 1);
+        QVERIFY(QFile::exists(a.path));
+        QVERIFY(state->database().record(a.id).has_value());
+        QVERIFY(listed(*state, a.id));
+        QVERIFY(m_toast->shown.isEmpty());
+        QCOMPARE(
+            log.countStartingWith(QStringLiteral("Couldn't move %1 to the Trash: ").arg(a.path)),
+            1);
+    }
+
+    void trashFailureCanDeletePermanently()
+    {
+        auto state = makeState();
+        m_trasher->refuse = true;
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        const ScreenshotRecord b = capture(*state, QStringLiteral("b.png"));
+        m_dialogs->alertAnswers = { 1, 0 };
+        state->deleteRecord(a, QRect(0, 0, 800, 600));
+        QVERIFY(!QFile::exists(a.path));
+        QVERIFY(!state->database().record(a.id).has_value());
+        QVERIFY(!listed(*state, a.id));
+        // From the detail view the answer tells whether the record is gone.
+        QVERIFY(!state->deleteFromDetail(b));
+        QVERIFY(QFile::exists(b.path));
+        m_trasher->refuse = false;
+        QVERIFY(state->deleteFromDetail(b));
+        QVERIFY(!QFile::exists(b.path));
+        QVERIFY(m_toast->shown.isEmpty());
+        QVERIFY(!state->pendingUndoSlot().pending.has_value());
+    }
+
+    void undoRestoresTheDiscardedCapture()
+    {
+        auto state = makeState();
+        LogCapture log;
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        const ScreenshotRecord b = capture(*state, QStringLiteral("b.png"));
+        enqueue(*state, a);
+        enqueue(*state, b);
+        m_prompt->current().onDiscard();
+        QVERIFY(!QFile::exists(a.path));
+        m_toast->shown.last().onUndo();
+        QVERIFY(QFile::exists(a.path));
+        QVERIFY(!state->pendingUndoSlot().pending.has_value());
+        const auto restored = state->database().idForPath(a.path);
+        QVERIFY(restored.has_value());
+        QVERIFY(*restored != a.id);
+        QCOMPARE(state->database().record(*restored)->title, a.title);
+        QCOMPARE(state->database().ocrText(*restored),
+            std::optional<QString>(QStringLiteral("text of a.png")));
+        QVERIFY(listed(*state, *restored));
+        // Not back in the queue: the prompt stays on the next capture.
+        QCOMPARE(state->promptQueue().count(), 1);
+        QCOMPARE(m_prompt->current().recordId, b.id);
+        // A second undo has nothing left to do.
+        m_toast->shown.last().onUndo();
+        QCOMPARE(log.countStartingWith(QStringLiteral("Undo discard failed")), 0);
+    }
+
+    void toastExpiryEmptiesTheSlot()
+    {
+        auto state = makeState();
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        state->deleteRecord(a, std::nullopt);
+        QVERIFY(state->pendingUndoSlot().pending.has_value());
+        m_toast->shown.last().onExpire();
+        QVERIFY(!state->pendingUndoSlot().pending.has_value());
+        QVERIFY(QFileInfo::exists(QDir(m_trasher->folder).filePath(QStringLiteral("a.png"))));
+    }
+
+    void failedSaveKeepsTheItemAndShowsTheText()
+    {
+        auto state = makeState(false);
+        LogCapture log;
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        enqueue(*state, a);
+        QCOMPARE(m_prompt->current().onSave(QStringLiteral("T"), QStringLiteral("General")),
+            std::optional<QString>(noLibraryText));
+        QCOMPARE(state->promptQueue().count(), 1);
+        QCOMPARE(m_prompt->shown.size(), 1);
+        QVERIFY(QFile::exists(a.path));
+        QCOMPARE(
+            log.countStartingWith(QStringLiteral("Save failed for capture %1: ").arg(a.id)), 1);
+    }
+
+    void closedPromptComesBackForTheNextCapture()
+    {
+        auto state = makeState();
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        const ScreenshotRecord b = capture(*state, QStringLiteral("b.png"));
+        enqueue(*state, a);
+        m_prompt->visible = false; // the user clicked the panel's close button
+        QCOMPARE(state->promptQueue().count(), 1);
+        enqueue(*state, b);
+        QCOMPARE(m_prompt->reopenCount, 1);
+        QVERIFY(m_prompt->isVisible());
+        QCOMPARE(m_prompt->current().recordId, a.id);
+        QCOMPARE(m_prompt->queueCount, 2);
+        QCOMPARE(m_promptsMade, 1);
+    }
+
+    void queueWorksWithoutPromptUi()
+    {
+        auto state = makeState(true, false);
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        enqueue(*state, a);
+        QCOMPARE(state->promptQueue().count(), 1);
+        QCOMPARE(
+            state->savePrompt(a, QStringLiteral("A"), QStringLiteral("General")), std::nullopt);
+        QVERIFY(state->promptQueue().isEmpty());
+        QCOMPARE(state->database().record(a.id)->status, ScreenshotStatus::filed);
+    }
+
+    void enqueueForPromptUsesTheRecordsTitle()
+    {
+        auto state = makeState();
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        state->enqueueForPrompt(a);
+        QCOMPARE(m_prompt->current().title, a.title);
+        QCOMPARE(m_prompt->current().defaultTitle, a.title);
+        QCOMPARE(m_prompt->current().initialError, std::nullopt);
+    }
+
+    void deletingAQueuedRecordTakesItOutOfTheQueue()
+    {
+        auto state = makeState();
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        const ScreenshotRecord b = capture(*state, QStringLiteral("b.png"));
+        enqueue(*state, a);
+        enqueue(*state, b);
+        state->deleteRecord(a, std::nullopt);
+        QCOMPARE(state->promptQueue().count(), 1);
+        QCOMPARE(m_prompt->current().recordId, b.id);
+        QCOMPARE(m_prompt->current().queueCount, 1);
+    }
+
+    void errorTexts_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("no library folder") << 0 << noLibraryText;
+        QTest::newRow("empty title") << 1 << "Title can't be empty.";
+        QTest::newRow("invalid folder name")
+            << 2 << "Folder names can't contain “/” or begin with “.”.";
+        QTest::newRow("invalid name from folder management")
+            << 3 << "Folder names can't contain “/” or begin with “.”.";
+        QTest::newRow("other file error")
+            << 4 << "Couldn't save: " + FileError(EACCES, QStringLiteral("/x/a.png")).description();
+        QTest::newRow("anything else") << 5 << "Couldn't save: disk on fire";
+    }
+    void errorTexts()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, text);
+        using LibraryError = LibraryFileService::ServiceError;
+        using FolderError = FolderManagementService::ServiceError;
+        switch (kind) {
+        case 0:
+            QCOMPARE(AppState::errorText(FileError::noSuchFile()), text);
+            break;
+        case 1:
+            QCOMPARE(AppState::errorText(LibraryError(LibraryError::Kind::emptyTitle)), text);
+            break;
+        case 2:
+            QCOMPARE(
+                AppState::errorText(LibraryError(LibraryError::Kind::invalidFolderName)), text);
+            break;
+        case 3:
+            QCOMPARE(AppState::errorText(FolderError(FolderError::Kind::invalidName)), text);
+            break;
+        case 4:
+            QCOMPARE(AppState::errorText(FileError(EACCES, QStringLiteral("/x/a.png"))), text);
+            break;
+        default:
+            QCOMPARE(AppState::errorText(std::runtime_error("disk on fire")), text);
+        }
+    }
+};
+
+MARLOX_TEST_MAIN(TestPromptDecisions)
+#include "tst_promptdecisions.moc"
