@@ -1,0 +1,299 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appstate.h"
+#include "app/preferences.h"
+#include "filing/foldermanagementservice.h"
+#include "filing/libraryfileservice.h"
+#include "storage/bookmarkstore.h"
+#include "support/fakes.h"
+#include "support/testmain.h"
+
+using namespace marlox;
+using namespace marlox::test;
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes = "bytes")
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QStringList tree(const QString &root)
+{
+    QStringList entries;
+    for (const QFileInfo &info : QDir(root).entryInfoList(
+             QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name)) {
+        entries.append(info.fileName());
+        if (info.isDir() && !info.isSymLink()) {
+            for (const QString &child : tree(info.filePath()))
+                entries.append(info.fileName() + u'/' + child);
+        }
+    }
+    return entries;
+}
+
+} // namespace
+
+// The coordinator's filing and folder actions on a real library and index.
+class TestFolderActions : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_library;
+    QString m_shots;
+
+    std::unique_ptr<AppState> makeState(bool withLibrary = true)
+    {
+        if (withLibrary)
+            BookmarkStore().save(m_library, Preferences::libraryRootBookmark);
+        AppStateDependencies deps;
+        deps.dialogs = std::make_shared<ScriptedDialogs>();
+        deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
+        deps.undoToast = std::make_shared<RecordingToast>();
+        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
+        deps.installSystemObservers = false;
+        return std::make_unique<AppState>(deps);
+    }
+
+    ScreenshotRecord capture(AppState &state, const QString &name, double createdAt = 100)
+    {
+        const QString path = m_shots + u'/' + name;
+        writeFile(path);
+        const qint64 id = state.database().insertOrUpdate(
+            path, name, {}, createdAt, {}, {}, ScreenshotStatus::inbox, 5);
+        state.refreshRecord(id);
+        return *state.database().record(id);
+    }
+
+    qint64 filedRecord(AppState &state, const QString &folder, const QString &name)
+    {
+        const QString path = m_library + u'/' + folder + u'/' + name;
+        writeFile(path, folder.toUtf8() + '/' + name.toUtf8());
+        return state.database().insertOrUpdate(
+            path, name, folder, 100, {}, {}, ScreenshotStatus::filed, 5);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_library = m_dir->filePath(QStringLiteral("Library"));
+        m_shots = m_dir->filePath(QStringLiteral("Screenshots"));
+        QVERIFY(QDir().mkpath(m_library));
+        QVERIFY(QDir().mkpath(m_shots));
+        QFile::remove(Preferences::filePath());
+        Preferences::remove(Preferences::libraryRootBookmark);
+        Preferences::remove(Preferences::recentFolders);
+    }
+
+    void cleanup() { m_dir.reset(); }
+
+    void filingUpdatesRecentFoldersListAndSaveTime()
+    {
+        auto state = makeState();
+        const ScreenshotRecord record = capture(*state, QStringLiteral("a.png"));
+        const QDateTime before = QDateTime::currentDateTime();
+        QSignalSpy recentChanged(state.get(), &AppState::recentFoldersChanged);
+
+        const ScreenshotRecord filed
+            = state->fileRecord(record, QStringLiteral("Invoice"), QStringLiteral("Work"));
+        QCOMPARE(filed.path, m_library + QStringLiteral("/Work/Invoice.png"));
+        QCOMPARE(state->recentFolders(), QStringList { "Work" });
+        QCOMPARE(recentChanged.count(), 1);
+        QCOMPARE(Preferences::stringList(Preferences::recentFolders), QStringList { "Work" });
+        QVERIFY(state->lastSavedAt() >= before);
+        // The record list already shows the filed record, without a full reload.
+        QCOMPARE(state->records().size(), 1);
+        QCOMPARE(state->records().first().path, filed.path);
+        QCOMPARE(state->records().first().status, ScreenshotStatus::filed);
+    }
+
+    void recentFoldersKeepTheFiveNewest()
+    {
+        auto state = makeState();
+        const QStringList folders { "A", "B", "C", "A", "D", "E", "F" };
+        for (int i = 0; i < folders.size(); ++i) {
+            const auto record = capture(*state, QStringLiteral("%1.png").arg(i), 100 + i);
+            state->fileRecord(record, QStringLiteral("T"), folders[i]);
+        }
+        const QStringList expected { "F", "E", "D", "A", "C" };
+        QCOMPARE(state->recentFolders(), expected);
+        QCOMPARE(Preferences::stringList(Preferences::recentFolders), expected);
+    }
+
+    void failedFilingChangesNothingOfTheCoordinator()
+    {
+        auto state = makeState();
+        const auto record = capture(*state, QStringLiteral("a.png"));
+        QVERIFY_THROWS_EXCEPTION(LibraryFileService::ServiceError,
+            state->fileRecord(record, QStringLiteral("T"), QStringLiteral("../Escape")));
+        QVERIFY(state->recentFolders().isEmpty());
+        QVERIFY(!state->lastSavedAt().isValid());
+        QCOMPARE(tree(m_dir->path() + QStringLiteral("/Library")), QStringList());
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Escape"))));
+    }
+
+    void everyActionNeedsALibraryRoot()
+    {
+        auto state = makeState(false);
+        QVERIFY(state->libraryRoot().isEmpty());
+        const auto record = capture(*state, QStringLiteral("a.png"));
+        const QStringList before = tree(m_dir->path());
+        auto noSuchFile = [](auto &&action) {
+            try {
+                action();
+            } catch (const FileError &error) {
+                return error.isNoSuchFile();
+            }
+            return false;
+        };
+        QVERIFY(noSuchFile(
+            [&] { state->fileRecord(record, QStringLiteral("T"), QStringLiteral("W")); }));
+        QVERIFY(noSuchFile([&] { state->createFolder(QStringLiteral("W")); }));
+        QVERIFY(noSuchFile([&] { state->renameFolder(QStringLiteral("W"), QStringLiteral("X")); }));
+        QVERIFY(noSuchFile([&] { state->deleteFolder(QStringLiteral("W")); }));
+        QCOMPARE(tree(m_dir->path()), before);
+        QCOMPARE(state->folderNames(), QStringList { "General" });
+    }
+
+    void folderNamesJoinDiskAndRecords()
+    {
+        auto state = makeState();
+        QVERIFY(QDir(m_library).mkpath(QStringLiteral("Work")));
+        QVERIFY(QDir(m_library).mkpath(QStringLiteral(".hidden")));
+        writeFile(m_library + QStringLiteral("/loose.png"));
+        const auto record = capture(*state, QStringLiteral("a.png"));
+        state->fileRecord(record, QStringLiteral("T"), QStringLiteral("Receipts"));
+        QVERIFY(QDir(m_library + QStringLiteral("/Receipts")).removeRecursively());
+        QCOMPARE(state->folderNames(), (QStringList { "General", "Receipts", "Work" }));
+    }
+
+    void createFolderAndItsRefusals()
+    {
+        auto state = makeState();
+        state->createFolder(QStringLiteral(" Projects "));
+        QVERIFY(QFileInfo(m_library + QStringLiteral("/Projects")).isDir());
+        using Error = FolderManagementService::ServiceError;
+        auto kindOf = [&](const QString &name) {
+            try {
+                state->createFolder(name);
+            } catch (const Error &error) {
+                return int(error.kind());
+            }
+            return -1;
+        };
+        QCOMPARE(kindOf(QStringLiteral("Projects")), int(Error::Kind::alreadyExists));
+        QCOMPARE(kindOf(QStringLiteral("  ")), int(Error::Kind::emptyName));
+        QCOMPARE(kindOf(QStringLiteral("../Outside")), int(Error::Kind::invalidName));
+        QCOMPARE(kindOf(QStringLiteral(".Hidden")), int(Error::Kind::invalidName));
+        QCOMPARE(tree(m_library), QStringList { "Projects" });
+        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Outside"))));
+    }
+
+    void renameIntoAnExistingFolderMergesAndUpdatesRecentFolders()
+    {
+        Preferences::setValue(Preferences::recentFolders,
+            QStringList {
+                QStringLiteral("Work"), QStringLiteral("Home"), QStringLiteral("Projects") });
+        auto state = makeState();
+        const qint64 a = filedRecord(*state, QStringLiteral("Work"), QStringLiteral("a.png"));
+        filedRecord(*state, QStringLiteral("Projects"), QStringLiteral("a.png"));
+        QSignalSpy changed(state.get(), &AppState::recordsChanged);
+
+        state->renameFolder(QStringLiteral("Work"), QStringLiteral(" Projects "));
+        QCOMPARE(
+            tree(m_library), (QStringList { "Projects", "Projects/a 2.png", "Projects/a.png" }));
+        QCOMPARE(
+            state->database().record(a)->path, m_library + QStringLiteral("/Projects/a 2.png"));
+        QCOMPARE(state->database().record(a)->folder, QStringLiteral("Projects"));
+        const QStringList expected { "Projects", "Home" };
+        QCOMPARE(state->recentFolders(), expected);
+        QCOMPARE(Preferences::stringList(Preferences::recentFolders), expected);
+        // A reload was requested and brings the list in line.
+        QVERIFY(changed.wait(5000));
+        QCOMPARE(state->records().size(), 2);
+    }
+
+    void renameToItsOwnNameMovesNothing()
+    {
+        Preferences::setValue(Preferences::recentFolders, QStringList { QStringLiteral("Work") });
+        auto state = makeState();
+        filedRecord(*state, QStringLiteral("Work"), QStringLiteral("a.png"));
+        const QStringList before = tree(m_library);
+        state->renameFolder(QStringLiteral("Work"), QStringLiteral("Work"));
+        QCOMPARE(tree(m_library), before);
+        QCOMPARE(state->recentFolders(), QStringList { "Work" });
+    }
+
+    void renameToAnUnsafeNameTouchesNothing()
+    {
+        Preferences::setValue(Preferences::recentFolders, QStringList { QStringLiteral("Work") });
+        auto state = makeState();
+        const qint64 id = filedRecord(*state, QStringLiteral("Work"), QStringLiteral("a.png"));
+        const QStringList before = tree(m_dir->path());
+        QVERIFY_THROWS_EXCEPTION(FolderManagementService::ServiceError,
+            state->renameFolder(QStringLiteral("Work"), QStringLiteral("../../Elsewhere")));
+        QCOMPARE(tree(m_dir->path()), before);
+        QCOMPARE(state->database().record(id)->folder, QStringLiteral("Work"));
+        QCOMPARE(state->recentFolders(), QStringList { "Work" });
+    }
+
+    void deleteMovesContentsIntoGeneral()
+    {
+        auto state = makeState();
+        const qint64 clash = filedRecord(*state, QStringLiteral("Work"), QStringLiteral("a.png"));
+        filedRecord(*state, QStringLiteral("General"), QStringLiteral("a.png"));
+        writeFile(m_library + QStringLiteral("/Work/.hidden"));
+        const qint64 fileless = state->database().insertOrUpdate(QStringLiteral("/gone/x.png"),
+            QStringLiteral("x"), QStringLiteral("Work"), 50, {}, {}, ScreenshotStatus::filed, 1);
+
+        state->deleteFolder(QStringLiteral("Work"));
+        QCOMPARE(tree(m_library), (QStringList { "General", "General/a 2.png", "General/a.png" }));
+        QCOMPARE(
+            state->database().record(clash)->path, m_library + QStringLiteral("/General/a 2.png"));
+        QCOMPARE(state->database().record(clash)->folder, QStringLiteral("General"));
+        QCOMPARE(state->database().record(fileless)->folder, QStringLiteral("General"));
+    }
+
+    void deleteOfAFolderWithOnlyHiddenFilesRemovesIt()
+    {
+        auto state = makeState();
+        writeFile(m_library + QStringLiteral("/Old/.thumbs"));
+        state->deleteFolder(QStringLiteral("Old"));
+        // Not empty, so it went through a merge, which makes sure General exists.
+        QCOMPARE(tree(m_library), QStringList { "General" });
+    }
+
+    void generalIsNeverDeleted()
+    {
+        auto state = makeState();
+        filedRecord(*state, QStringLiteral("General"), QStringLiteral("a.png"));
+        state->deleteFolder(QStringLiteral("General"));
+        QCOMPARE(tree(m_library), (QStringList { "General", "General/a.png" }));
+    }
+
+    void deleteRefusesUnsafeNames()
+    {
+        auto state = makeState();
+        writeFile(m_library + QStringLiteral("/General/a.png"));
+        const QStringList before = tree(m_dir->path());
+        QVERIFY_THROWS_EXCEPTION(
+            FolderManagementService::ServiceError, state->deleteFolder(QStringLiteral("..")));
+        QVERIFY_THROWS_EXCEPTION(
+            FolderManagementService::ServiceError, state->deleteFolder(QStringLiteral("")));
+        QCOMPARE(tree(m_dir->path()), before);
+    }
+};
+
+MARLOX_TEST_MAIN(TestFolderActions)
+#include "tst_folderactions.moc"
