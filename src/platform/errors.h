@@ -44,12 +44,17 @@ private:
 class SQLiteError : public Error
 {
 public:
-    explicit SQLiteError(QString message) : m_message(std::move(message)) { }
+    explicit SQLiteError(QString message, int code = 0)
+        : m_message(std::move(message)), m_code(code)
+    { }
     const QString &message() const { return m_message; }
+    // SQLite's extended result code; 0 when not known.
+    int code() const { return m_code; }
     QString description() const override { return m_message; }
 
 private:
     QString m_message;
+    int m_code = 0;
 };
 
 // The description of any exception, for log lines.

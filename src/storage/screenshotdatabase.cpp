@@ -218,7 +218,7 @@ void ScreenshotDatabase::exec(const char *sql)
 
 void ScreenshotDatabase::throwError()
 {
-    throw SQLiteError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+    throw SQLiteError(QString::fromUtf8(sqlite3_errmsg(m_db)), sqlite3_extended_errcode(m_db));
 }
 
 void ScreenshotDatabase::failNthStatementForTesting(int n)
@@ -368,6 +368,24 @@ void ScreenshotDatabase::updateFileSize(qint64 id, qint64 fileSize)
     st.bind(1, fileSize);
     st.bind(2, id);
     st.run();
+}
+
+void ScreenshotDatabase::runInTransaction(const std::function<void()> &work)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!sqlite3_get_autocommit(m_db)) {
+        work();
+        return;
+    }
+    exec("BEGIN IMMEDIATE;");
+    try {
+        work();
+        exec("COMMIT;");
+    } catch (...) {
+        if (!sqlite3_get_autocommit(m_db))
+            sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 QList<ScreenshotRecord> ScreenshotDatabase::fetchRecords(

@@ -56,6 +56,12 @@ public:
     std::optional<QString> ocrText(qint64 id);
     void updateFileSize(qint64 id, qint64 fileSize);
 
+    // Runs work (which may call any operation here) as one transaction, so a
+    // batch of writes costs one commit; no other thread's statement can slip
+    // in between. A throw from work or a failed commit rolls back and rethrows.
+    // Inside an open transaction, work just runs as part of it.
+    void runInTransaction(const std::function<void()> &work);
+
     using Binder = std::function<void(sqlite3_stmt *)>;
     QList<ScreenshotRecord> fetchRecords(
         const char *columns, const QString &where = {}, const Binder &bind = {});
@@ -88,7 +94,8 @@ private:
 
     QString m_path;
     sqlite3 *m_db = nullptr;
-    QMutex m_mutex;
+    // Recursive so that runInTransaction can hold it across the calls of its work.
+    QRecursiveMutex m_mutex;
     bool m_needsStatusMigration = false;
     int m_failCountdown = 0;
 };
