@@ -152,6 +152,9 @@ public:
     static QString errorText(const std::exception &error);
     // Shows the prompt again after the user closed it while captures wait.
     void reopenPrompt();
+    // Whether the capture prompt is on screen (the tray offers the waiting
+    // captures when it is not).
+    bool isPromptVisible() const { return m_capturePrompt && m_capturePrompt->isVisible(); }
 
     // ---- record list (recordloading.cpp)
     void reloadRecords();

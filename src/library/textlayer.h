@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QList>
+#include <QPointF>
+#include <QTransform>
+#include <QWidget>
+
+#include "filing/wordboxes.h"
+
+namespace marlox {
+
+// Where a drag lands among the recognised words: pure geometry in image
+// pixels, kept apart from the widget so it can be tested directly.
+namespace TextSelection {
+
+// The word a press at `point` starts on, or -1 when the press is not on text
+// (it then pans instead). `slop` widens each box a little.
+int wordAt(const QList<WordBox> &words, const QPointF &point, double slop);
+// The word a drag reaching `point` extends the selection to: the nearest line,
+// then the nearest word on it. -1 only without words.
+int nearestWord(const QList<WordBox> &words, const QPointF &point);
+
+} // namespace TextSelection
+
+// An invisible layer over the detail view's image that makes the recognised
+// words selectable: drag to select words in reading order, double-click for
+// one word, Ctrl+A for all, Ctrl+C copies. The owner keeps the image-to-layer
+// transform current so the selection follows zoom and scroll.
+class TextLayer : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit TextLayer(QWidget *parent = nullptr);
+
+    void setWords(QList<WordBox> words);
+    const QList<WordBox> &words() const { return m_words; }
+    void setImageTransform(const QTransform &imageToLayer);
+    QTransform imageTransform() const { return m_toLayer; }
+
+    // Inclusive range in reading order; empty when first < 0.
+    int selectionStart() const { return m_anchor < 0 ? -1 : qMin(m_anchor, m_focus); }
+    int selectionEnd() const { return m_anchor < 0 ? -1 : qMax(m_anchor, m_focus); }
+    bool hasSelection() const { return m_anchor >= 0; }
+    QList<WordBox> selectedWords() const;
+    QString selectedText() const;
+    void selectAll();
+    void clearSelection();
+    void copySelection() const;
+
+Q_SIGNALS:
+    void selectionChanged();
+    // A drag that did not start on text pans the image by this many pixels.
+    void panRequested(const QPoint &delta);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
+private:
+    QPointF toImage(const QPointF &layerPoint) const;
+    double slop() const;
+    void setSelection(int anchor, int focus);
+    void updateCursor(const QPointF &layerPoint);
+
+    QList<WordBox> m_words;
+    QTransform m_toLayer;
+    int m_anchor = -1;
+    int m_focus = -1;
+    enum class Drag { none, selecting, panning } m_drag = Drag::none;
+    QPoint m_lastPanPoint;
+};
+
+} // namespace marlox
