@@ -1,0 +1,541 @@
+#include "library/librarygridview.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
+#include <QSet>
+#include <QTextLayout>
+#include <QUrl>
+
+namespace marlox {
+
+namespace {
+
+constexpr int cellPadding = 4;
+constexpr int topMargin = 8;
+constexpr int blockGap = 8;
+
+QFont scaledFont(const QFont &base, double factor, bool bold = false)
+{
+    QFont font = base;
+    if (base.pointSizeF() > 0)
+        font.setPointSizeF(base.pointSizeF() * factor);
+    else
+        font.setPixelSize(std::max(8, static_cast<int>(base.pixelSize() * factor)));
+    font.setBold(bold);
+    return font;
+}
+
+} // namespace
+
+LibraryGridView::LibraryGridView(QWidget *parent)
+    : QAbstractScrollArea(parent), m_provider(&ThumbnailProvider::shared())
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    verticalScrollBar()->setSingleStep(40);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    setAccessibleDescription(QStringLiteral("Opens the screenshot"));
+}
+
+void LibraryGridView::setContents(QList<Block> blocks, QHash<qint64, QString> snippets)
+{
+    m_blocks = std::move(blocks);
+    m_snippets = std::move(snippets);
+    m_displayed.clear();
+    for (const auto &block : std::as_const(m_blocks))
+        m_displayed.append(block.records);
+    relayout();
+    pruneRequests();
+    updateAccessibleText();
+    viewport()->update();
+}
+
+void LibraryGridView::setSelectedId(std::optional<qint64> id)
+{
+    if (id == m_selectedId)
+        return;
+    m_selectedId = id;
+    updateAccessibleText();
+    viewport()->update();
+}
+
+double LibraryGridView::gridWidth() const
+{
+    return std::max(0, viewport()->width() - 2 * sideMargin);
+}
+
+int LibraryGridView::columns() const
+{
+    // Columns follow the keyboard rule, so Up and Down land on the cell drawn
+    // above or below; that keeps each column between 160 and 180 wide.
+    return LibrarySorting::columnCount(gridWidth());
+}
+
+int LibraryGridView::columnWidth() const
+{
+    const int cols = columns();
+    const double available = (gridWidth() - spacing * (cols - 1)) / cols;
+    return std::clamp(static_cast<int>(available), minColumnWidth, maxColumnWidth);
+}
+
+int LibraryGridView::leftOffset() const
+{
+    const int cols = columns();
+    const int total = cols * columnWidth() + (cols - 1) * spacing;
+    return std::max(0, (viewport()->width() - total) / 2);
+}
+
+int LibraryGridView::cellHeight() const
+{
+    const QFontMetrics caption(scaledFont(font(), 0.9));
+    const QFontMetrics caption2(scaledFont(font(), 0.8));
+    int height = cellPadding + thumbnailHeight + 4 + caption.height() + cellPadding;
+    if (!m_snippets.isEmpty())
+        height += 2 + 2 * caption2.lineSpacing();
+    return height;
+}
+
+void LibraryGridView::relayout()
+{
+    m_layout.clear();
+    const int cols = columns();
+    const int cellH = cellHeight();
+    const int headerH = QFontMetrics(scaledFont(font(), 1.15, true)).height() + 14;
+    int y = topMargin;
+    int first = 0;
+    for (const auto &block : std::as_const(m_blocks)) {
+        BlockLayout layout;
+        layout.top = y;
+        layout.headerHeight = block.header.isEmpty() ? 0 : headerH;
+        layout.firstIndex = first;
+        layout.count = static_cast<int>(block.records.size());
+        layout.rows = (layout.count + cols - 1) / cols;
+        layout.height = layout.headerHeight + layout.rows * cellH
+            + std::max(0, layout.rows - 1) * spacing + blockGap;
+        m_layout.append(layout);
+        y += layout.height;
+        first += layout.count;
+    }
+    m_contentHeight = y + topMargin;
+    QScrollBar *bar = verticalScrollBar();
+    bar->setPageStep(viewport()->height());
+    bar->setRange(0, std::max(0, m_contentHeight - viewport()->height()));
+}
+
+QRect LibraryGridView::cellRect(int index) const
+{
+    if (index < 0 || index >= m_displayed.size())
+        return {};
+    const int cols = columns();
+    const int width = columnWidth();
+    const int height = cellHeight();
+    for (const auto &block : m_layout) {
+        if (index >= block.firstIndex + block.count)
+            continue;
+        const int local = index - block.firstIndex;
+        const int row = local / cols;
+        const int col = local % cols;
+        const int x = leftOffset() + col * (width + spacing);
+        const int y = block.top + block.headerHeight + row * (height + spacing)
+            - verticalScrollBar()->value();
+        return QRect(x, y, width, height);
+    }
+    return {};
+}
+
+int LibraryGridView::indexAt(const QPoint &pos) const
+{
+    const int cols = columns();
+    const int width = columnWidth();
+    const int height = cellHeight();
+    const int y = pos.y() + verticalScrollBar()->value();
+    const int x = pos.x() - leftOffset();
+    if (x < 0)
+        return -1;
+    const int col = x / (width + spacing);
+    if (col >= cols || x % (width + spacing) >= width)
+        return -1;
+    for (const auto &block : m_layout) {
+        const int gridTop = block.top + block.headerHeight;
+        if (y < gridTop || y >= block.top + block.height)
+            continue;
+        const int row = (y - gridTop) / (height + spacing);
+        if ((y - gridTop) % (height + spacing) >= height)
+            return -1;
+        const int local = row * cols + col;
+        return local < block.count ? block.firstIndex + local : -1;
+    }
+    return -1;
+}
+
+QList<int> LibraryGridView::visibleIndexes() const
+{
+    QList<int> result;
+    const int cols = columns();
+    const int height = cellHeight();
+    const int top = verticalScrollBar()->value();
+    const int bottom = top + viewport()->height();
+    for (const auto &block : m_layout) {
+        const int gridTop = block.top + block.headerHeight;
+        if (block.top + block.height <= top || block.top >= bottom || block.rows == 0)
+            continue;
+        const int firstRow = std::max(0, (top - gridTop) / (height + spacing));
+        const int lastRow
+            = std::min(block.rows - 1, std::max(0, (bottom - gridTop) / (height + spacing)));
+        for (int row = firstRow; row <= lastRow; ++row) {
+            for (int col = 0; col < cols; ++col) {
+                const int local = row * cols + col;
+                if (local < block.count)
+                    result.append(block.firstIndex + local);
+            }
+        }
+    }
+    return result;
+}
+
+void LibraryGridView::scrollToIndex(int index)
+{
+    const QRect rect = cellRect(index);
+    if (rect.isNull())
+        return;
+    QScrollBar *bar = verticalScrollBar();
+    if (rect.top() < 0)
+        bar->setValue(bar->value() + rect.top() - spacing);
+    else if (rect.bottom() > viewport()->height())
+        bar->setValue(bar->value() + rect.bottom() - viewport()->height() + spacing);
+}
+
+QString LibraryGridView::cellObjectName(const ScreenshotRecord &record)
+{
+    return QStringLiteral("library.thumbnail.") + QString::number(record.id);
+}
+
+int LibraryGridView::indexOfObjectName(const QString &objectName) const
+{
+    for (int i = 0; i < m_displayed.size(); ++i) {
+        if (cellObjectName(m_displayed[i]) == objectName)
+            return i;
+    }
+    return -1;
+}
+
+QSize LibraryGridView::thumbnailPixels() const
+{
+    return ThumbnailProvider::pixelSize(
+        maxColumnWidth, thumbnailHeight, viewport()->devicePixelRatioF());
+}
+
+QImage LibraryGridView::thumbnailFor(const ScreenshotRecord &record)
+{
+    const QSize pixels = thumbnailPixels();
+    const auto loaded = m_loaded.constFind(record.path);
+    if (loaded != m_loaded.cend() && !loaded->isNull())
+        return *loaded;
+    QImage image = m_provider->cachedImage(record.path, pixels.width(), pixels.height());
+    if (loaded == m_loaded.cend() && !m_pending.contains(record.path)) {
+        const quint64 serial = m_nextSerial++;
+        const QString path = record.path;
+        Pending pending;
+        pending.serial = serial;
+        pending.request = m_provider->thumbnail(path, pixels.width(), pixels.height(), this,
+            [this, path, serial](const QImage &result) {
+                const auto it = m_pending.constFind(path);
+                if (it == m_pending.cend() || it->serial != serial)
+                    return; // cancelled: the cell went off screen
+                m_pending.remove(path);
+                m_loaded.insert(path, result);
+                viewport()->update();
+            });
+        m_pending.insert(path, pending);
+    }
+    return image;
+}
+
+void LibraryGridView::pruneRequests()
+{
+    QSet<QString> visible;
+    for (int index : visibleIndexes())
+        visible.insert(m_displayed[index].path);
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (visible.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        it->request.cancel();
+        it = m_pending.erase(it);
+    }
+    for (auto it = m_loaded.begin(); it != m_loaded.end();) {
+        if (visible.contains(it.key()))
+            ++it;
+        else
+            it = m_loaded.erase(it);
+    }
+}
+
+void LibraryGridView::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRect exposed = event->rect();
+    const int scroll = verticalScrollBar()->value();
+    const QFont headerFont = scaledFont(font(), 1.15, true);
+    for (int b = 0; b < m_layout.size(); ++b) {
+        const auto &block = m_layout[b];
+        if (block.headerHeight == 0)
+            continue;
+        const QRect header(
+            leftOffset(), block.top - scroll, viewport()->width(), block.headerHeight);
+        if (!header.intersects(exposed))
+            continue;
+        painter.setFont(headerFont);
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(
+            header.adjusted(0, 0, 0, -6), Qt::AlignLeft | Qt::AlignBottom, m_blocks[b].header);
+    }
+    for (int index : visibleIndexes()) {
+        const QRect rect = cellRect(index);
+        if (rect.intersects(exposed))
+            paintCell(painter, index, rect);
+    }
+}
+
+void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
+{
+    const ScreenshotRecord &record = m_displayed[index];
+    const QRect thumbArea(rect.x() + cellPadding, rect.y() + cellPadding,
+        rect.width() - 2 * cellPadding, thumbnailHeight);
+    const QImage image = thumbnailFor(record);
+    if (!image.isNull()) {
+        QSizeF size = QSizeF(image.size()) / image.devicePixelRatio();
+        size.scale(thumbArea.size(), Qt::KeepAspectRatio);
+        const QRectF target(thumbArea.x() + (thumbArea.width() - size.width()) / 2,
+            thumbArea.y() + (thumbArea.height() - size.height()) / 2, size.width(), size.height());
+        painter.drawImage(target, image);
+    } else {
+        QColor grey(Qt::gray);
+        grey.setAlphaF(0.2);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(grey);
+        painter.drawRoundedRect(thumbArea, 6, 6);
+    }
+
+    const QFont caption = scaledFont(font(), 0.9);
+    painter.setFont(caption);
+    painter.setPen(palette().color(QPalette::Text));
+    const QFontMetrics metrics(caption);
+    const QRect titleRect(
+        thumbArea.x(), thumbArea.bottom() + 5, thumbArea.width(), metrics.height());
+    painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+        metrics.elidedText(LibrarySorting::shownTitle(record), Qt::ElideRight, titleRect.width()));
+
+    const auto snippet = m_snippets.constFind(record.id);
+    if (snippet != m_snippets.cend()) {
+        const QRect snippetRect(titleRect.x(), titleRect.bottom() + 3, titleRect.width(),
+            rect.bottom() - titleRect.bottom() - 3);
+        paintSnippet(painter, *snippet, snippetRect);
+    }
+
+    if (m_selectedId == record.id) {
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawRoundedRect(QRectF(rect).adjusted(1, 1, -1, -1), 6, 6);
+    }
+}
+
+void LibraryGridView::paintSnippet(QPainter &painter, const QString &snippet, const QRect &rect)
+{
+    const QFont caption2 = scaledFont(font(), 0.8);
+    QString text;
+    QList<QTextLayout::FormatRange> formats;
+    for (const auto &run : LibrarySorting::snippetRuns(snippet)) {
+        if (run.highlighted) {
+            QTextLayout::FormatRange range;
+            range.start = static_cast<int>(text.size());
+            range.length = static_cast<int>(run.text.size());
+            range.format.setFontWeight(QFont::Bold);
+            range.format.setForeground(palette().color(QPalette::Highlight));
+            formats.append(range);
+        }
+        text += run.text;
+    }
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    QTextLayout layout(text, caption2);
+    layout.setFormats(formats);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal y = 0;
+    for (int lines = 0; lines < 2; ++lines) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(rect.width());
+        line.setPosition(QPointF(0, y));
+        y += line.height();
+    }
+    layout.endLayout();
+    painter.save();
+    painter.setClipRect(rect);
+    painter.setPen(palette().color(QPalette::PlaceholderText));
+    layout.draw(&painter, rect.topLeft());
+    painter.restore();
+}
+
+void LibraryGridView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    relayout();
+    pruneRequests();
+    Q_EMIT gridWidthChanged(gridWidth());
+}
+
+void LibraryGridView::scrollContentsBy(int, int)
+{
+    pruneRequests();
+    viewport()->update();
+}
+
+void LibraryGridView::keyPressEvent(QKeyEvent *event)
+{
+    using LibrarySorting::Move;
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        Q_EMIT moveRequested(Move::left);
+        return;
+    case Qt::Key_Right:
+        Q_EMIT moveRequested(Move::right);
+        return;
+    case Qt::Key_Up:
+        Q_EMIT moveRequested(Move::up);
+        return;
+    case Qt::Key_Down:
+        Q_EMIT moveRequested(Move::down);
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        Q_EMIT returnPressed();
+        return;
+    case Qt::Key_Space:
+        if (modifiers == Qt::NoModifier) {
+            Q_EMIT spacePressed();
+            return;
+        }
+        break;
+    case Qt::Key_Backspace:
+        if (modifiers == Qt::ControlModifier) {
+            Q_EMIT deletePressed();
+            return;
+        }
+        break;
+    case Qt::Key_Delete:
+        if (modifiers == Qt::NoModifier) {
+            Q_EMIT deletePressed();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void LibraryGridView::mousePressEvent(QMouseEvent *event)
+{
+    setFocus(Qt::MouseFocusReason);
+    m_pressIndex = indexAt(event->position().toPoint());
+    m_pressPos = event->position().toPoint();
+    if (m_pressIndex >= 0 && event->button() == Qt::LeftButton)
+        Q_EMIT clicked(m_displayed[m_pressIndex]);
+}
+
+void LibraryGridView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!(event->buttons() & Qt::LeftButton) || m_pressIndex < 0)
+        return;
+    if ((event->position().toPoint() - m_pressPos).manhattanLength()
+        < QApplication::startDragDistance())
+        return;
+    const int index = m_pressIndex;
+    m_pressIndex = -1;
+    startDrag(index);
+}
+
+void LibraryGridView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const int index = indexAt(event->position().toPoint());
+    if (index >= 0 && event->button() == Qt::LeftButton)
+        Q_EMIT activated(m_displayed[index]);
+}
+
+void LibraryGridView::contextMenuEvent(QContextMenuEvent *event)
+{
+    const int index = indexAt(viewport()->mapFrom(this, event->pos()));
+    if (index >= 0)
+        Q_EMIT contextMenuRequested(m_displayed[index], event->globalPos());
+}
+
+bool LibraryGridView::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ContextMenu) {
+        auto *menuEvent = static_cast<QContextMenuEvent *>(event);
+        const int index = indexAt(menuEvent->pos());
+        if (index >= 0)
+            Q_EMIT contextMenuRequested(m_displayed[index], menuEvent->globalPos());
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void LibraryGridView::startDrag(int index)
+{
+    const ScreenshotRecord record = m_displayed.value(index);
+    auto *mime = new QMimeData;
+    if (!record.path.isEmpty())
+        mime->setUrls({ QUrl::fromLocalFile(record.path) });
+    auto *drag = new QDrag(this);
+    drag->setMimeData(mime);
+    const QSize pixels = thumbnailPixels();
+    const QImage image = m_provider->cachedImage(record.path, pixels.width(), pixels.height());
+    if (!image.isNull())
+        drag->setPixmap(QPixmap::fromImage(
+            image.scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    drag->exec(Qt::CopyAction);
+}
+
+void LibraryGridView::updateAccessibleText()
+{
+    QString name;
+    if (m_selectedId) {
+        for (const auto &record : std::as_const(m_displayed)) {
+            if (record.id == *m_selectedId) {
+                name = LibrarySorting::accessibleLabel(record);
+                break;
+            }
+        }
+    }
+    if (accessibleName() == name)
+        return;
+    setAccessibleName(name);
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+} // namespace marlox

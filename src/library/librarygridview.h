@@ -1,0 +1,122 @@
+#pragma once
+
+#include <optional>
+
+#include <QAbstractScrollArea>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QPoint>
+#include <QString>
+
+#include "library/librarysorting.h"
+#include "library/thumbnailprovider.h"
+#include "storage/screenshotrecord.h"
+
+namespace marlox {
+
+// The library's thumbnail grid. Virtualised: the layout is arithmetic over
+// the blocks, and only the cells inside the viewport are painted and ask for
+// thumbnails, so 100,000 records cost no more than a screenful.
+class LibraryGridView : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    static constexpr int spacing = 12;
+    static constexpr int minColumnWidth = 140;
+    static constexpr int maxColumnWidth = 180;
+    static constexpr int thumbnailHeight = 100;
+    static constexpr int sideMargin = 16;
+
+    struct Block
+    {
+        QString header; // empty: no header row
+        QList<ScreenshotRecord> records;
+    };
+
+    explicit LibraryGridView(QWidget *parent = nullptr);
+
+    void setContents(QList<Block> blocks, QHash<qint64, QString> snippets);
+    void setSelectedId(std::optional<qint64> id);
+    std::optional<qint64> selectedId() const { return m_selectedId; }
+    void setThumbnailProvider(ThumbnailProvider *provider) { m_provider = provider; }
+
+    const QList<ScreenshotRecord> &displayed() const { return m_displayed; }
+    // The width the columns are laid out in, in logical pixels.
+    double gridWidth() const;
+    int columns() const;
+    QRect cellRect(int index) const; // viewport coordinates
+    int indexAt(const QPoint &viewportPos) const;
+    void scrollToIndex(int index);
+    QList<int> visibleIndexes() const;
+
+    // Accessibility of one cell; the grid itself announces the selected one.
+    static QString cellObjectName(const ScreenshotRecord &record);
+    int indexOfObjectName(const QString &objectName) const;
+    int pendingThumbnailCount() const { return static_cast<int>(m_pending.size()); }
+
+Q_SIGNALS:
+    void clicked(const marlox::ScreenshotRecord &record);
+    void activated(const marlox::ScreenshotRecord &record);
+    void contextMenuRequested(const marlox::ScreenshotRecord &record, const QPoint &globalPos);
+    void moveRequested(marlox::LibrarySorting::Move move);
+    void returnPressed();
+    void spacePressed();
+    void deletePressed();
+    void gridWidthChanged(double width);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+
+private:
+    struct BlockLayout
+    {
+        int top = 0; // content coordinates
+        int headerHeight = 0;
+        int firstIndex = 0;
+        int count = 0;
+        int rows = 0;
+        int height = 0;
+    };
+    struct Pending
+    {
+        quint64 serial = 0;
+        ThumbnailProvider::Request request;
+    };
+
+    void relayout();
+    int cellHeight() const;
+    int columnWidth() const;
+    int leftOffset() const;
+    QSize thumbnailPixels() const;
+    void paintCell(QPainter &painter, int index, const QRect &rect);
+    void paintSnippet(QPainter &painter, const QString &snippet, const QRect &rect);
+    QImage thumbnailFor(const ScreenshotRecord &record);
+    void pruneRequests();
+    void startDrag(int index);
+    void updateAccessibleText();
+
+    ThumbnailProvider *m_provider;
+    QList<Block> m_blocks;
+    QList<BlockLayout> m_layout;
+    QList<ScreenshotRecord> m_displayed;
+    QHash<qint64, QString> m_snippets;
+    std::optional<qint64> m_selectedId;
+    int m_contentHeight = 0;
+    QHash<QString, Pending> m_pending; // by path
+    QHash<QString, QImage> m_loaded; // results for cells on screen, by path
+    quint64 m_nextSerial = 1;
+    QPoint m_pressPos;
+    int m_pressIndex = -1;
+};
+
+} // namespace marlox

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+#include <QDialog>
+#include <QList>
+#include <QMenu>
+#include <QPointer>
+#include <QThreadPool>
+#include <QWidget>
+
+#include "library/librarysorting.h"
+#include "storage/librarysection.h"
+#include "storage/screenshotrecord.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QPushButton;
+class QStackedWidget;
+
+namespace marlox {
+
+class AppState;
+class LibraryGridView;
+class PreviewWindow;
+
+// The window where users browse, search and manage their screenshots: the
+// sections and folders on the left, the search field, the sort menu and the
+// thumbnail grid on the right. Owns only view state; everything it changes
+// goes through the coordinator.
+class LibraryWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit LibraryWindow(AppState *appState, QWidget *parent = nullptr);
+    ~LibraryWindow() override;
+
+    LibrarySection selection() const { return m_selection; }
+    void setSelection(const LibrarySection &section);
+    LibrarySortOrder sortOrder() const { return m_sortOrder; }
+    void setSortOrder(LibrarySortOrder order);
+    QString query() const;
+    std::optional<ScreenshotRecord> selectedRecord() const { return m_selectedRecord; }
+    void selectRecord(const std::optional<ScreenshotRecord> &record);
+    const std::optional<QList<SearchResult>> &searchResults() const { return m_searchResults; }
+
+    LibraryGridView *grid() const { return m_grid; }
+    QListWidget *sidebar() const { return m_sidebar; }
+    QLabel *emptyStateLabel() const { return m_emptyState; }
+    PreviewWindow *previewWindow() const { return m_preview; }
+    // The dialog currently asking for a name, if any.
+    QDialog *activeDialog() const { return m_dialog; }
+
+    // The context menus, built but not shown; none for "General".
+    QMenu *folderMenu(const QString &name);
+    QMenu *recordMenu(const ScreenshotRecord &record);
+
+    // The actions behind menus and keys.
+    void moveSelection(LibrarySorting::Move move);
+    void openRecord(const ScreenshotRecord &record);
+    void previewRecord(const ScreenshotRecord &record);
+    void trashSelected();
+    void beginNewFolder();
+    void beginRenameFolder(const QString &name);
+    void deleteFolderAsked(const QString &name);
+    void beginRenameRecord(const ScreenshotRecord &record);
+    void moveRecord(const ScreenshotRecord &record, const QString &folder);
+
+Q_SIGNALS:
+    // The grid was rebuilt from the record list, a section, an order or a search.
+    void listingChanged();
+    // The results of the newest query arrived and are shown.
+    void searchApplied();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildUi();
+    void rebuildSidebar();
+    void refreshListing();
+    void runSearch();
+    void onSidebarItemChanged(QListWidgetItem *item);
+    void showFolderMenu(const QPoint &pos);
+    void showRecordMenu(const ScreenshotRecord &record, const QPoint &globalPos);
+    void updateHeader();
+    QDialog *makeNameDialog(const QString &title, const QString &field, const QString &text,
+        const QString &acceptLabel, std::function<void(const QString &)> onAccept);
+    QRect windowFrame() const;
+
+    QPointer<AppState> m_appState;
+
+    // View state
+    LibrarySection m_selection;
+    LibrarySortOrder m_sortOrder = LibrarySortOrder::dateNewest;
+    std::optional<ScreenshotRecord> m_selectedRecord;
+    std::optional<QList<SearchResult>> m_searchResults;
+
+    // Widgets
+    QListWidget *m_sidebar = nullptr;
+    QPushButton *m_newFolderButton = nullptr;
+    QLineEdit *m_search = nullptr;
+    QComboBox *m_sort = nullptr;
+    QLabel *m_indexedCount = nullptr;
+    QStackedWidget *m_stack = nullptr;
+    LibraryGridView *m_grid = nullptr;
+    QLabel *m_emptyState = nullptr;
+    PreviewWindow *m_preview = nullptr;
+    QPointer<QDialog> m_dialog;
+    QPointer<QMenu> m_menu;
+    bool m_rebuildingSidebar = false;
+
+    // Search runs on its own thread; only the newest query's answer is used.
+    std::shared_ptr<std::atomic<quint64>> m_searchGeneration;
+    QThreadPool m_searchPool;
+};
+
+} // namespace marlox

@@ -1,0 +1,482 @@
+#include <memory>
+
+#include <QComboBox>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appstate.h"
+#include "library/librarygridview.h"
+#include "library/librarywindow.h"
+#include "library/previewwindow.h"
+#include "support/fakes.h"
+#include "support/testmain.h"
+
+using namespace marlox;
+using namespace marlox::test;
+
+namespace {
+
+QStringList actionTexts(const QMenu *menu)
+{
+    QStringList texts;
+    for (const QAction *action : menu->actions()) {
+        if (!action->isSeparator())
+            texts.append(action->text());
+    }
+    return texts;
+}
+
+QAction *actionNamed(const QMenu *menu, const QString &text)
+{
+    for (QAction *action : menu->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+QStringList sidebarTexts(const QListWidget *sidebar)
+{
+    QStringList texts;
+    for (int i = 0; i < sidebar->count(); ++i)
+        texts.append(sidebar->item(i)->text());
+    return texts;
+}
+
+// Types into the dialog's field and presses its first (accepting) button.
+void answerDialog(QDialog *dialog, const QString &text)
+{
+    QVERIFY(dialog);
+    auto *edit = dialog->findChild<QLineEdit *>();
+    QVERIFY(edit);
+    edit->setText(text);
+    for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+        if (button->text() != QLatin1String("Cancel")) {
+            button->click();
+            return;
+        }
+    }
+    QFAIL("no accepting button");
+}
+
+} // namespace
+
+class TestLibraryWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::shared_ptr<ScriptedDialogs> m_dialogs;
+    std::shared_ptr<RecordingToast> m_toast;
+    RecordingPrompt *m_prompt = nullptr;
+    std::unique_ptr<AppState> m_state;
+    std::unique_ptr<LibraryWindow> m_window;
+    int m_nextFile = 0;
+
+    QString root() const { return m_dir->filePath(QStringLiteral("Library")); }
+
+    // A real image file in the library and its row in the index.
+    ScreenshotRecord addRecord(const QString &title, const QString &folder,
+        ScreenshotStatus status = ScreenshotStatus::filed, double ageSeconds = 0,
+        const QString &text = {})
+    {
+        const QString dir = folder.isEmpty() ? m_dir->filePath(QStringLiteral("Shots"))
+                                             : root() + QLatin1Char('/') + folder;
+        QDir().mkpath(dir);
+        const QString path = dir + QStringLiteral("/shot%1.png").arg(++m_nextFile);
+        QImage image(320, 200, QImage::Format_RGB32);
+        image.fill(QColor::fromHsv((m_nextFile * 47) % 360, 120, 220));
+        image.save(path);
+        const double created = secondsSince1970(QDateTime::currentDateTime()) - ageSeconds;
+        const qint64 id = m_state->database().insertOrUpdate(
+            path, title, folder, created, text, QString(), status, QFileInfo(path).size());
+        return *m_state->database().record(id);
+    }
+
+    void reload(int expectedCount)
+    {
+        m_state->reloadRecords();
+        QTRY_COMPARE_WITH_TIMEOUT(m_state->records().size(), expectedCount, 10000);
+    }
+
+    void typeQuery(const QString &text)
+    {
+        QSignalSpy applied(m_window.get(), &LibraryWindow::searchApplied);
+        m_window->findChild<QLineEdit *>(QStringLiteral("library.search"))->setText(text);
+        QVERIFY(applied.count() > 0 || applied.wait(10000));
+    }
+
+    QListWidgetItem *sidebarItem(const QString &text) const
+    {
+        const auto found = m_window->sidebar()->findItems(text, Qt::MatchExactly);
+        return found.isEmpty() ? nullptr : found.first();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_dialogs = std::make_shared<ScriptedDialogs>();
+        m_toast = std::make_shared<RecordingToast>();
+        AppStateDependencies deps;
+        deps.dialogs = m_dialogs;
+        deps.undoToast = m_toast;
+        deps.makeCapturePrompt = [this] {
+            auto prompt = std::make_unique<RecordingPrompt>();
+            m_prompt = prompt.get();
+            return prompt;
+        };
+        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
+        deps.installSystemObservers = false;
+        m_state = std::make_unique<AppState>(std::move(deps));
+        m_state->setLibraryRoot(root(), true);
+        QCOMPARE(m_state->libraryRoot(), root());
+        m_nextFile = 0;
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_state.reset();
+        m_prompt = nullptr;
+        m_dir.reset();
+    }
+
+    void emptyLibrary()
+    {
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Marlox Library"));
+        auto *count = m_window->findChild<QLabel *>(QStringLiteral("library.indexedCount"));
+        QCOMPARE(count->text(), QStringLiteral("0 indexed"));
+        auto *sort = m_window->findChild<QComboBox *>(QStringLiteral("library.sort"));
+        QCOMPARE(sort->accessibleName(), QStringLiteral("Sort by"));
+        QCOMPARE(sort->width(), 170);
+        QCOMPARE(sort->count(), 3);
+        QCOMPARE(sort->itemText(2), QStringLiteral("Title"));
+        QVERIFY(m_window->findChild<QPushButton *>(QStringLiteral("library.newFolder")));
+        QCOMPARE(sidebarTexts(m_window->sidebar()),
+            (QStringList { "Sections", "All Screenshots", "Inbox (0)", "Folders", "General" }));
+
+        auto *empty = m_window->emptyStateLabel();
+        QVERIFY(empty->isVisible());
+        QCOMPARE(empty->text(), QStringLiteral("No screenshots yet — take one to get started."));
+        auto *search = m_window->findChild<QLineEdit *>(QStringLiteral("library.search"));
+        QCOMPARE(search->placeholderText(), QStringLiteral("Search all"));
+
+        m_window->sidebar()->setCurrentItem(sidebarItem(QStringLiteral("Inbox (0)")));
+        QCOMPARE(m_window->selection(), LibrarySection::inbox());
+        QCOMPARE(search->placeholderText(), QStringLiteral("Search Inbox"));
+        QCOMPARE(empty->text(),
+            QStringLiteral(
+                "Inbox is empty — screenshots you haven't filed yet will show up here."));
+        typeQuery(QStringLiteral("foo"));
+        QCOMPARE(empty->text(), QStringLiteral("No results for “foo” in Inbox."));
+        m_window->sidebar()->setCurrentItem(sidebarItem(QStringLiteral("General")));
+        QCOMPARE(search->placeholderText(), QStringLiteral("Search General"));
+        typeQuery(QString());
+        QCOMPARE(empty->text(), QStringLiteral("This folder is empty."));
+    }
+
+    void blankQueryShowsTheSectionList()
+    {
+        addRecord(QStringLiteral("One"), QStringLiteral("General"));
+        addRecord(QStringLiteral("Two"), QStringLiteral("General"));
+        reload(2);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        typeQuery(QStringLiteral("  \t"));
+        QVERIFY(!m_window->searchResults().has_value());
+        QCOMPARE(m_window->grid()->displayed().size(), 2);
+        QCOMPARE(m_window->findChild<QLabel *>(QStringLiteral("library.indexedCount"))->text(),
+            QStringLiteral("2 indexed"));
+    }
+
+    void keyboardMovesByColumns()
+    {
+        QList<qint64> ids;
+        for (int i = 0; i < 5; ++i)
+            ids.prepend(addRecord(QStringLiteral("R%1").arg(i), QStringLiteral("General"),
+                ScreenshotStatus::filed, 100 - i)
+                            .id);
+        reload(5);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        LibraryGridView *grid = m_window->grid();
+        grid->setFixedWidth(532 + 2 * LibraryGridView::sideMargin);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTRY_COMPARE(grid->gridWidth(), 532.0);
+        QCOMPARE(grid->columns(), 3);
+        // The cell below index 1 is index 4, on screen too.
+        QCOMPARE(grid->cellRect(4).x(), grid->cellRect(1).x());
+        QVERIFY(grid->cellRect(4).y() > grid->cellRect(1).bottom());
+
+        const auto selectedIndex = [&] {
+            const auto record = m_window->selectedRecord();
+            return record ? ids.indexOf(record->id) : -1;
+        };
+        QCOMPARE(grid->displayed().first().id, ids.first());
+        grid->setFocus();
+        QTest::keyClick(grid, Qt::Key_Right); // nothing selected: from index 0
+        QCOMPARE(selectedIndex(), 1);
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(selectedIndex(), 4);
+        QTest::keyClick(grid, Qt::Key_Right);
+        QCOMPARE(selectedIndex(), 4);
+        QTest::keyClick(grid, Qt::Key_Up);
+        QCOMPARE(selectedIndex(), 1);
+        QTest::keyClick(grid, Qt::Key_Left);
+        QTest::keyClick(grid, Qt::Key_Left);
+        QCOMPARE(selectedIndex(), 0);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->cellRect(2).center());
+        QCOMPARE(selectedIndex(), 2);
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(selectedIndex(), 2);
+
+        // Space previews the selected screenshot; Space closes the preview.
+        QTest::keyClick(grid, Qt::Key_Space);
+        PreviewWindow *preview = m_window->previewWindow();
+        QVERIFY(preview && preview->isVisible());
+        QCOMPARE(preview->path(), grid->displayed()[2].path);
+        QTest::keyClick(preview, Qt::Key_Space);
+        QVERIFY(!preview->isVisible());
+    }
+
+    void deleteKeysTrashWithUndo()
+    {
+        const auto a = addRecord(QStringLiteral("A"), QStringLiteral("General"));
+        const auto b = addRecord(QStringLiteral("B"), QStringLiteral("General"));
+        reload(2);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        LibraryGridView *grid = m_window->grid();
+        grid->setFocus();
+
+        QTest::keyClick(grid, Qt::Key_Backspace); // nothing selected, and no Ctrl
+        m_window->selectRecord(a);
+        QTest::keyClick(grid, Qt::Key_Backspace);
+        QVERIFY(m_toast->shown.isEmpty());
+        QVERIFY(QFileInfo::exists(a.path));
+
+        QTest::keyClick(grid, Qt::Key_Backspace, Qt::ControlModifier);
+        QCOMPARE(m_toast->shown.size(), 1);
+        QVERIFY(!QFileInfo::exists(a.path));
+        QVERIFY(!m_window->selectedRecord().has_value());
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->grid()->displayed().size(), 1, 10000);
+
+        m_window->selectRecord(b);
+        QTest::keyClick(grid, Qt::Key_Delete);
+        QVERIFY(!QFileInfo::exists(b.path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->grid()->displayed().size(), 0, 10000);
+        // Undo brings the last one back into the grid.
+        m_toast->shown.last().onUndo();
+        QVERIFY(QFileInfo::exists(b.path));
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->grid()->displayed().size(), 1, 10000);
+    }
+
+    void searchShowsHighlightedSnippets()
+    {
+        addRecord(QStringLiteral("Receipt"), QStringLiteral("General"), ScreenshotStatus::filed, 0,
+            QStringLiteral("total amount due for the zanzibar order number 42"));
+        addRecord(QStringLiteral("Other"), QStringLiteral("General"), ScreenshotStatus::filed, 10,
+            QStringLiteral("nothing to see here"));
+        reload(2);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->resize(900, 600);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        LibraryGridView *grid = m_window->grid();
+
+        const auto accentPixels = [&] {
+            const QImage shot = grid->viewport()->grab().toImage();
+            const QColor accent = grid->palette().color(QPalette::Highlight);
+            const QRect cell = grid->cellRect(0);
+            int count = 0;
+            // Below the thumbnail and the title: where the excerpt goes.
+            for (int y = cell.top() + 125; y < cell.bottom() - 2; ++y) {
+                for (int x = cell.left() + 4; x < cell.right() - 4; ++x) {
+                    const QColor c
+                        = shot.pixelColor(x * shot.devicePixelRatio(), y * shot.devicePixelRatio());
+                    if (qAbs(c.red() - accent.red()) + qAbs(c.green() - accent.green())
+                            + qAbs(c.blue() - accent.blue())
+                        < 60)
+                        ++count;
+                }
+            }
+            return count;
+        };
+        QCOMPARE(accentPixels(), 0);
+
+        // Every keystroke searches; only the newest query's answer stays.
+        auto *search = m_window->findChild<QLineEdit *>(QStringLiteral("library.search"));
+        search->setText(QStringLiteral("z"));
+        search->setText(QStringLiteral("za"));
+        typeQuery(QStringLiteral("zanz"));
+        QCOMPARE(m_window->searchResults(),
+            std::optional(m_state->searchRecords(QStringLiteral("zanz"), LibrarySection::all())));
+        QCOMPARE(grid->displayed().size(), 1);
+        QCOMPARE(grid->displayed().first().title, QStringLiteral("Receipt"));
+        QVERIFY(m_window->searchResults()->first().snippet.contains(QStringLiteral("[zanzibar]")));
+        QTRY_VERIFY(accentPixels() > 10);
+    }
+
+    void folderMenus()
+    {
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/Work")));
+        addRecord(QStringLiteral("In work"), QStringLiteral("Work"));
+        reload(1);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        QVERIFY(!m_window->folderMenu(QStringLiteral("General")));
+        std::unique_ptr<QMenu> menu(m_window->folderMenu(QStringLiteral("Work")));
+        QVERIFY(menu);
+        QCOMPARE(actionTexts(menu.get()), (QStringList { "Rename…", "Delete…" }));
+    }
+
+    void newFolderAndRenameKeepsSelection()
+    {
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        m_window->findChild<QPushButton *>(QStringLiteral("library.newFolder"))->click();
+        QCOMPARE(m_window->activeDialog()->windowTitle(), QStringLiteral("New Folder"));
+        answerDialog(m_window->activeDialog(), QStringLiteral(" Work "));
+        QVERIFY(QFileInfo(root() + QStringLiteral("/Work")).isDir());
+        QTRY_VERIFY(sidebarItem(QStringLiteral("Work")));
+
+        const auto record = addRecord(QStringLiteral("Plan"), QStringLiteral("Work"));
+        reload(1);
+        m_window->sidebar()->setCurrentItem(sidebarItem(QStringLiteral("Work")));
+        QCOMPARE(m_window->selection(), LibrarySection::folder(QStringLiteral("Work")));
+
+        std::unique_ptr<QMenu> menu(m_window->folderMenu(QStringLiteral("Work")));
+        actionNamed(menu.get(), QStringLiteral("Rename…"))->trigger();
+        QCOMPARE(m_window->activeDialog()->windowTitle(), QStringLiteral("Rename Folder"));
+        QCOMPARE(
+            m_window->activeDialog()->findChild<QLineEdit *>()->text(), QStringLiteral("Work"));
+        answerDialog(m_window->activeDialog(), QStringLiteral("Projects "));
+        QCOMPARE(m_window->selection(), LibrarySection::folder(QStringLiteral("Projects")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->grid()->displayed().size(), 1, 10000);
+        QCOMPARE(m_window->grid()->displayed().first().id, record.id);
+        QCOMPARE(m_window->sidebar()->currentItem()->text(), QStringLiteral("Projects"));
+        QVERIFY(!sidebarItem(QStringLiteral("Work")));
+    }
+
+    void deletingTheSelectedFolderSelectsAll()
+    {
+        const auto record = addRecord(QStringLiteral("Old one"), QStringLiteral("Old"));
+        reload(1);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        m_window->sidebar()->setCurrentItem(sidebarItem(QStringLiteral("Old")));
+        QCOMPARE(m_window->selection(), LibrarySection::folder(QStringLiteral("Old")));
+
+        // Cancelling the confirmation keeps everything.
+        m_dialogs->alertAnswers = { 1 };
+        std::unique_ptr<QMenu> menu(m_window->folderMenu(QStringLiteral("Old")));
+        actionNamed(menu.get(), QStringLiteral("Delete…"))->trigger();
+        QCOMPARE(m_dialogs->alerts.size(), 1);
+        const auto &alert = m_dialogs->alerts.first();
+        QCOMPARE(alert.message, QStringLiteral("Delete “Old”?"));
+        QCOMPARE(alert.informativeText,
+            QStringLiteral(
+                "This folder isn't empty. Its contents will be moved to \"General\" first."));
+        QCOMPARE(alert.buttons, (QStringList { "Move Contents to General & Delete", "Cancel" }));
+        QVERIFY(QFileInfo::exists(record.path));
+        QCOMPARE(m_window->selection(), LibrarySection::folder(QStringLiteral("Old")));
+
+        actionNamed(menu.get(), QStringLiteral("Delete…"))->trigger();
+        QCOMPARE(m_dialogs->alerts.size(), 2);
+        QCOMPARE(m_window->selection(), LibrarySection::all());
+        QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/Old")));
+        QTRY_VERIFY_WITH_TIMEOUT(!sidebarItem(QStringLiteral("Old")), 10000);
+        QCOMPARE(m_window->sidebar()->currentItem()->text(), QStringLiteral("All Screenshots"));
+
+        // An empty folder goes without asking.
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/Empty")));
+        m_window->deleteFolderAsked(QStringLiteral("Empty"));
+        QCOMPARE(m_dialogs->alerts.size(), 2);
+        QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/Empty")));
+    }
+
+    void recordMenus()
+    {
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/Projects")));
+        const auto filed = addRecord(QStringLiteral("Filed"), QStringLiteral("Work"));
+        const auto inbox = addRecord(QStringLiteral("New"), QString(), ScreenshotStatus::inbox, 5);
+        reload(2);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+
+        std::unique_ptr<QMenu> filedMenu(m_window->recordMenu(filed));
+        QCOMPARE(actionTexts(filedMenu.get()),
+            (QStringList { "Rename…", "Move to Folder", "Preview", "Copy All Text",
+                "Show in File Manager", "Delete" }));
+        QMenu *moveMenu = actionNamed(filedMenu.get(), QStringLiteral("Move to Folder"))->menu();
+        QCOMPARE(actionTexts(moveMenu), (QStringList { "General", "Projects" }));
+
+        std::unique_ptr<QMenu> inboxMenu(m_window->recordMenu(inbox));
+        QCOMPARE(actionTexts(inboxMenu.get()),
+            (QStringList {
+                "File…", "Preview", "Copy All Text", "Show in File Manager", "Delete" }));
+
+        // Moving the selected record keeps it selected with its new place.
+        m_window->selectRecord(filed);
+        actionNamed(moveMenu, QStringLiteral("Projects"))->trigger();
+        QCOMPARE(m_window->selectedRecord()->folder, QStringLiteral("Projects"));
+        QVERIFY(QFileInfo::exists(m_window->selectedRecord()->path));
+        QVERIFY(m_window->selectedRecord()->path.startsWith(root() + QStringLiteral("/Projects/")));
+
+        actionNamed(inboxMenu.get(), QStringLiteral("File…"))->trigger();
+        QVERIFY(m_prompt);
+        QTRY_VERIFY(m_prompt->hasModel());
+        QCOMPARE(m_prompt->current().recordId, inbox.id);
+    }
+
+    void renameRecordThroughTheDialog()
+    {
+        const auto record = addRecord(QStringLiteral("Before"), QStringLiteral("General"));
+        reload(1);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        m_window->selectRecord(record);
+        std::unique_ptr<QMenu> menu(m_window->recordMenu(record));
+        actionNamed(menu.get(), QStringLiteral("Rename…"))->trigger();
+        QCOMPARE(m_window->activeDialog()->windowTitle(), QStringLiteral("Rename"));
+        answerDialog(m_window->activeDialog(), QStringLiteral("After"));
+        QCOMPARE(m_window->selectedRecord()->title, QStringLiteral("After"));
+        QCOMPARE(
+            QFileInfo(m_window->selectedRecord()->path).fileName(), QStringLiteral("After.png"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            m_window->grid()->displayed().first().title, QStringLiteral("After"), 10000);
+    }
+
+    void cellsAreNamedForAutomation()
+    {
+        const auto record = addRecord(QString(), QStringLiteral("General"));
+        reload(1);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        const QString name = QStringLiteral("library.thumbnail.%1").arg(record.id);
+        QCOMPARE(m_window->grid()->indexOfObjectName(name), 0);
+        m_window->selectRecord(record);
+        QVERIFY(m_window->grid()->accessibleName().startsWith(
+            QFileInfo(record.path).fileName() + QStringLiteral(", General, ")));
+        QCOMPARE(m_window->grid()->accessibleDescription(), QStringLiteral("Opens the screenshot"));
+        // The visible cell asked for its thumbnail and got it.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !ThumbnailProvider::shared().cachedImage(record.path, 180, 100).isNull(), 10000);
+    }
+};
+
+MARLOX_TEST_MAIN(TestLibraryWindow)
+#include "tst_librarywindow.moc"
