@@ -1,0 +1,164 @@
+#include <QDir>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appstate.h"
+#include "app/preferences.h"
+#include "platform/autostart.h"
+#include "shell/onboardingwindow.h"
+#include "support/fakes.h"
+#include "support/testmain.h"
+
+using namespace marlox;
+
+class TestOnboarding : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::shared_ptr<test::ScriptedDialogs> m_dialogs;
+
+    std::unique_ptr<AppState> makeState()
+    {
+        m_dialogs = std::make_shared<test::ScriptedDialogs>();
+        AppStateDependencies deps;
+        deps.dialogs = m_dialogs;
+        deps.installSystemObservers = false;
+        deps.databasePath = m_dir.filePath(QStringLiteral("index.sqlite3"));
+        return std::make_unique<AppState>(deps);
+    }
+
+    static QPushButton *forward(QWidget &view)
+    {
+        auto *b = view.findChild<QPushButton *>(QStringLiteral("onboarding.continue"));
+        return b ? b : view.findChild<QPushButton *>(QStringLiteral("onboarding.finish"));
+    }
+
+    static QString pageText(QWidget &view)
+    {
+        QStringList texts;
+        for (QLabel *label : view.findChildren<QLabel *>()) {
+            if (label->isVisibleTo(&view))
+                texts.append(label->text());
+        }
+        return texts.join(QLatin1Char('\n'));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        for (const QString &key :
+            { Preferences::screenshotFolderBookmark, Preferences::libraryRootBookmark,
+                Preferences::onboardingCompleted, Preferences::loginItemDefaultApplied })
+            Preferences::remove(key);
+        QFile::remove(Autostart::entryPath());
+    }
+
+    void navigationRules()
+    {
+        using namespace OnboardingFlow;
+        QCOMPARE(start(false, true, true).step, OnboardingStep::welcome);
+        QCOMPARE(start(true, false, true).step, OnboardingStep::screenshotFolder);
+        QVERIFY(start(true, false, true).isRepair);
+        QCOMPARE(start(true, true, false).step, OnboardingStep::libraryFolder);
+        QVERIFY(!start(true, true, true).isRepair);
+        QCOMPARE(next(OnboardingStep::screenshotFolder, true, true), OnboardingStep::done);
+        QCOMPARE(
+            next(OnboardingStep::screenshotFolder, true, false), OnboardingStep::libraryFolder);
+        QCOMPARE(next(OnboardingStep::libraryFolder, true, true), OnboardingStep::done);
+        QCOMPARE(next(OnboardingStep::libraryFolder, false, true), OnboardingStep::tryIt);
+        QVERIFY(!next(OnboardingStep::done, false, true));
+        QVERIFY(!previous(OnboardingStep::welcome));
+        QCOMPARE(previous(OnboardingStep::done), OnboardingStep::tryIt);
+
+        const QDateTime started = QDateTime::currentDateTime();
+        QCOMPARE(tryItPhase(started, started.addSecs(-1), {}), TryItPhase::waiting);
+        QCOMPARE(tryItPhase(started, started, {}), TryItPhase::detected);
+        QCOMPARE(tryItPhase(started, started, started.addSecs(2)), TryItPhase::saved);
+        QCOMPARE(counterText(OnboardingStep::tryIt), QStringLiteral("Step 4 of 5"));
+    }
+
+    void firstRunWalksThroughEveryStep()
+    {
+        auto state = makeState();
+        bool finished = false;
+        OnboardingView view(*state, false, OnboardingStep::welcome, [&] { finished = true; }, {});
+        view.show();
+        QVERIFY(!view.findChild<QPushButton *>(QStringLiteral("onboarding.back")));
+        QTRY_VERIFY(pageText(view).contains(QStringLiteral("Step 1 of 5")));
+        QTest::mouseClick(forward(view), Qt::LeftButton);
+        QTRY_COMPARE(view.step(), OnboardingStep::screenshotFolder);
+
+        // Blocked until a screenshot folder is set.
+        QTRY_VERIFY(forward(view) && !forward(view)->isEnabled());
+        QDir().mkpath(m_dir.filePath(QStringLiteral("Shots")));
+        m_dialogs->folderAnswers.append(m_dir.filePath(QStringLiteral("Shots")));
+        QTest::mouseClick(
+            view.findChild<QPushButton *>(QStringLiteral("onboarding.allowScreenshotFolder")),
+            Qt::LeftButton);
+        QTRY_COMPARE(state->screenshotFolder(), m_dir.filePath(QStringLiteral("Shots")));
+        QCOMPARE(m_dialogs->folderPanels.last().message,
+            QStringLiteral("Click Open to let Marlox watch this folder."));
+        QTRY_VERIFY(pageText(view).contains(QStringLiteral("Watching ")));
+        QTRY_VERIFY(forward(view)->isEnabled());
+        QTest::mouseClick(forward(view), Qt::LeftButton);
+        QTRY_COMPARE(view.step(), OnboardingStep::libraryFolder);
+
+        m_dialogs->newFolderAnswers.append(m_dir.filePath(QStringLiteral("Library")));
+        QTRY_VERIFY(
+            view.findChild<QPushButton *>(QStringLiteral("onboarding.createLibraryFolder")));
+        QTest::mouseClick(
+            view.findChild<QPushButton *>(QStringLiteral("onboarding.createLibraryFolder")),
+            Qt::LeftButton);
+        QTRY_VERIFY(QFileInfo(m_dir.filePath(QStringLiteral("Library"))).isDir());
+        QCOMPARE(m_dialogs->savePanels.last().proposedName, QStringLiteral("Marlox"));
+        QTRY_VERIFY(forward(view)->isEnabled());
+        QTest::mouseClick(forward(view), Qt::LeftButton);
+        QTRY_COMPARE(view.step(), OnboardingStep::tryIt);
+        QTRY_COMPARE(forward(view)->text(), QStringLiteral("Skip"));
+        QTRY_VERIFY(pageText(view).contains(QStringLiteral("Waiting for a screenshot…")));
+
+        QTest::mouseClick(forward(view), Qt::LeftButton);
+        QTRY_COMPARE(view.step(), OnboardingStep::done);
+        // Launch at login is turned on once, on the last step.
+        QCOMPARE(Autostart::status(), Autostart::Status::enabled);
+        QTRY_COMPARE(forward(view)->text(), QStringLiteral("Finish"));
+        QTest::mouseClick(forward(view), Qt::LeftButton);
+        QTRY_VERIFY(finished);
+    }
+
+    void repairWithOnlyTheLibraryMissingSkipsToTheEnd()
+    {
+        auto state = makeState();
+        OnboardingView view(*state, true, OnboardingStep::libraryFolder, {}, {});
+        view.show();
+        QTRY_VERIFY(pageText(view).contains(QStringLiteral("Step 3 of 5")));
+        QVERIFY(!forward(view)->isEnabled());
+        state->setLibraryRoot(m_dir.filePath(QStringLiteral("Lib2")), true);
+        QTRY_VERIFY(forward(view)->isEnabled());
+        QTest::mouseClick(forward(view), Qt::LeftButton);
+        QTRY_COMPARE(view.step(), OnboardingStep::done);
+    }
+
+    void tryItRestartsItsWaitWhenShownAgain()
+    {
+        auto state = makeState();
+        OnboardingView view(*state, false, OnboardingStep::tryIt, {}, {});
+        view.show();
+        QTRY_COMPARE(forward(view)->text(), QStringLiteral("Skip"));
+        // A detection makes it "detected", a save makes it "Continue".
+        state->handleDetection(Detection { m_dir.filePath(QStringLiteral("none.png")), 0.1 });
+        QTRY_VERIFY(pageText(view).contains(
+            QStringLiteral("Got it. Give it a name and press Return to save.")));
+        QCOMPARE(forward(view)->text(), QStringLiteral("Skip"));
+        view.goBack();
+        QTRY_VERIFY(QDateTime::currentDateTime() > state->lastDetectionAt());
+        view.setStep(OnboardingStep::tryIt);
+        QTRY_VERIFY(pageText(view).contains(QStringLiteral("Waiting for a screenshot…")));
+    }
+};
+
+MARLOX_TEST_MAIN(TestOnboarding)
+#include "tst_onboarding.moc"
