@@ -1,0 +1,263 @@
+#include "shell/undotoast.h"
+
+#include <algorithm>
+
+#include <QEnterEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QTimer>
+
+#if defined(MARLOX_HAVE_XCB)
+#include <QtGui/qguiapplication_platform.h>
+#if QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+#define MARLOX_TOAST_X11 1
+#endif
+#endif
+
+namespace marlox {
+
+namespace {
+// Rounded corners need a compositor on X11; without one the toast is cut to
+// its rounded shape instead of being drawn on a transparent window.
+bool windowsCanBeTranslucent()
+{
+#if defined(MARLOX_TOAST_X11)
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
+        if (!connection)
+            return false;
+        const char name[] = "_NET_WM_CM_S0";
+        xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, true, sizeof(name) - 1, name), nullptr);
+        if (!atom)
+            return false;
+        xcb_get_selection_owner_reply_t *owner = xcb_get_selection_owner_reply(
+            connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+        const bool composited = owner && owner->owner != XCB_NONE;
+        free(owner);
+        free(atom);
+        return composited;
+    }
+#endif
+    return QGuiApplication::platformName() != QLatin1String("offscreen");
+}
+
+constexpr qreal cornerRadius = 8;
+} // namespace
+
+// ---- UndoToastWindow
+
+UndoToastWindow::UndoToastWindow(std::function<void()> onUndo, QWidget *parent)
+    : QWidget(parent,
+        Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus
+            | Qt::WindowStaysOnTopHint),
+      m_translucent(windowsCanBeTranslucent())
+{
+    setObjectName(QStringLiteral("undoToast"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setFocusPolicy(Qt::NoFocus);
+    setFixedSize(UndoToastController::size);
+    if (m_translucent) {
+        setAttribute(Qt::WA_TranslucentBackground);
+    } else {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
+        setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    }
+
+    QFont caption = font();
+    if (caption.pointSizeF() > 0)
+        caption.setPointSizeF(caption.pointSizeF() * 0.9);
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(12, 8, 12, 8);
+    row->setSpacing(6);
+    auto *label = new QLabel(QStringLiteral("Moved to Trash"), this);
+    label->setObjectName(QStringLiteral("undoToast.message"));
+    label->setFont(caption);
+    auto *undo = new QPushButton(QStringLiteral("Undo"), this);
+    undo->setObjectName(QStringLiteral("undoToast.undo"));
+    undo->setAccessibleName(QStringLiteral("Undo Move to Trash"));
+    undo->setFocusPolicy(Qt::NoFocus);
+    undo->setFlat(true);
+    undo->setCursor(Qt::PointingHandCursor);
+    QFont bold = caption;
+    bold.setBold(true);
+    undo->setFont(bold);
+    QPalette blue = undo->palette();
+    blue.setColor(QPalette::ButtonText, QColor(0x1a, 0x73, 0xe8));
+    undo->setPalette(blue);
+    connect(undo, &QPushButton::clicked, this, [onUndo = std::move(onUndo)] {
+        const auto action = onUndo;
+        if (action)
+            action();
+    });
+    row->addWidget(label, 0, Qt::AlignVCenter);
+    row->addStretch(1);
+    row->addWidget(undo, 0, Qt::AlignVCenter);
+}
+
+void UndoToastWindow::enterEvent(QEnterEvent *event)
+{
+    QWidget::enterEvent(event);
+    if (onHoverChange)
+        onHoverChange(true);
+}
+
+void UndoToastWindow::leaveEvent(QEvent *event)
+{
+    QWidget::leaveEvent(event);
+    if (onHoverChange)
+        onHoverChange(false);
+}
+
+void UndoToastWindow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor outline = palette().color(QPalette::PlaceholderText);
+    outline.setAlphaF(0.25);
+    painter.setPen(QPen(outline, 1));
+    painter.setBrush(palette().color(QPalette::Window));
+    painter.drawRoundedRect(
+        QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
+}
+
+// ---- UndoToastController
+
+UndoToastController::UndoToastController(QObject *parent) : UndoToastController(Options {}, parent)
+{ }
+
+UndoToastController::UndoToastController(Options options, QObject *parent)
+    : QObject(parent), m_options(std::move(options)), m_timer(new QTimer(this))
+{
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &UndoToastController::expire);
+}
+
+UndoToastController::~UndoToastController()
+{
+    delete m_toast.data();
+}
+
+std::chrono::steady_clock::time_point UndoToastController::now() const
+{
+    return m_options.clock ? m_options.clock() : std::chrono::steady_clock::now();
+}
+
+QPoint UndoToastController::origin(const QRect &anchor)
+{
+    return { anchor.x() + anchor.width() - size.width(), anchor.y() + anchor.height() + gap };
+}
+
+void UndoToastController::show(
+    std::function<void()> onUndo, std::function<void()> onExpire, const QRect &anchor)
+{
+    closeNow();
+    m_onUndo = std::move(onUndo);
+    m_onExpire = std::move(onExpire);
+
+    auto *toast = new UndoToastWindow([this, self = QPointer<UndoToastController>(this)] {
+        if (!self)
+            return;
+        const QPointer<UndoToastWindow> pressed = m_toast;
+        const auto undo = m_onUndo;
+        if (undo)
+            undo();
+        // Undo may already have put up another toast; leave that one alone.
+        if (self && m_toast && m_toast == pressed)
+            dismiss();
+    });
+    toast->onHoverChange = [this, window = QPointer<UndoToastWindow>(toast)](bool hovering) {
+        if (!window || window != m_toast)
+            return;
+        if (hovering)
+            pointerEntered();
+        else
+            pointerLeft();
+    };
+    toast->move(origin(anchor));
+    toast->show();
+    m_toast = toast;
+    m_remaining = displayDuration;
+    startCountdown(displayDuration);
+}
+
+void UndoToastController::closeNow()
+{
+    m_timer->stop();
+    m_startedAt.reset();
+    if (m_toast) {
+        m_toast->hide();
+        m_toast->deleteLater();
+    }
+    m_toast = nullptr;
+    m_onUndo = nullptr;
+    m_onExpire = nullptr;
+}
+
+void UndoToastController::dismiss()
+{
+    if (!m_toast)
+        return;
+    m_timer->stop();
+    m_startedAt.reset();
+    UndoToastWindow *fading = m_toast;
+    m_toast = nullptr;
+    m_onUndo = nullptr;
+    m_onExpire = nullptr;
+    auto *fade = new QPropertyAnimation(fading, "windowOpacity", fading);
+    fade->setDuration(fadeMilliseconds);
+    fade->setStartValue(fading->windowOpacity());
+    fade->setEndValue(0.0);
+    connect(fade, &QPropertyAnimation::finished, fading, [fading] {
+        fading->hide();
+        fading->deleteLater();
+    });
+    fade->start();
+}
+
+void UndoToastController::startCountdown(double seconds)
+{
+    m_timer->stop();
+    m_startedAt = now();
+    m_timer->start(std::max(1, int(std::lround(seconds * 1000.0 * m_options.timerScale))));
+}
+
+void UndoToastController::expire()
+{
+    const auto onExpire = m_onExpire;
+    m_onExpire = nullptr;
+    dismiss();
+    if (onExpire)
+        onExpire();
+}
+
+void UndoToastController::pointerEntered()
+{
+    if (!m_startedAt)
+        return;
+    m_timer->stop();
+    const double elapsed = std::chrono::duration<double>(now() - *m_startedAt).count();
+    m_startedAt.reset();
+    m_remaining = std::max(m_remaining - elapsed, minimumRemaining);
+}
+
+void UndoToastController::pointerLeft()
+{
+    // Only a paused toast resumes; a leave without an enter changes nothing.
+    if (!m_toast || m_startedAt)
+        return;
+    startCountdown(m_remaining);
+}
+
+} // namespace marlox
