@@ -9,6 +9,8 @@
 #include <QSystemTrayIcon>
 
 #include "app/appstate.h"
+#include "shell/captureprompt.h"
+#include "shell/undotoast.h"
 #include "shell/widgetdialogs.h"
 
 namespace marlox {
@@ -36,6 +38,8 @@ int MarloxApp::run(int argc, char **argv)
 
     AppStateDependencies deps;
     deps.dialogs = std::make_shared<WidgetDialogs>();
+    deps.makeCapturePrompt = [] { return std::make_unique<CapturePromptController>(); };
+    deps.undoToast = std::make_shared<UndoToastController>();
     AppState state(std::move(deps));
 
     QMenu menu;
