@@ -1,0 +1,18 @@
+#include "platform/homedirectory.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+
+namespace marlox {
+
+QString realHomeDirectory()
+{
+    if (const passwd *pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir)
+        return QDir::cleanPath(QFile::decodeName(pw->pw_dir));
+    return QDir::homePath();
+}
+
+} // namespace marlox
