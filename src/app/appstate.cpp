@@ -17,6 +17,7 @@
 #include "platform/log.h"
 #include "platform/screenshotlocation.h"
 #include "storage/databaserecovery.h"
+#include "storage/legacymigration.h"
 
 namespace marlox {
 
@@ -38,12 +39,7 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     }
 
     const QStringList stored = Preferences::stringList(Preferences::recentFolders);
-    QStringList migrated;
-    for (const QString &name : stored) {
-        const QString mapped = name == QLatin1String("Unfiled") ? QStringLiteral("General") : name;
-        if (!migrated.contains(mapped))
-            migrated.append(mapped);
-    }
+    const QStringList migrated = LegacyMigration::migrateRecentFolders(stored);
     m_recentFolders = migrated;
     if (migrated != stored)
         Preferences::setValue(Preferences::recentFolders, migrated);
@@ -119,6 +115,7 @@ AppState::~AppState()
     if (m_capturePrompt)
         m_capturePrompt->close();
     // The rebuild and reconcile jobs hold the database; let them finish first.
+    m_stopBackground->store(true);
     m_utilityPool->waitForDone();
 }
 
@@ -187,6 +184,15 @@ void AppState::runMigrations()
             m_database->migrateStatuses(m_libraryRoot);
         } catch (const std::exception &e) {
             qCWarning(lcAppState, "Failed to migrate legacy Unfiled records to Inbox: %s",
+                qUtf8Printable(describe(e)));
+        }
+    }
+    if (!Preferences::boolValue(Preferences::didMigrateUnfiledFolderToGeneral, false)) {
+        try {
+            LegacyMigration::migrateUnfiledFolder(m_libraryRoot, *m_database);
+            Preferences::setValue(Preferences::didMigrateUnfiledFolderToGeneral, true);
+        } catch (const std::exception &e) {
+            qCWarning(lcAppState, "Failed to migrate legacy \"Unfiled\" folder to \"General\": %s",
                 qUtf8Printable(describe(e)));
         }
     }

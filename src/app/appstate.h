@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -277,6 +278,9 @@ private:
     MountWatcher *m_mountWatcher = nullptr;
     SleepWatcher *m_sleepWatcher = nullptr;
     QThreadPool *m_utilityPool = nullptr;
+    // Set when AppState goes: a rebuild's recognition pass stops at the next file.
+    std::shared_ptr<std::atomic<bool>> m_stopBackground
+        = std::make_shared<std::atomic<bool>>(false);
     QList<QMetaObject::Connection> m_workspaceObservers;
     QMetaObject::Connection m_activationObserver;
     // Text reads running on the global pool; waited for before the database goes.

@@ -1,0 +1,265 @@
+// marlox-test-timeout: 180
+#include <sqlite3.h>
+
+#include <QColor>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMutex>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appstate.h"
+#include "app/preferences.h"
+#include "filing/ocrengine.h"
+#include "storage/bookmarkstore.h"
+#include "support/fakes.h"
+#include "support/logcapture.h"
+#include "support/testmain.h"
+
+using namespace marlox;
+
+namespace {
+
+// "text <colour>" for each image, so a test can tell which file it saw.
+class FakeRecognizer : public TextRecognizer
+{
+public:
+    QString recognizeText(const QImage &image) override
+    {
+        QMutexLocker lock(&m_mutex);
+        ++m_calls;
+        return QStringLiteral("text %1").arg(image.pixelColor(0, 0).name().mid(1));
+    }
+    int calls()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_calls;
+    }
+
+private:
+    QMutex m_mutex;
+    int m_calls = 0;
+};
+
+void writeAll(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+void writeImage(const QString &path, const QColor &colour)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QImage image(32, 24, QImage::Format_RGB32);
+    image.fill(colour);
+    QVERIFY(image.save(path));
+}
+
+const QString kGarbage = QStringLiteral("this is no database, just text that got in the way\n");
+
+} // namespace
+
+class TestStartupRecovery : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::shared_ptr<test::ScriptedDialogs> m_dialogs;
+    std::shared_ptr<FakeRecognizer> m_ocr;
+
+    QString dbPath() const { return m_dir->filePath(QStringLiteral("data/library.sqlite3")); }
+    QString root() const { return m_dir->filePath(QStringLiteral("Library")); }
+
+    AppStateDependencies deps() const
+    {
+        AppStateDependencies d;
+        d.dialogs = m_dialogs;
+        d.ocr = m_ocr;
+        d.databasePath = dbPath();
+        d.installSystemObservers = false;
+        return d;
+    }
+    void setLibraryRoot()
+    {
+        QDir().mkpath(root());
+        BookmarkStore().save(root(), Preferences::libraryRootBookmark);
+    }
+    QStringList movedAside() const
+    {
+        return QDir(QFileInfo(dbPath()).path())
+            .entryList({ QStringLiteral("library.sqlite3.corrupt-*") }, QDir::Files);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_dialogs = std::make_shared<test::ScriptedDialogs>();
+        m_ocr = std::make_shared<FakeRecognizer>();
+        QDir().mkpath(QFileInfo(dbPath()).path());
+        for (const QString &key :
+            { Preferences::libraryRootBookmark, Preferences::screenshotFolderBookmark,
+                Preferences::didMigrateUnfiledFolderToGeneral, Preferences::recentFolders })
+            Preferences::remove(key);
+    }
+    void cleanup() { m_dir.reset(); }
+
+    void garbageIndexWithoutLibraryRoot()
+    {
+        writeAll(dbPath(), kGarbage.toUtf8());
+        test::LogCapture log;
+        AppState state(deps());
+
+        QCOMPARE(movedAside().size(), 1);
+        const QString moved = QFileInfo(dbPath()).path() + QLatin1Char('/') + movedAside().first();
+        QCOMPARE(log.countStartingWith(QStringLiteral("Database couldn't be opened (")), 1);
+        QVERIFY(log.messages()
+                    .filter(QStringLiteral("; moved it to ") + moved
+                        + QStringLiteral(" and started a fresh one"))
+                    .size()
+            == 1);
+        QVERIFY(log.contains(
+            QStringLiteral("Fresh database but no library folder yet; nothing to rebuild")));
+        QVERIFY(!state.isDatabaseDegraded());
+        QVERIFY(state.records().isEmpty());
+        QVERIFY(m_dialogs->alerts.isEmpty());
+        QFile garbage(moved);
+        QVERIFY(garbage.open(QIODevice::ReadOnly));
+        QCOMPARE(garbage.readAll(), kGarbage.toUtf8());
+    }
+
+    void garbageIndexIsRebuiltFromTheLibrary()
+    {
+        setLibraryRoot();
+        writeImage(root() + QStringLiteral("/General/a.png"), QColor(0xff, 0, 0));
+        writeImage(root() + QStringLiteral("/Work/2024/b.png"), QColor(0, 0, 0xff));
+        writeAll(
+            root() + QStringLiteral("/Work/cut.jpg"), QByteArray("\xFF\xD8\xFF\xE0 cut short"));
+        writeAll(root() + QStringLiteral("/Work/notes.txt"), "notes");
+        writeAll(dbPath(), kGarbage.toUtf8());
+        test::LogCapture log;
+
+        AppState state(deps());
+        QSignalSpy progress(&state, &AppState::rebuildProgressChanged);
+        QStringList shown;
+        connect(&state, &AppState::rebuildProgressChanged, this,
+            [&] { shown.append(state.rebuildProgress()); });
+
+        QTRY_VERIFY_WITH_TIMEOUT(
+            log.contains(QStringLiteral("OCR re-run done for 3 rebuilt screenshots")), 60000);
+        QVERIFY(log.contains(QStringLiteral("Rebuilt index from library: 3 screenshots")));
+        QTRY_COMPARE_WITH_TIMEOUT(state.records().size(), 3, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(state.rebuildProgress(), QString(), 30000);
+        QVERIFY(shown.contains(QStringLiteral("Rebuilding index… 3 of 3")));
+        QCOMPARE(shown.last(), QString());
+
+        QHash<QString, ScreenshotRecord> byTitle;
+        for (const ScreenshotRecord &r : state.records())
+            byTitle.insert(r.title, r);
+        QCOMPARE(byTitle.value(QStringLiteral("a")).folder, QStringLiteral("General"));
+        QCOMPARE(byTitle.value(QStringLiteral("b")).folder, QStringLiteral("Work"));
+        QCOMPARE(byTitle.value(QStringLiteral("b")).status, ScreenshotStatus::filed);
+
+        // Both images recognised; the JPEG that does not decode was skipped.
+        QCOMPARE(m_ocr->calls(), 2);
+        const auto hits = state.database().search(QStringLiteral("ff0000"), LibrarySection {}, 50);
+        QCOMPARE(hits.size(), 1);
+        QCOMPARE(hits.first().record.title, QStringLiteral("a"));
+        QCOMPARE(state.database().ocrText(byTitle.value(QStringLiteral("b")).id),
+            std::optional<QString>(QStringLiteral("text 0000ff")));
+        QCOMPARE(state.database().ocrText(byTitle.value(QStringLiteral("cut")).id),
+            std::optional<QString>(QString()));
+    }
+
+    void migrationFailuresAreLoggedAndStartUpGoesOn()
+    {
+        setLibraryRoot();
+        // An index from before statuses, with a trigger that refuses every update.
+        sqlite3 *raw = nullptr;
+        QCOMPARE(sqlite3_open(dbPath().toUtf8().constData(), &raw), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(raw,
+                     "CREATE TABLE screenshots (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                     "path TEXT NOT NULL UNIQUE, title TEXT NOT NULL DEFAULT '', folder "
+                     "TEXT NOT NULL DEFAULT '', created_at REAL NOT NULL, ocr_text TEXT "
+                     "NOT NULL DEFAULT '');"
+                     "INSERT INTO screenshots(path, title, folder, created_at) VALUES "
+                     "('/elsewhere/a.png', 'a', 'Unfiled', 1), ('/elsewhere/b.png', 'b', '', 2);"
+                     "CREATE TRIGGER refuse BEFORE UPDATE ON screenshots "
+                     "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
+                     nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_close(raw);
+        test::LogCapture log;
+
+        AppState state(deps());
+
+        QVERIFY(log.contains(
+            QStringLiteral("Failed to migrate legacy Unfiled records to Inbox: refused")));
+        QVERIFY(log.contains(
+            QStringLiteral("Failed to migrate legacy \"Unfiled\" folder to \"General\": refused")));
+        QVERIFY(!Preferences::boolValue(Preferences::didMigrateUnfiledFolderToGeneral, false));
+        QVERIFY(movedAside().isEmpty());
+        QCOMPARE(state.records().size(), 2);
+        QCOMPARE(state.watchStatus(),
+            WatchStatus::notWatching(QStringLiteral("No screenshot folder is set.")));
+    }
+
+    void legacyFolderMigrationRunsOnceThereIsALibraryRoot()
+    {
+        Preferences::setValue(
+            Preferences::recentFolders, QStringList { "Unfiled", "General", "Work" });
+        {
+            AppState state(deps());
+            QCOMPARE(state.recentFolders(), (QStringList { "General", "Work" }));
+            QVERIFY(!Preferences::boolValue(Preferences::didMigrateUnfiledFolderToGeneral, false));
+        }
+        QCOMPARE(Preferences::stringList(Preferences::recentFolders),
+            (QStringList { "General", "Work" }));
+
+        setLibraryRoot();
+        writeAll(root() + QStringLiteral("/Unfiled/a.png"), "a");
+        {
+            AppState state(deps());
+            QVERIFY(Preferences::boolValue(Preferences::didMigrateUnfiledFolderToGeneral, false));
+        }
+        QVERIFY(QFileInfo::exists(root() + QStringLiteral("/General/a.png")));
+
+        // Done once: a new "Unfiled" folder is the user's own.
+        writeAll(root() + QStringLiteral("/Unfiled/b.png"), "b");
+        AppState again(deps());
+        QVERIFY(QFileInfo::exists(root() + QStringLiteral("/Unfiled/b.png")));
+    }
+
+    void reconcileRelinksInTheBackground()
+    {
+        setLibraryRoot();
+        const QByteArray bytes = "bytes of a";
+        const QString from = root() + QStringLiteral("/Work/a.png");
+        const QString to = root() + QStringLiteral("/Home/a.png");
+        writeAll(from, bytes);
+        AppState state(deps());
+        state.database().insertOrUpdate(from, QStringLiteral("Kept title"), QStringLiteral("Work"),
+            1, {},
+            QString::fromLatin1(
+                QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()),
+            ScreenshotStatus::filed, bytes.size());
+        state.reloadRecords();
+        QTRY_COMPARE(state.records().size(), 1);
+
+        QDir().mkpath(QFileInfo(to).path());
+        QVERIFY(QFile::rename(from, to));
+        state.reconcileLibrary();
+        QTRY_COMPARE(state.records().value(0).path, to);
+        QCOMPARE(state.records().first().title, QStringLiteral("Kept title"));
+        QCOMPARE(state.records().first().folder, QStringLiteral("Home"));
+    }
+};
+
+MARLOX_TEST_MAIN(TestStartupRecovery)
+#include "tst_startuprecovery.moc"
