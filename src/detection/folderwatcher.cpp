@@ -80,6 +80,7 @@ public:
 
     void start()
     {
+        stopSources();
         if (!m_hasBaseline)
             takeBaseline();
         startSources();
