@@ -1,7 +1,6 @@
 #include "app/appstate.h"
 
 #include <cstdlib>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -14,6 +13,7 @@
 
 #include "app/coalescedloader.h"
 #include "app/preferences.h"
+#include "platform/homedirectory.h"
 #include "platform/log.h"
 #include "platform/screenshotlocation.h"
 #include "storage/databaserecovery.h"
@@ -221,9 +221,7 @@ void AppState::setAutoSaveEnabled(bool enabled)
 
 QString AppState::realHomeDirectory()
 {
-    if (const passwd *pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir)
-        return QDir::cleanPath(QString::fromLocal8Bit(pw->pw_dir));
-    return QDir::homePath();
+    return marlox::realHomeDirectory();
 }
 
 QString AppState::displayPath(const QString &path)

@@ -1,5 +1,7 @@
 #include "app/appstate.h"
 
+#include <cerrno>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -103,10 +105,13 @@ void AppState::setLibraryRoot(const QString &location, bool create)
             return;
         }
     }
-    if (create && !QDir().mkpath(location)) {
-        qCWarning(lcAppState, "Failed to create library root directory at %s: %s",
-            qUtf8Printable(location),
-            qUtf8Printable(FileError(errno ? errno : EACCES, location).description()));
+    if (create) {
+        errno = 0;
+        if (!QDir().mkpath(location)) {
+            const int code = errno ? errno : EACCES;
+            qCWarning(lcAppState, "Failed to create library root directory at %s: %s",
+                qUtf8Printable(location), qUtf8Printable(FileError(code, location).description()));
+        }
     }
     try {
         m_bookmarkStore.save(location, Preferences::libraryRootBookmark);

@@ -49,8 +49,8 @@ BookmarkStore::Resolution BookmarkStore::resolve(const QString &key)
             qUtf8Printable(reason));
         return Resolution::failed(reason);
     }
-    qCInfo(lcBookmarkStore, "Bookmark resolved for key %s: %s (stale: %d)", qUtf8Printable(key),
-        qUtf8Printable(path), 0);
+    qCInfo(lcBookmarkStore, "Bookmark resolved for key %s: %s (stale: false)", qUtf8Printable(key),
+        qUtf8Printable(path));
     if (!info.isReadable() || !info.isExecutable()) {
         qCWarning(lcBookmarkStore, "startAccessingSecurityScopedResource failed for key %s: %s",
             qUtf8Printable(key), qUtf8Printable(path));
