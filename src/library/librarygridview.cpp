@@ -23,6 +23,8 @@ namespace {
 constexpr int cellPadding = 4;
 constexpr int topMargin = 8;
 constexpr int blockGap = 8;
+// Twelve words of excerpt wrap to about three lines in a 180-wide cell.
+constexpr int snippetLines = 3;
 
 QFont scaledFont(const QFont &base, double factor, bool bold = false)
 {
@@ -104,7 +106,7 @@ int LibraryGridView::cellHeight() const
     const QFontMetrics caption2(scaledFont(font(), 0.8));
     int height = cellPadding + thumbnailHeight + 4 + caption.height() + cellPadding;
     if (!m_snippets.isEmpty())
-        height += 2 + 2 * caption2.lineSpacing();
+        height += 2 + snippetLines * caption2.lineSpacing();
     return height;
 }
 
@@ -372,7 +374,9 @@ void LibraryGridView::paintSnippet(QPainter &painter, const QString &snippet, co
         }
         text += run.text;
     }
-    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    // The excerpt is one run of text; the recognised line breaks would only
+    // push the highlighted words out of the two lines.
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     QTextLayout layout(text, caption2);
     layout.setFormats(formats);
     QTextOption option;
@@ -380,7 +384,7 @@ void LibraryGridView::paintSnippet(QPainter &painter, const QString &snippet, co
     layout.setTextOption(option);
     layout.beginLayout();
     qreal y = 0;
-    for (int lines = 0; lines < 2; ++lines) {
+    for (int lines = 0; lines < snippetLines; ++lines) {
         QTextLine line = layout.createLine();
         if (!line.isValid())
             break;

@@ -80,15 +80,17 @@ QList<DateGroup> allDateGroups()
 QList<ScreenshotRecord> sort(
     QList<ScreenshotRecord> records, LibrarySortOrder order, const QLocale &locale)
 {
+    // The record list arrives newest first: checking is cheaper than sorting.
+    const auto byDate = [&records](auto before) {
+        if (!std::is_sorted(records.cbegin(), records.cend(), before))
+            std::stable_sort(records.begin(), records.end(), before);
+        return records;
+    };
     switch (order) {
     case LibrarySortOrder::dateNewest:
-        std::stable_sort(records.begin(), records.end(),
-            [](const auto &a, const auto &b) { return a.createdAt > b.createdAt; });
-        return records;
+        return byDate([](const auto &a, const auto &b) { return a.createdAt > b.createdAt; });
     case LibrarySortOrder::dateOldest:
-        std::stable_sort(records.begin(), records.end(),
-            [](const auto &a, const auto &b) { return a.createdAt < b.createdAt; });
-        return records;
+        return byDate([](const auto &a, const auto &b) { return a.createdAt < b.createdAt; });
     case LibrarySortOrder::title:
         break;
     }

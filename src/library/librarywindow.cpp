@@ -20,6 +20,12 @@
 #include "library/filemanagerreveal.h"
 #include "library/librarygridview.h"
 #include "library/previewwindow.h"
+#if __has_include("library/screenshotdetail.h")
+#include "library/screenshotdetail.h"
+#define MARLOX_HAVE_DETAIL_WINDOW 1
+#else
+#define MARLOX_HAVE_DETAIL_WINDOW 0
+#endif
 #include "platform/errors.h"
 #include "platform/log.h"
 
@@ -74,6 +80,7 @@ LibraryWindow::LibraryWindow(AppState *appState, QWidget *parent)
 
 LibraryWindow::~LibraryWindow()
 {
+    closeDetail();
     // A running search uses the coordinator's database; let it finish.
     m_searchGeneration->fetch_add(1);
     m_searchPool.clear();
@@ -190,6 +197,7 @@ void LibraryWindow::showEvent(QShowEvent *event)
 
 void LibraryWindow::closeEvent(QCloseEvent *event)
 {
+    closeDetail();
     if (m_preview)
         m_preview->close();
     QWidget::closeEvent(event);
@@ -383,9 +391,35 @@ void LibraryWindow::moveSelection(LibrarySorting::Move move)
 
 void LibraryWindow::openRecord(const ScreenshotRecord &record)
 {
-    // The detail window takes this over once it exists; until then the
-    // preview shows the screenshot.
+#if MARLOX_HAVE_DETAIL_WINDOW
+    closeDetail();
+    m_presentedRecord = record;
+    QPointer<LibraryWindow> self(this);
+    // The controller lives as long as its window, which deletes itself on close.
+    auto *detail = new ScreenshotDetailWindowController(m_appState, record, this, [self] {
+        if (!self)
+            return;
+        self->m_presentedRecord.reset();
+        self->m_detail = nullptr;
+    });
+    m_detail = detail;
+    detail->showWindow();
+#else
+    // Without the detail window the preview shows the screenshot.
+    m_presentedRecord = record;
     previewRecord(record);
+#endif
+}
+
+void LibraryWindow::closeDetail()
+{
+    m_presentedRecord.reset();
+#if MARLOX_HAVE_DETAIL_WINDOW
+    if (auto *detail = qobject_cast<ScreenshotDetailWindowController *>(m_detail.data())) {
+        m_detail = nullptr;
+        detail->close();
+    }
+#endif
 }
 
 void LibraryWindow::previewRecord(const ScreenshotRecord &record)

@@ -47,6 +47,9 @@ public:
     void setSortOrder(LibrarySortOrder order);
     QString query() const;
     std::optional<ScreenshotRecord> selectedRecord() const { return m_selectedRecord; }
+    // The record whose detail window is open.
+    std::optional<ScreenshotRecord> presentedRecord() const { return m_presentedRecord; }
+    QObject *detailWindowController() const { return m_detail; }
     void selectRecord(const std::optional<ScreenshotRecord> &record);
     const std::optional<QList<SearchResult>> &searchResults() const { return m_searchResults; }
 
@@ -66,6 +69,7 @@ public:
     void openRecord(const ScreenshotRecord &record);
     void previewRecord(const ScreenshotRecord &record);
     void trashSelected();
+    void closeDetail();
     void beginNewFolder();
     void beginRenameFolder(const QString &name);
     void deleteFolderAsked(const QString &name);
@@ -102,6 +106,8 @@ private:
     LibrarySortOrder m_sortOrder = LibrarySortOrder::dateNewest;
     std::optional<ScreenshotRecord> m_selectedRecord;
     std::optional<QList<SearchResult>> m_searchResults;
+    std::optional<ScreenshotRecord> m_presentedRecord;
+    QPointer<QObject> m_detail; // the detail window's controller, when one is open
 
     // Widgets
     QListWidget *m_sidebar = nullptr;

@@ -250,6 +250,13 @@ private Q_SLOTS:
         QCOMPARE(preview->path(), grid->displayed()[2].path);
         QTest::keyClick(preview, Qt::Key_Space);
         QVERIFY(!preview->isVisible());
+
+        // Return opens the selected screenshot; closing it clears what is presented.
+        QTest::keyClick(grid, Qt::Key_Return);
+        QVERIFY(m_window->presentedRecord().has_value());
+        QCOMPARE(m_window->presentedRecord()->id, grid->displayed()[2].id);
+        m_window->closeDetail();
+        QVERIFY(!m_window->presentedRecord().has_value());
     }
 
     void deleteKeysTrashWithUndo()
