@@ -30,6 +30,9 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     m_utilityPool->setThreadPriority(QThread::LowPriority);
 
     openDatabase();
+    // Only reached when an injected exit() returned instead of ending the process.
+    if (!m_database)
+        return;
     m_autoSaveEnabled = Preferences::boolValue(Preferences::autoSaveEnabled, false);
 
     if (m_databaseDegraded) {
