@@ -863,7 +863,9 @@ void CapturePromptController::show(const CapturePromptContent &content)
         if (!m_panel->isVisible()) {
             // Ordered front without taking the focus from whatever has it.
             m_panel->setAttribute(Qt::WA_ShowWithoutActivating, true);
+            showOnAllWorkspaces(m_panel, false);
             m_panel->show();
+            showOnAllWorkspaces(m_panel, true);
             m_panel->setAttribute(Qt::WA_ShowWithoutActivating, false);
         }
         m_panel->raise();
@@ -954,7 +956,12 @@ void CapturePromptController::reopen()
 {
     if (!m_panel || !m_model)
         return;
-    m_panel->show();
+    // A hidden window loses its window-manager state; ask again.
+    if (!m_panel->isVisible()) {
+        showOnAllWorkspaces(m_panel, false);
+        m_panel->show();
+        showOnAllWorkspaces(m_panel, true);
+    }
     m_panel->raise();
     m_panel->activateWindow();
 }
