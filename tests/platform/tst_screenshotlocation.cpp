@@ -218,6 +218,22 @@ private Q_SLOTS:
         QCOMPARE(ScreenshotLocation::systemScreenshotFolder(m_root), want);
     }
 
+    void gsettingsThatNeverAnswersIsGivenUp()
+    {
+        const QString bin = m_root + QStringLiteral("/fakebin");
+        QVERIFY(QDir().mkpath(bin));
+        QFile script(bin + QStringLiteral("/gsettings"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexec sleep 600\n");
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("PATH", bin.toUtf8() + ":/usr/bin:/bin");
+        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
+        QVERIFY(QDir().mkpath(m_root + "/Pictures/Screenshots"));
+        QCOMPARE(
+            ScreenshotLocation::systemScreenshotFolder(m_root), m_root + "/Pictures/Screenshots");
+    }
+
     void localPath_data()
     {
         QTest::addColumn<QString>("value");
