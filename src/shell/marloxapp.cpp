@@ -9,6 +9,7 @@
 #include <QSystemTrayIcon>
 
 #include "app/appstate.h"
+#include "platform/singleinstance.h"
 #include "shell/captureprompt.h"
 #include "shell/undotoast.h"
 #include "shell/widgetdialogs.h"
@@ -36,11 +37,21 @@ int MarloxApp::run(int argc, char **argv)
     QApplication::setDesktopFileName(QStringLiteral("com.quorvintesha.Marlox"));
     QApplication::setQuitOnLastWindowClosed(false);
 
+    SingleInstance instance;
+    if (!instance.acquire()) {
+        SingleInstance::notifyPrimary();
+        return 0;
+    }
+
     AppStateDependencies deps;
     deps.dialogs = std::make_shared<WidgetDialogs>();
     deps.makeCapturePrompt = [] { return std::make_unique<CapturePromptController>(); };
     deps.undoToast = std::make_shared<UndoToastController>();
     AppState state(std::move(deps));
+
+    // A later launch asks for the library window.
+    const auto showLibraryWindow = [] { };
+    QObject::connect(&instance, &SingleInstance::activationRequested, &app, showLibraryWindow);
 
     QMenu menu;
     QAction *quit = menu.addAction(QStringLiteral("Quit Marlox"), &app, &QCoreApplication::quit);
