@@ -702,7 +702,7 @@ void TestCapturePrompt::largePreviewDecodesOffTheGuiThread()
     QVERIFY(preview->isVisible()); // its place is kept while the image loads
     QTRY_VERIFY(preview->grab().toImage().pixelColor(160, 90).red() > 100);
     QCOMPARE(prompt.panel()->height(), reserved);
-    CapturePromptController::setSynchronousDecodeLimit(4'000'000);
+    CapturePromptController::setSynchronousDecodeLimit(1'000'000);
 }
 
 MARLOX_TEST_MAIN(TestCapturePrompt)

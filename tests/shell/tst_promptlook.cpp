@@ -2,6 +2,8 @@
 // that nothing is cut off or overlaps. With MARLOX_SCREENSHOT_DIR set (run
 // under an X server: QT_QPA_PLATFORM=xcb) each state is also captured from
 // the screen with ImageMagick's `import` for the README.
+#include <limits>
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QLabel>
@@ -133,6 +135,8 @@ private:
 void TestPromptLook::initTestCase()
 {
     m_shot = drawScreenshot(m_dir.path());
+    // Every capture's preview is there when its picture is taken.
+    CapturePromptController::setSynchronousDecodeLimit(std::numeric_limits<qint64>::max());
     if (qEnvironmentVariableIsEmpty("MARLOX_SCREENSHOT_DIR"))
         return;
     // A plain desktop behind the windows instead of the bare root window.
