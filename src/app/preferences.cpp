@@ -7,7 +7,7 @@ namespace marlox::Preferences {
 namespace {
 QSettings settings()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("quorvintesha"),
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("quorvintesha"),
         QStringLiteral("Marlox"));
 }
 } // namespace
