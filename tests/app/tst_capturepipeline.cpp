@@ -341,6 +341,7 @@ private Q_SLOTS:
         // Qt decodes a JPEG without its end-of-image marker: it must still count as partial.
         const QByteArray jpeg = encodedImage("JPEG");
         QVERIFY(jpeg.endsWith("\xFF\xD9"));
+        QVERIFY(!QImage::fromData(jpeg.left(jpeg.size() - 2)).isNull());
         QTest::newRow("truncated JPEG, prompt") << false << "cut.jpg" << jpeg.left(jpeg.size() - 2);
         QTest::newRow("truncated PNG, auto-save")
             << true << "cut.png" << encodedImage("PNG").left(300);
