@@ -1,0 +1,691 @@
+#include "library/screenshotdetail.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QNativeGestureEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QSplitter>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QtConcurrent>
+
+#include "app/appstate.h"
+#include "library/filemanagerreveal.h"
+#include "library/previewwindow.h"
+#include "library/textlayer.h"
+#include "platform/log.h"
+#include "shell/windowrules.h"
+
+namespace marlox {
+
+QString detailDisplayName(const ScreenshotRecord &record)
+{
+    if (!record.title.isEmpty())
+        return record.title;
+    return QFileInfo(record.path).fileName();
+}
+
+QRect detailWindowFrame(const std::optional<QRect> &parentFrame,
+    const std::optional<QRect> &parentScreenArea, const std::optional<QRect> &mainScreenArea)
+{
+    const QRectF fallback(0, 0, 1280, 800);
+    QRectF area;
+    QRectF reference;
+    if (parentFrame) {
+        reference = QRectF(*parentFrame);
+        area = parentScreenArea ? QRectF(*parentScreenArea)
+            : mainScreenArea    ? QRectF(*mainScreenArea)
+                                : fallback;
+    } else {
+        area = mainScreenArea ? QRectF(*mainScreenArea) : fallback;
+        reference = area;
+    }
+    double w = std::max(0.9 * reference.width(), 640.0);
+    w = std::min(w, 0.9 * area.width());
+    w = std::min(w, area.width());
+    double h = std::max(0.9 * reference.height(), 420.0);
+    h = std::min(h, 0.9 * area.height());
+    h = std::min(h, area.height());
+    double x = reference.center().x() - w / 2;
+    double y = reference.center().y() - h / 2;
+    x = std::min(std::max(x, area.left()), area.left() + area.width() - w);
+    y = std::min(std::max(y, area.top()), area.top() + area.height() - h);
+    return QRectF(x, y, w, h).toRect();
+}
+
+// ---- DetailImagePane
+
+DetailImagePane::DetailImagePane(ImageZoomController *zoom, QWidget *parent)
+    : QAbstractScrollArea(parent), m_zoom(zoom)
+{
+    setObjectName(QStringLiteral("detail.imagePane"));
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setObjectName(QStringLiteral("detail.image"));
+    // A quiet surround, so the edges of a light screenshot stay visible.
+    QPalette surround = viewport()->palette();
+    surround.setColor(QPalette::Window, surround.color(QPalette::Window).darker(112));
+    viewport()->setPalette(surround);
+    viewport()->setBackgroundRole(QPalette::Window);
+    viewport()->setAutoFillBackground(true);
+    viewport()->grabGesture(Qt::PinchGesture);
+    m_textLayer = new TextLayer(viewport());
+    m_textLayer->setGeometry(viewport()->rect());
+    connect(m_textLayer, &TextLayer::panRequested, this, [this](const QPoint &delta) {
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() + delta.x());
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + delta.y());
+    });
+    if (m_zoom)
+        m_zoom->attach(this);
+}
+
+DetailImagePane::~DetailImagePane()
+{
+    cancelAnalysis();
+    if (m_zoom && m_zoom->view() == this)
+        m_zoom->attach(nullptr);
+}
+
+void DetailImagePane::setImage(const QImage &image, const QString &path)
+{
+    m_image = image;
+    m_pixmap = QPixmap::fromImage(image);
+    m_path = path;
+    m_hasFitInitially = false;
+    fitIfNeeded();
+    layoutChanged();
+    if (path != m_analyzedPath) {
+        cancelAnalysis();
+        m_textLayer->setWords({});
+        m_analyzedPath = path;
+        startAnalysis();
+    }
+}
+
+void DetailImagePane::setWords(const QList<WordBox> &words)
+{
+    cancelAnalysis();
+    m_textLayer->setWords(words);
+    setTextStatus(TextStatus::ready);
+}
+
+void DetailImagePane::startAnalysis()
+{
+    if (m_image.isNull())
+        return;
+    auto cancel = std::make_shared<std::atomic_bool>(false);
+    m_analysisCancel = cancel;
+    setTextStatus(TextStatus::analysing);
+    QPointer<DetailImagePane> self(this);
+    const QImage image = m_image;
+    const QString path = m_path;
+    QThreadPool::globalInstance()->start([self, image, path, cancel] {
+        QList<WordBox> words;
+        bool failed = false;
+        try {
+            words = WordBoxes::recognize(image, cancel.get());
+        } catch (const std::exception &error) {
+            qCWarning(lcOCR, "Finding words in %s failed: %s", qUtf8Printable(path), error.what());
+            failed = true;
+        }
+        if (cancel->load())
+            return;
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, words, failed, cancel] {
+                // A newer image may have taken over while this one ran.
+                if (!self || cancel->load() || self->m_analysisCancel != cancel)
+                    return;
+                self->m_analysisCancel.reset();
+                self->m_textLayer->setWords(words);
+                self->setTextStatus(failed ? TextStatus::failed : TextStatus::ready);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void DetailImagePane::cancelAnalysis()
+{
+    if (m_analysisCancel) {
+        m_analysisCancel->store(true);
+        m_analysisCancel.reset();
+    }
+}
+
+void DetailImagePane::setTextStatus(TextStatus status)
+{
+    if (status == m_textStatus)
+        return;
+    m_textStatus = status;
+    Q_EMIT textStatusChanged(status);
+}
+
+QPointF DetailImagePane::imageOrigin() const
+{
+    const QSizeF scaled = QSizeF(m_image.size()) * m_magnification;
+    const QSize port = viewport()->size();
+    const double x = scaled.width() < port.width() ? (port.width() - scaled.width()) / 2
+                                                   : -double(horizontalScrollBar()->value());
+    const double y = scaled.height() < port.height() ? (port.height() - scaled.height()) / 2
+                                                     : -double(verticalScrollBar()->value());
+    return { x, y };
+}
+
+QTransform DetailImagePane::imageToViewport() const
+{
+    const QPointF origin = imageOrigin();
+    return QTransform(m_magnification, 0, 0, m_magnification, origin.x(), origin.y());
+}
+
+void DetailImagePane::setMagnification(double magnification)
+{
+    zoomAround(QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0), magnification);
+}
+
+void DetailImagePane::zoomAround(const QPointF &anchor, double magnification)
+{
+    if (magnification <= 0)
+        return;
+    // Keep the image point under the anchor where it is.
+    const QPointF imagePoint = imageToViewport().inverted().map(anchor);
+    m_magnification = magnification;
+    updateScrollBars();
+    horizontalScrollBar()->setValue(int(std::lround(imagePoint.x() * magnification - anchor.x())));
+    verticalScrollBar()->setValue(int(std::lround(imagePoint.y() * magnification - anchor.y())));
+    layoutChanged();
+}
+
+void DetailImagePane::updateScrollBars()
+{
+    const QSize scaled = (QSizeF(m_image.size()) * m_magnification).toSize();
+    const QSize port = viewport()->size();
+    horizontalScrollBar()->setRange(0, std::max(0, scaled.width() - port.width()));
+    horizontalScrollBar()->setPageStep(port.width());
+    horizontalScrollBar()->setSingleStep(24);
+    verticalScrollBar()->setRange(0, std::max(0, scaled.height() - port.height()));
+    verticalScrollBar()->setPageStep(port.height());
+    verticalScrollBar()->setSingleStep(24);
+}
+
+void DetailImagePane::layoutChanged()
+{
+    m_textLayer->setGeometry(viewport()->rect());
+    m_textLayer->setImageTransform(imageToViewport());
+    viewport()->update();
+}
+
+void DetailImagePane::fitIfNeeded()
+{
+    if (!m_zoom || m_image.isNull() || width() <= 0 || height() <= 0)
+        return;
+    // The pane's whole size: in fit mode no scroll bars show.
+    m_zoom->updateFit(QSizeF(m_image.size()), QSizeF(size()));
+    m_hasFitInitially = true;
+}
+
+void DetailImagePane::paintEvent(QPaintEvent *event)
+{
+    if (m_pixmap.isNull())
+        return;
+    QPainter painter(viewport());
+    painter.setClipRect(event->rect());
+    // Smooth when shrinking; crisp pixels when zoomed well in, as screenshots
+    // are pixel art at heart.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, m_magnification < 2.0);
+    painter.setTransform(imageToViewport());
+    painter.drawPixmap(QPointF(0, 0), m_pixmap);
+}
+
+void DetailImagePane::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    if (m_zoom && !m_image.isNull())
+        m_zoom->updateFit(QSizeF(m_image.size()), QSizeF(size()));
+    m_hasFitInitially = m_hasFitInitially || (width() > 0 && height() > 0);
+    updateScrollBars();
+    layoutChanged();
+}
+
+void DetailImagePane::showEvent(QShowEvent *event)
+{
+    QAbstractScrollArea::showEvent(event);
+    if (!m_hasFitInitially)
+        fitIfNeeded();
+}
+
+void DetailImagePane::scrollContentsBy(int, int)
+{
+    layoutChanged();
+}
+
+void DetailImagePane::wheelEvent(QWheelEvent *event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier) || !m_zoom) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    // One step per notch; touchpads send smaller deltas that add up.
+    m_wheelRemainder += event->angleDelta().y();
+    const QPointF anchor = viewport()->mapFrom(this, event->position());
+    while (std::abs(m_wheelRemainder) >= 120) {
+        const bool in = m_wheelRemainder > 0;
+        m_wheelRemainder += in ? -120 : 120;
+        const double target = std::clamp(in ? m_magnification * ImageZoomController::step
+                                            : m_magnification / ImageZoomController::step,
+            m_zoom->minimumMagnification(), ImageZoomController::maxMagnification);
+        zoomAround(anchor, target);
+        m_zoom->magnificationDidChange(true);
+    }
+    event->accept();
+}
+
+bool DetailImagePane::viewportEvent(QEvent *event)
+{
+    if (event->type() == QEvent::NativeGesture && m_zoom) {
+        auto *gesture = static_cast<QNativeGestureEvent *>(event);
+        if (gesture->gestureType() == Qt::ZoomNativeGesture) {
+            const double target = std::clamp(m_magnification * (1.0 + gesture->value()),
+                m_zoom->minimumMagnification(), ImageZoomController::maxMagnification);
+            zoomAround(gesture->position(), target);
+            m_zoom->magnificationDidChange(false);
+            return true;
+        }
+        if (gesture->gestureType() == Qt::EndNativeGesture) {
+            m_zoom->magnificationDidChange(true);
+            return true;
+        }
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+// ---- ScreenshotDetailView
+
+ScreenshotDetailView::ScreenshotDetailView(AppState *appState, const ScreenshotRecord &record,
+    std::function<void()> onClose, QWidget *parent)
+    : QWidget(parent),
+      m_appState(appState),
+      m_record(record),
+      m_onClose(std::move(onClose)),
+      m_zoom(new ImageZoomController(this))
+{
+    setObjectName(QStringLiteral("detail.view"));
+    QImageReader reader(record.path);
+    reader.setAutoTransform(true);
+    if (!reader.read(&m_loadedImage))
+        m_loadedImage = QImage();
+    buildUi();
+    loadText();
+}
+
+ScreenshotDetailView::~ScreenshotDetailView()
+{
+    m_textWatcher.disconnect();
+    if (m_preview)
+        m_preview->close();
+}
+
+void ScreenshotDetailView::buildUi()
+{
+    const QString name = detailDisplayName(m_record);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(10, 10, 10, 10);
+    header->setSpacing(8);
+    auto *title = new QLabel(name);
+    title->setObjectName(QStringLiteral("detail.title"));
+    title->setAccessibleName(name);
+    title->setAccessibleDescription(QStringLiteral("Heading"));
+    title->setTextFormat(Qt::PlainText);
+    QFont headline = title->font();
+    headline.setBold(true);
+    headline.setPointSizeF(headline.pointSizeF() * 1.15);
+    title->setFont(headline);
+    title->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto *done = new QPushButton(QStringLiteral("Done"));
+    done->setObjectName(QStringLiteral("detail.done"));
+    connect(done, &QPushButton::clicked, this, [this] {
+        if (m_onClose)
+            m_onClose();
+    });
+    header->addWidget(title, 1);
+    header->addWidget(done);
+    layout->addLayout(header);
+
+    auto divider = [] {
+        auto *line = new QFrame;
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        return line;
+    };
+    layout->addWidget(divider());
+
+    auto *split = new QSplitter(Qt::Horizontal);
+    split->setObjectName(QStringLiteral("detail.split"));
+    split->setChildrenCollapsible(false);
+    split->addWidget(buildImagePane());
+
+    auto *textScroll = new QScrollArea;
+    textScroll->setObjectName(QStringLiteral("detail.textPane"));
+    textScroll->setWidgetResizable(true);
+    textScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    textScroll->setMinimumWidth(240);
+    textScroll->setFrameShape(QFrame::NoFrame);
+    m_text = new QLabel;
+    m_text->setObjectName(QStringLiteral("detail.text"));
+    m_text->setTextFormat(Qt::PlainText);
+    m_text->setWordWrap(true);
+    m_text->setAlignment(Qt::AlignLeading | Qt::AlignTop);
+    m_text->setContentsMargins(8, 8, 8, 8);
+    m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    textScroll->setWidget(m_text);
+    split->addWidget(textScroll);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 1);
+    layout->addWidget(split, 1);
+    updateTextStatus();
+
+    layout->addWidget(divider());
+    auto *actions = new QHBoxLayout;
+    actions->setContentsMargins(10, 10, 10, 10);
+    actions->setSpacing(8);
+    const auto addAction = [&](const QString &text, const QString &id, const QString &tip) {
+        auto *button = new QPushButton(text);
+        button->setObjectName(id);
+        if (!tip.isEmpty())
+            button->setToolTip(tip);
+        actions->addWidget(button);
+        return button;
+    };
+    connect(addAction(QStringLiteral("Copy All Text"), QStringLiteral("detail.copyText"),
+                QStringLiteral("Copy All Text (Ctrl+Shift+C)")),
+        &QPushButton::clicked, this, &ScreenshotDetailView::copyAllText);
+    connect(addAction(QStringLiteral("Preview"), QStringLiteral("detail.quickLook"),
+                QStringLiteral("Preview (Space)")),
+        &QPushButton::clicked, this, &ScreenshotDetailView::showPreview);
+    connect(addAction(QStringLiteral("Show in File Manager"),
+                QStringLiteral("detail.revealInFinder"), QString()),
+        &QPushButton::clicked, this, &ScreenshotDetailView::revealInFileManager);
+    actions->addStretch(1);
+    QPushButton *remove = addAction(QStringLiteral("Delete"), QStringLiteral("detail.delete"), {});
+    remove->setIcon(QIcon::fromTheme(QStringLiteral("user-trash")));
+    connect(remove, &QPushButton::clicked, this, &ScreenshotDetailView::confirmDelete);
+    layout->addLayout(actions);
+
+    const auto shortcut = [this](const QKeySequence &keys, auto slot) {
+        auto *sc = new QShortcut(keys, this, slot);
+        sc->setContext(Qt::WindowShortcut);
+        return sc;
+    };
+    shortcut(QKeySequence(QStringLiteral("Ctrl+Shift+C")), [this] { copyAllText(); });
+    shortcut(QKeySequence(Qt::Key_Space), [this] { showPreview(); });
+    if (m_imagePane) {
+        shortcut(QKeySequence(QStringLiteral("Ctrl+-")), [this] { m_zoom->zoomOut(); });
+        shortcut(QKeySequence(QStringLiteral("Ctrl+0")), [this] { m_zoom->zoomToFit(); });
+        shortcut(QKeySequence(QStringLiteral("Ctrl+=")), [this] { m_zoom->zoomIn(); });
+        // Ctrl and the plus key (shifted equals, or the keypad's).
+        shortcut(QKeySequence(QStringLiteral("Ctrl++")), [this] { m_zoom->zoomIn(); });
+    }
+}
+
+QWidget *ScreenshotDetailView::buildImagePane()
+{
+    auto *pane = new QWidget;
+    pane->setMinimumWidth(300);
+    auto *layout = new QVBoxLayout(pane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    if (m_loadedImage.isNull()) {
+        auto *missing = new QLabel(QStringLiteral("Image unavailable"));
+        missing->setObjectName(QStringLiteral("detail.imageUnavailable"));
+        missing->setAlignment(Qt::AlignCenter);
+        missing->setForegroundRole(QPalette::PlaceholderText);
+        layout->addWidget(missing, 1);
+        return pane;
+    }
+
+    m_imagePane = new DetailImagePane(m_zoom);
+    m_imagePane->viewport()->setAccessibleName(detailDisplayName(m_record));
+    layout->addWidget(m_imagePane, 1);
+
+    auto *bar = new QHBoxLayout;
+    bar->setContentsMargins(8, 4, 8, 4);
+    bar->setSpacing(4);
+    m_textStatus = new QLabel;
+    m_textStatus->setObjectName(QStringLiteral("detail.liveTextStatus"));
+    m_textStatus->setForegroundRole(QPalette::PlaceholderText);
+    bar->addWidget(m_textStatus, 1);
+    const auto tool = [&](const QString &icon, const QString &fallback, const QString &id,
+                          const QString &tip, const QString &accessible) {
+        auto *button = new QToolButton;
+        button->setObjectName(id);
+        button->setToolTip(tip);
+        button->setAccessibleName(accessible);
+        const QIcon themed = QIcon::fromTheme(icon);
+        if (themed.isNull() || icon.isEmpty())
+            button->setText(fallback);
+        else
+            button->setIcon(themed);
+        button->setAutoRaise(true);
+        bar->addWidget(button);
+        return button;
+    };
+    connect(tool(QStringLiteral("zoom-out"), QStringLiteral("−"), QStringLiteral("detail.zoomOut"),
+                QStringLiteral("Zoom Out (Ctrl+-)"), QStringLiteral("Zoom Out")),
+        &QToolButton::clicked, m_zoom, &ImageZoomController::zoomOut);
+    connect(tool(QString(), QStringLiteral("Fit"), QStringLiteral("detail.zoomToFit"),
+                QStringLiteral("Zoom to Fit (Ctrl+0)"), QStringLiteral("Zoom to Fit")),
+        &QToolButton::clicked, m_zoom, &ImageZoomController::zoomToFit);
+    connect(tool(QStringLiteral("zoom-in"), QStringLiteral("+"), QStringLiteral("detail.zoomIn"),
+                QStringLiteral("Zoom In (Ctrl++)"), QStringLiteral("Zoom In")),
+        &QToolButton::clicked, m_zoom, &ImageZoomController::zoomIn);
+    m_percent = new QLabel;
+    m_percent->setObjectName(QStringLiteral("detail.zoomPercent"));
+    m_percent->setAccessibleName(QStringLiteral("Zoom"));
+    m_percent->setMinimumWidth(
+        m_percent->fontMetrics().horizontalAdvance(QStringLiteral("800%")) + 4);
+    m_percent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    bar->addWidget(m_percent);
+    const auto showPercent = [this](int percent) {
+        m_percent->setText(QStringLiteral("%1%").arg(percent));
+        m_percent->setAccessibleDescription(QStringLiteral("%1 percent").arg(percent));
+    };
+    showPercent(m_zoom->percent());
+    connect(m_zoom, &ImageZoomController::percentChanged, this, showPercent);
+    layout->addLayout(bar);
+
+    connect(m_imagePane, &DetailImagePane::textStatusChanged, this,
+        [this](DetailImagePane::TextStatus status) {
+            switch (status) {
+            case DetailImagePane::TextStatus::none:
+            case DetailImagePane::TextStatus::failed:
+                m_textStatus->clear();
+                break;
+            case DetailImagePane::TextStatus::analysing:
+                m_textStatus->setText(QStringLiteral("Finding text in the image…"));
+                break;
+            case DetailImagePane::TextStatus::ready:
+                m_textStatus->setText(m_imagePane->textLayer()->words().isEmpty()
+                        ? QString()
+                        : QStringLiteral("Drag across the image to select text"));
+                break;
+            }
+        });
+    m_imagePane->setImage(m_loadedImage, m_record.path);
+    return pane;
+}
+
+void ScreenshotDetailView::loadText()
+{
+    if (!m_appState) {
+        setOcrText(QString());
+        return;
+    }
+    connect(&m_textWatcher, &QFutureWatcher<QString>::finished, this, [this] {
+        const QFuture<QString> future = m_textWatcher.future();
+        QString text;
+        try {
+            if (!future.isCanceled() && future.resultCount() > 0)
+                text = future.result();
+        } catch (const std::exception &error) {
+            qCWarning(lcAppState, "Loading the text of %s failed: %s",
+                qUtf8Printable(m_record.path), error.what());
+        }
+        setOcrText(text);
+    });
+    m_textWatcher.setFuture(m_appState->loadOCRText(m_record));
+}
+
+void ScreenshotDetailView::setOcrText(const std::optional<QString> &text)
+{
+    m_ocrText = text;
+    updateTextStatus();
+}
+
+void ScreenshotDetailView::updateTextStatus()
+{
+    if (!m_text)
+        return;
+    if (!m_ocrText) {
+        m_text->setText(QStringLiteral("Loading text…"));
+        m_text->setForegroundRole(QPalette::PlaceholderText);
+    } else if (m_ocrText->trimmed().isEmpty()) {
+        m_text->setText(QStringLiteral("No text recognized."));
+        m_text->setForegroundRole(QPalette::PlaceholderText);
+    } else {
+        m_text->setText(*m_ocrText);
+        m_text->setForegroundRole(QPalette::WindowText);
+    }
+}
+
+void ScreenshotDetailView::copyAllText()
+{
+    if (m_appState)
+        m_appState->copyOCRText(m_record);
+}
+
+void ScreenshotDetailView::showPreview()
+{
+    if (!m_preview) {
+        m_preview = new PreviewWindow(window());
+        m_preview->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_preview->showFile(m_record.path);
+}
+
+void ScreenshotDetailView::revealInFileManager()
+{
+    showInFileManager(m_record.path);
+}
+
+void ScreenshotDetailView::confirmDelete()
+{
+    if (!m_appState)
+        return;
+    const QString name = detailDisplayName(m_record);
+    Dialogs::Alert alert;
+    alert.style = Dialogs::AlertStyle::warning;
+    alert.message = QStringLiteral("Move “%1” to the Trash?").arg(name);
+    alert.informativeText
+        = QStringLiteral("You can restore it from the Trash in your file manager.");
+    alert.buttons = { QStringLiteral("Move to Trash"), QStringLiteral("Cancel") };
+    alert.destructiveButton = 0;
+    if (m_appState->dialogs().runAlert(alert) != 0)
+        return;
+    QPointer<ScreenshotDetailView> self(this);
+    const bool gone = m_appState->deleteFromDetail(m_record);
+    if (self && gone && m_onClose)
+        m_onClose();
+}
+
+// ---- the window
+
+class DetailWindow : public QWidget
+{
+public:
+    DetailWindow(ScreenshotDetailWindowController *controller, QWidget *parent)
+        : QWidget(parent, Qt::Window), m_controller(controller)
+    { }
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        QWidget::closeEvent(event);
+        if (m_controller)
+            m_controller->windowClosed();
+    }
+
+private:
+    QPointer<ScreenshotDetailWindowController> m_controller;
+};
+
+ScreenshotDetailWindowController::ScreenshotDetailWindowController(AppState *appState,
+    const ScreenshotRecord &record, QWidget *parentWindow, std::function<void()> onClose)
+    : m_onClose(std::move(onClose)), m_parentWindow(parentWindow ? parentWindow->window() : nullptr)
+{
+    auto *window = new DetailWindow(this, m_parentWindow);
+    m_window = window;
+    setParent(window);
+    window->setObjectName(QStringLiteral("detail.window"));
+    window->setWindowTitle(detailDisplayName(record));
+    window->setMinimumSize(640, 420);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    auto *layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_view = new ScreenshotDetailView(appState, record, [this] { close(); });
+    layout->addWidget(m_view);
+
+    std::optional<QRect> parentFrame;
+    std::optional<QRect> parentArea;
+    std::optional<QRect> mainArea;
+    if (m_parentWindow) {
+        parentFrame = m_parentWindow->frameGeometry();
+        if (QScreen *screen = m_parentWindow->screen())
+            parentArea = screen->availableGeometry();
+    }
+    if (QScreen *primary = QGuiApplication::primaryScreen())
+        mainArea = primary->availableGeometry();
+    const QRect frame = detailWindowFrame(parentFrame, parentArea, mainArea);
+    window->resize(frame.size());
+    window->move(frame.topLeft());
+}
+
+void ScreenshotDetailWindowController::showWindow()
+{
+    if (!m_window)
+        return;
+    m_window->show();
+    WindowRules::bringForward(m_window);
+}
+
+void ScreenshotDetailWindowController::close()
+{
+    if (m_window)
+        m_window->close();
+}
+
+void ScreenshotDetailWindowController::windowClosed()
+{
+    if (m_closed)
+        return;
+    m_closed = true;
+    if (m_onClose)
+        m_onClose();
+}
+
+} // namespace marlox

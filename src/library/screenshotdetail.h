@@ -1,0 +1,173 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QAbstractScrollArea>
+#include <QFutureWatcher>
+#include <QImage>
+#include <QObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+
+#include "filing/wordboxes.h"
+#include "library/imagezoomcontroller.h"
+#include "storage/screenshotrecord.h"
+
+class QLabel;
+class QPushButton;
+class QToolButton;
+
+namespace marlox {
+
+class AppState;
+class PreviewWindow;
+class TextLayer;
+
+// The title, or the file name when the title is empty.
+QString detailDisplayName(const ScreenshotRecord &record);
+
+// Where the detail window goes: 90% of the parent window (at least 640 x 420,
+// at most 90% of the available area), centred on it and clamped into the
+// area. Without a parent it is centred in the main screen's area; without any
+// screen the area is 1280 x 800.
+QRect detailWindowFrame(const std::optional<QRect> &parentFrame,
+    const std::optional<QRect> &parentScreenArea, const std::optional<QRect> &mainScreenArea);
+
+// The zoomable, scrollable image with the selectable text layer on top. The
+// image is centred while it is smaller than the pane.
+class DetailImagePane : public QAbstractScrollArea, public ZoomableView
+{
+    Q_OBJECT
+
+public:
+    enum class TextStatus { none, analysing, ready, failed };
+
+    DetailImagePane(ImageZoomController *zoom, QWidget *parent = nullptr);
+    ~DetailImagePane() override;
+
+    // Shows an image and starts finding its words in the background; a
+    // different path cancels the analysis of the previous one.
+    void setImage(const QImage &image, const QString &path);
+    const QImage &image() const { return m_image; }
+    TextLayer *textLayer() const { return m_textLayer; }
+    TextStatus textStatus() const { return m_textStatus; }
+    // Word boxes from elsewhere (tests, or a cached analysis).
+    void setWords(const QList<WordBox> &words);
+
+    double magnification() const override { return m_magnification; }
+    void setMagnification(double magnification) override;
+    // Image pixels to viewport coordinates, at the current zoom and scroll.
+    QTransform imageToViewport() const;
+
+Q_SIGNALS:
+    void textStatusChanged(TextStatus status);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent *event) override;
+
+private:
+    void startAnalysis();
+    void cancelAnalysis();
+    void setTextStatus(TextStatus status);
+    void updateScrollBars();
+    void layoutChanged();
+    void fitIfNeeded();
+    void zoomAround(const QPointF &anchor, double magnification);
+    QPointF imageOrigin() const;
+
+    QPointer<ImageZoomController> m_zoom;
+    QImage m_image;
+    QPixmap m_pixmap;
+    QString m_path;
+    QString m_analyzedPath;
+    double m_magnification = 1.0;
+    bool m_hasFitInitially = false;
+    int m_wheelRemainder = 0;
+    TextLayer *m_textLayer = nullptr;
+    TextStatus m_textStatus = TextStatus::none;
+    std::shared_ptr<std::atomic_bool> m_analysisCancel;
+};
+
+// The content of the detail window: header, image pane with zoom controls,
+// the recognised text, and the actions.
+class ScreenshotDetailView : public QWidget
+{
+    Q_OBJECT
+
+public:
+    ScreenshotDetailView(AppState *appState, const ScreenshotRecord &record,
+        std::function<void()> onClose, QWidget *parent = nullptr);
+    ~ScreenshotDetailView() override;
+
+    const ScreenshotRecord &record() const { return m_record; }
+    ImageZoomController *zoomController() const { return m_zoom; }
+    DetailImagePane *imagePane() const { return m_imagePane; }
+    QLabel *textLabel() const { return m_text; }
+    std::optional<QString> ocrText() const { return m_ocrText; }
+    void setOcrText(const std::optional<QString> &text);
+
+    // Asks to move the file to the Trash; closes when the record is gone.
+    void confirmDelete();
+    void copyAllText();
+    void showPreview();
+    void revealInFileManager();
+
+private:
+    void buildUi();
+    QWidget *buildImagePane();
+    void loadText();
+    void updateTextStatus();
+
+    QPointer<AppState> m_appState;
+    ScreenshotRecord m_record;
+    std::function<void()> m_onClose;
+    ImageZoomController *m_zoom = nullptr;
+    std::optional<QString> m_ocrText;
+    QImage m_loadedImage;
+
+    DetailImagePane *m_imagePane = nullptr;
+    QLabel *m_text = nullptr;
+    QLabel *m_percent = nullptr;
+    QLabel *m_textStatus = nullptr;
+    QPointer<PreviewWindow> m_preview;
+    QFutureWatcher<QString> m_textWatcher;
+};
+
+// Builds the detail window for one record next to the window it was opened
+// from, shows it and brings it forward. The controller belongs to its window
+// and goes away with it; onClose runs when the window closes.
+class ScreenshotDetailWindowController : public QObject
+{
+    Q_OBJECT
+
+public:
+    ScreenshotDetailWindowController(AppState *appState, const ScreenshotRecord &record,
+        QWidget *parentWindow, std::function<void()> onClose = {});
+
+    QWidget *window() const { return m_window; }
+    ScreenshotDetailView *view() const { return m_view; }
+    void showWindow();
+    void close();
+
+private:
+    friend class DetailWindow;
+    void windowClosed();
+
+    std::function<void()> m_onClose;
+    QPointer<QWidget> m_parentWindow;
+    QPointer<QWidget> m_window;
+    ScreenshotDetailView *m_view = nullptr;
+    bool m_closed = false;
+};
+
+} // namespace marlox

@@ -1,0 +1,258 @@
+#include <QFile>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appstate.h"
+#include "app/preferences.h"
+#include "library/screenshotdetail.h"
+#include "platform/errors.h"
+#include "platform/trash.h"
+#include "support/fakes.h"
+#include "support/testmain.h"
+
+using namespace marlox;
+using namespace marlox::test;
+
+namespace {
+
+class FailingTrasher : public FileTrashing
+{
+public:
+    std::optional<QString> trash(const QString &path) override
+    {
+        throw FileError(EACCES, path, QStringLiteral("trash"));
+    }
+};
+
+} // namespace
+
+class TestScreenshotDetail : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::shared_ptr<ScriptedDialogs> m_dialogs;
+
+    std::unique_ptr<AppState> makeState(std::shared_ptr<FileTrashing> trasher = {})
+    {
+        m_dialogs = std::make_shared<ScriptedDialogs>();
+        AppStateDependencies deps;
+        deps.dialogs = m_dialogs;
+        deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
+        deps.undoToast = std::make_shared<RecordingToast>();
+        deps.trasher = std::move(trasher);
+        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
+        deps.installSystemObservers = false;
+        return std::make_unique<AppState>(deps);
+    }
+
+    // A real image file with an indexed record.
+    ScreenshotRecord addScreenshot(
+        AppState &state, const QString &fileName, const QString &title, const QString &text)
+    {
+        const QString path = m_dir->filePath(fileName);
+        QImage image(320, 200, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter(&image).fillRect(20, 20, 100, 60, Qt::darkBlue);
+        image.save(path);
+        const qint64 id = state.database().insertOrUpdate(path, title, QStringLiteral("General"),
+            1.7e9, text, QString(), ScreenshotStatus::filed, QFileInfo(path).size());
+        ScreenshotRecord record;
+        record.id = id;
+        record.path = path;
+        record.title = title;
+        record.folder = QStringLiteral("General");
+        record.status = ScreenshotStatus::filed;
+        return record;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        Preferences::remove(Preferences::libraryRootBookmark);
+        Preferences::remove(Preferences::screenshotFolderBookmark);
+    }
+    void cleanup() { m_dir.reset(); }
+
+    void windowFrame_data()
+    {
+        using Rect = std::optional<QRect>;
+        QTest::addColumn<Rect>("parent");
+        QTest::addColumn<Rect>("parentScreen");
+        QTest::addColumn<Rect>("mainScreen");
+        QTest::addColumn<QRect>("expected");
+        const QRect screen(0, 0, 1600, 1000);
+        QTest::newRow("small parent: minimum size, centred, clamped left") << Rect(
+            QRect(100, 100, 400, 300)) << Rect(screen) << Rect(screen) << QRect(0, 40, 640, 420);
+        QTest::newRow("small parent in the middle: centred on it")
+            << Rect(QRect(600, 400, 400, 300)) << Rect(screen) << Rect(screen)
+            << QRect(480, 340, 640, 420);
+        QTest::newRow("large parent: 90% of it") << Rect(QRect(100, 50, 1000, 800)) << Rect(screen)
+                                                 << Rect(screen) << QRect(150, 90, 900, 720);
+        QTest::newRow("parent larger than the screen: 90% of the screen, clamped")
+            << Rect(QRect(-100, -100, 2000, 1400)) << Rect(screen) << Rect(screen)
+            << QRect(160, 100, 1440, 900);
+        QTest::newRow("parent on a second screen uses that screen")
+            << Rect(QRect(1700, 0, 800, 600)) << Rect(QRect(1600, 0, 1000, 800)) << Rect(screen)
+            << QRect(1740, 30, 720, 540);
+        QTest::newRow("parent without its screen uses the main screen")
+            << Rect(QRect(0, 0, 1000, 800)) << Rect() << Rect(screen) << QRect(50, 40, 900, 720);
+        QTest::newRow("no parent: 90% of the main screen, centred")
+            << Rect() << Rect() << Rect(screen) << QRect(80, 50, 1440, 900);
+        QTest::newRow("no screen at all: 1280 x 800")
+            << Rect() << Rect() << Rect() << QRect(64, 40, 1152, 720);
+        QTest::newRow("tiny screen wins over the minimum")
+            << Rect(QRect(0, 0, 300, 200)) << Rect(QRect(0, 0, 600, 400)) << Rect(screen)
+            << QRect(0, 0, 540, 360);
+    }
+    void windowFrame()
+    {
+        QFETCH(std::optional<QRect>, parent);
+        QFETCH(std::optional<QRect>, parentScreen);
+        QFETCH(std::optional<QRect>, mainScreen);
+        QFETCH(QRect, expected);
+        QCOMPARE(detailWindowFrame(parent, parentScreen, mainScreen), expected);
+    }
+
+    void displayNameFallsBackToFileName()
+    {
+        ScreenshotRecord record;
+        record.path = QStringLiteral("/lib/General/Screenshot 2026-12-06 at 10.00.00.png");
+        QCOMPARE(
+            detailDisplayName(record), QStringLiteral("Screenshot 2026-12-06 at 10.00.00.png"));
+        record.title = QStringLiteral("Invoice");
+        QCOMPARE(detailDisplayName(record), QStringLiteral("Invoice"));
+    }
+
+    void textPaneStates()
+    {
+        auto state = makeState();
+        const ScreenshotRecord withText = addScreenshot(
+            *state, QStringLiteral("a.png"), QStringLiteral("A"), QStringLiteral("Total 42 EUR"));
+        const ScreenshotRecord without
+            = addScreenshot(*state, QStringLiteral("b.png"), QStringLiteral("B"), QString());
+
+        ScreenshotDetailView first(state.get(), withText, {});
+        // The record list carries no text: it arrives later.
+        QCOMPARE(first.textLabel()->text(), QStringLiteral("Loading text…"));
+        QTRY_COMPARE_WITH_TIMEOUT(first.textLabel()->text(), QStringLiteral("Total 42 EUR"), 10000);
+        QVERIFY(first.textLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
+
+        ScreenshotDetailView second(state.get(), without, {});
+        QTRY_COMPARE_WITH_TIMEOUT(
+            second.textLabel()->text(), QStringLiteral("No text recognized."), 10000);
+    }
+
+    void missingImageStillOffersTheRest()
+    {
+        auto state = makeState();
+        ScreenshotRecord record
+            = addScreenshot(*state, QStringLiteral("gone.png"), QString(), QStringLiteral("words"));
+        QFile::remove(record.path);
+        ScreenshotDetailView view(state.get(), record, {});
+        QVERIFY(!view.imagePane());
+        auto *unavailable = view.findChild<QLabel *>(QStringLiteral("detail.imageUnavailable"));
+        QVERIFY(unavailable);
+        QCOMPARE(unavailable->text(), QStringLiteral("Image unavailable"));
+        QVERIFY(view.findChild<QPushButton *>(QStringLiteral("detail.delete")));
+        QVERIFY(view.findChild<QPushButton *>(QStringLiteral("detail.copyText")));
+    }
+
+    void deleteAsksAndClosesOnlyWhenGone_data()
+    {
+        QTest::addColumn<bool>("trashFails");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<int>("alerts");
+        QTest::newRow("cancelled") << false << QList<int> { 1 } << false << 1;
+        QTest::newRow("moved to the Trash") << false << QList<int> { 0 } << true << 1;
+        QTest::newRow("trash failed, user kept it") << true << QList<int> { 0, 0 } << false << 2;
+        QTest::newRow("trash failed, deleted permanently")
+            << true << QList<int> { 0, 1 } << true << 2;
+    }
+    void deleteAsksAndClosesOnlyWhenGone()
+    {
+        QFETCH(bool, trashFails);
+        QFETCH(QList<int>, answers);
+        QFETCH(bool, closes);
+        QFETCH(int, alerts);
+        auto state = makeState(trashFails ? std::make_shared<FailingTrasher>() : nullptr);
+        const ScreenshotRecord record = addScreenshot(
+            *state, QStringLiteral("Screenshot 1.png"), QString(), QStringLiteral("words"));
+        m_dialogs->alertAnswers = answers;
+
+        QWidget parent;
+        parent.resize(800, 600);
+        int closed = 0;
+        auto *controller = new ScreenshotDetailWindowController(
+            state.get(), record, &parent, [&closed] { ++closed; });
+        QPointer<QWidget> window = controller->window();
+        controller->showWindow();
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->minimumSize(), QSize(640, 420));
+
+        auto *remove = window->findChild<QPushButton *>(QStringLiteral("detail.delete"));
+        QVERIFY(remove);
+        remove->click();
+
+        QCOMPARE(m_dialogs->alerts.size(), alerts);
+        const Dialogs::Alert &question = m_dialogs->alerts.constFirst();
+        QCOMPARE(question.message, QStringLiteral("Move “Screenshot 1.png” to the Trash?"));
+        QCOMPARE(question.informativeText,
+            QStringLiteral("You can restore it from the Trash in your file manager."));
+        QCOMPARE(question.buttons,
+            (QStringList { QStringLiteral("Move to Trash"), QStringLiteral("Cancel") }));
+
+        const bool recordGone = !state->database().record(record.id).has_value();
+        QCOMPARE(recordGone, closes);
+        QCOMPARE(closed, closes ? 1 : 0);
+        if (closes) {
+            QTRY_VERIFY(window.isNull());
+            QVERIFY(!QFile::exists(record.path));
+        } else {
+            QVERIFY(window && window->isVisible());
+            QVERIFY(QFile::exists(record.path));
+            window->close();
+            QCOMPARE(closed, 1);
+        }
+    }
+
+    void zoomKeysReachTheImage()
+    {
+        auto state = makeState();
+        const ScreenshotRecord record
+            = addScreenshot(*state, QStringLiteral("k.png"), QStringLiteral("K"), QString());
+        auto *controller = new ScreenshotDetailWindowController(state.get(), record, nullptr);
+        QPointer<QWidget> window = controller->window();
+        controller->showWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        ImageZoomController *zoom = controller->view()->zoomController();
+        auto *percent = window->findChild<QLabel *>(QStringLiteral("detail.zoomPercent"));
+        QVERIFY(percent);
+        QTRY_VERIFY(zoom->isFitting());
+        const int fit = zoom->percent();
+        QCOMPARE(percent->text(), QStringLiteral("%1%").arg(fit));
+
+        QTest::keyClick(window, Qt::Key_Equal, Qt::ControlModifier);
+        QVERIFY(!zoom->isFitting());
+        QCOMPARE(zoom->percent(), ImageZoomController::roundedPercent(fit / 100.0 * 1.25));
+        QCOMPARE(percent->text(), QStringLiteral("%1%").arg(zoom->percent()));
+        QTest::keyClick(window, Qt::Key_Minus, Qt::ControlModifier);
+        QTest::keyClick(window, Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(zoom->percent(), fit);
+        QTest::keyClick(window, Qt::Key_Equal, Qt::ControlModifier);
+        QTest::keyClick(window, Qt::Key_0, Qt::ControlModifier);
+        QVERIFY(zoom->isFitting());
+        QCOMPARE(zoom->percent(), fit);
+        window->close();
+    }
+};
+
+MARLOX_TEST_MAIN(TestScreenshotDetail)
+#include "tst_screenshotdetail.moc"
