@@ -38,13 +38,13 @@ private:
     QString m_folder;
     QString m_mountPoint;
 
-    std::unique_ptr<AppState> makeAppState(bool systemObservers = false)
+    std::unique_ptr<AppState> makeAppState(bool systemObservers = false, double retrySeconds = 0.2)
     {
         AppStateDependencies deps;
         deps.dialogs = std::make_shared<test::ScriptedDialogs>();
         deps.databasePath = m_tmp.filePath(QStringLiteral("library.sqlite3"));
         deps.installSystemObservers = systemObservers;
-        deps.watchRetryInterval = 0.2;
+        deps.watchRetryInterval = retrySeconds;
         return std::make_unique<AppState>(std::move(deps));
     }
 
@@ -328,7 +328,8 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(shots));
         BookmarkStore().save(shots, Preferences::screenshotFolderBookmark);
         LogCapture log;
-        auto state = makeAppState(true);
+        // Only the mount can bring the watch back within this test.
+        auto state = makeAppState(true, 600);
         QTRY_VERIFY_WITH_TIMEOUT(log.contains(watchingLine(shots)), waitMs);
 
         QCOMPARE(umount(QFile::encodeName(point).constData()), 0);
@@ -340,6 +341,21 @@ private Q_SLOTS:
             waitMs);
         QVERIFY(!state->watchStatus().isWatching());
         QVERIFY(state->isRetryingWatch());
+
+        // The disk comes back with the folder on it: moving a prepared mount
+        // into place makes it appear at once.
+        const QString staging = m_tmp.filePath(QStringLiteral("staging"));
+        QVERIFY(QDir().mkpath(staging));
+        QCOMPARE(mount("tmpfs", QFile::encodeName(staging).constData(), "tmpfs", 0, "size=1m"), 0);
+        m_mountPoint = staging;
+        QVERIFY(QDir().mkpath(staging + QStringLiteral("/Shots")));
+        QCOMPARE(mount(QFile::encodeName(staging).constData(), QFile::encodeName(point).constData(),
+                     nullptr, MS_MOVE, nullptr),
+            0);
+        m_mountPoint = point;
+        QTRY_COMPARE_WITH_TIMEOUT(state->watchStatus(), WatchStatus::watching(shots), waitMs);
+        QVERIFY(log.contains(QStringLiteral("Recovering watcher (mount) at %1").arg(shots)));
+        QVERIFY(!state->isRetryingWatch());
     }
 };
 
