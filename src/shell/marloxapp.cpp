@@ -4,15 +4,25 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include "app/appstate.h"
+#include "app/updatecontroller.h"
+#include "library/librarywindow.h"
+#include "platform/log.h"
 #include "platform/singleinstance.h"
+#include "shell/appicons.h"
 #include "shell/captureprompt.h"
+#include "shell/onboardingwindow.h"
+#include "shell/settingswindow.h"
+#include "shell/traymenu.h"
 #include "shell/undotoast.h"
 #include "shell/widgetdialogs.h"
+#include "shell/windowrules.h"
 
 namespace marlox {
 
@@ -25,6 +35,27 @@ void reexecWithThreadLimit(char **argv)
         return;
     qputenv("OMP_THREAD_LIMIT", "1");
     execv("/proc/self/exe", argv);
+}
+
+// Panels often start after the session's autostart programs: give the tray
+// a few seconds to appear before falling back to a window with the menu.
+constexpr int trayPollIntervalMs = 500;
+constexpr int trayPollAttempts = 10;
+
+void showTrayOrFallback(QSystemTrayIcon *tray, WindowManager *windows, QMenu *menu, int attempt)
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        tray->show();
+        return;
+    }
+    if (attempt < trayPollAttempts) {
+        QTimer::singleShot(trayPollIntervalMs, tray,
+            [=] { showTrayOrFallback(tray, windows, menu, attempt + 1); });
+        return;
+    }
+    qCInfo(lcShell, "No system tray: the library window carries the menu");
+    windows->setFallbackMenu(menu);
+    windows->openLibrary();
 }
 } // namespace
 
@@ -49,19 +80,49 @@ int MarloxApp::run(int argc, char **argv)
     deps.undoToast = std::make_shared<UndoToastController>();
     AppState state(std::move(deps));
 
-    // A later launch asks for the library window.
-    const auto showLibraryWindow = [] { };
-    QObject::connect(&instance, &SingleInstance::activationRequested, &app, showLibraryWindow);
+    UpdateController updates;
 
-    QMenu menu;
-    QAction *quit = menu.addAction(QStringLiteral("Quit Marlox"), &app, &QCoreApplication::quit);
-    quit->setObjectName(QStringLiteral("menuBar.quit"));
-    quit->setShortcut(QKeySequence(QStringLiteral("Ctrl+Q")));
-    QSystemTrayIcon tray(QIcon::fromTheme(QStringLiteral("camera-photo")));
+    WindowManager windows;
+    const auto showLibraryWindow = [&windows] { windows.openLibrary(); };
+    windows.setFactory(WindowManager::library, [&state] { return new LibraryWindow(&state); });
+    windows.setFactory(WindowManager::settings, [&state, &updates, &windows] {
+        return new SettingsWindow(state, updates, [&windows] { windows.presentOnboarding(); });
+    });
+    windows.setOnboardingPresenter(
+        [&state, showLibraryWindow] {
+            OnboardingWindowController::showIfNeeded(state, showLibraryWindow);
+        },
+        [&state, showLibraryWindow] {
+            OnboardingWindowController::present(state, showLibraryWindow);
+        });
+
+    // A later launch asks for the library window.
+    QObject::connect(&instance, &SingleInstance::activationRequested, &app, showLibraryWindow);
+    QObject::connect(&state, &AppState::launchCheckFinished, &windows,
+        [&windows] { windows.showOnboardingIfNeeded(); });
+
+    TrayMenuActions actions;
+    actions.openLibrary = showLibraryWindow;
+    actions.openSettings = [&windows] { windows.openSettings(); };
+    actions.checkForUpdates = [&updates] { updates.checkForUpdates(true); };
+    actions.showWaitingCaptures = [&state] { state.reopenPrompt(); };
+    actions.quit = [] { QCoreApplication::quit(); };
+    TrayMenu trayMenu(&state, actions);
+    trayMenu.setUpdatesEnabled([&updates] { return updates.isEnabled(); },
+        [&updates] { return updates.canCheckForUpdates(); });
+    QObject::connect(&updates, &UpdateController::canCheckForUpdatesChanged, &trayMenu,
+        &TrayMenu::scheduleRebuild);
+
+    QSystemTrayIcon tray(AppIcons::tray());
     tray.setToolTip(QStringLiteral("Marlox"));
-    tray.setContextMenu(&menu);
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        tray.show();
+    tray.setContextMenu(trayMenu.menu());
+    // A plain click opens the same menu, as a menu-bar item would.
+    QObject::connect(&tray, &QSystemTrayIcon::activated, &tray,
+        [&trayMenu](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger)
+                trayMenu.menu()->popup(QCursor::pos());
+        });
+    showTrayOrFallback(&tray, &windows, trayMenu.menu(), 0);
     return app.exec();
 }
 
