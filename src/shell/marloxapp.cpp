@@ -16,6 +16,7 @@
 #include "platform/log.h"
 #include "platform/singleinstance.h"
 #include "shell/appicons.h"
+#include "shell/commandline.h"
 #include "shell/captureprompt.h"
 #include "shell/onboardingwindow.h"
 #include "shell/settingswindow.h"
@@ -61,10 +62,13 @@ void showTrayOrFallback(QSystemTrayIcon *tray, WindowManager *windows, QMenu *me
 
 int MarloxApp::run(int argc, char **argv)
 {
+    if (const auto status = CommandLine::handle(argc, argv))
+        return *status;
     reexecWithThreadLimit(argv);
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("quorvintesha"));
     QApplication::setApplicationName(QStringLiteral("Marlox"));
+    QApplication::setApplicationVersion(QStringLiteral(MARLOX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("com.quorvintesha.Marlox"));
     QApplication::setQuitOnLastWindowClosed(false);
 
