@@ -23,14 +23,14 @@ QIcon application()
 {
     ensureResources();
     return QIcon::fromTheme(QStringLiteral("com.quorvintesha.Marlox"),
-                            QIcon(QStringLiteral(":/marlox/icons/marlox.svg")));
+        QIcon(QStringLiteral(":/marlox/icons/marlox.svg")));
 }
 
 QIcon tray()
 {
     ensureResources();
     QIcon icon = QIcon::fromTheme(QStringLiteral("com.quorvintesha.Marlox-symbolic"),
-                                  QIcon(QStringLiteral(":/marlox/icons/marlox-tray-symbolic.svg")));
+        QIcon(QStringLiteral(":/marlox/icons/marlox-tray-symbolic.svg")));
     icon.setIsMask(true);
     return icon;
 }

@@ -9,12 +9,12 @@ namespace {
 void printHelp(FILE *out)
 {
     std::fprintf(out,
-                 "Usage: marlox [--version | --help]\n\n"
-                 "Marlox lives in the system tray: it watches your screenshot folder, reads the\n"
-                 "text in every new screenshot and files it into your library folder.\n"
-                 "Everything else is set in its Settings window.\n\n"
-                 "  --version  print the version and exit\n"
-                 "  --help     print this help and exit\n");
+        "Usage: marlox [--version | --help]\n\n"
+        "Marlox lives in the system tray: it watches your screenshot folder, reads the\n"
+        "text in every new screenshot and files it into your library folder.\n"
+        "Everything else is set in its Settings window.\n\n"
+        "  --version  print the version and exit\n"
+        "  --help     print this help and exit\n");
 }
 } // namespace
 
