@@ -1,0 +1,71 @@
+// Renders the settings window and each onboarding step to PNG files for the
+// README: bench_shell_screens <output-folder>. Runs offscreen on a throwaway
+// profile.
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "app/appstate.h"
+#include "app/updatecontroller.h"
+#include "shell/onboardingwindow.h"
+#include "shell/settingswindow.h"
+#include "shell/widgetdialogs.h"
+
+using namespace marlox;
+
+namespace {
+void settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+void save(QWidget &widget, const QString &path)
+{
+    widget.show();
+    settle();
+    widget.grab().save(path);
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir profile;
+    qputenv("HOME", profile.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (profile.path() + QStringLiteral("/.config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (profile.path() + QStringLiteral("/.local/share")).toUtf8());
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("quorvintesha"));
+    QApplication::setApplicationName(QStringLiteral("Marlox"));
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    QDir().mkpath(out);
+
+    AppStateDependencies deps;
+    deps.dialogs = std::make_shared<WidgetDialogs>();
+    deps.installSystemObservers = false;
+    AppState state(deps);
+
+    const QString shots = profile.path() + QStringLiteral("/Pictures/Screenshots");
+    QDir().mkpath(shots);
+    OnboardingView welcome(state, false, OnboardingStep::welcome, {}, {});
+    welcome.setFixedSize(520, 400);
+    save(welcome, out + QStringLiteral("/onboarding-1-welcome.png"));
+    welcome.setStep(OnboardingStep::screenshotFolder);
+    save(welcome, out + QStringLiteral("/onboarding-2-screenshot-folder.png"));
+
+    state.setScreenshotFolder(shots);
+    state.setLibraryRoot(profile.path() + QStringLiteral("/Pictures/Marlox"), true);
+    welcome.setStep(OnboardingStep::libraryFolder);
+    save(welcome, out + QStringLiteral("/onboarding-3-library-folder.png"));
+    welcome.setStep(OnboardingStep::tryIt);
+    save(welcome, out + QStringLiteral("/onboarding-4-try-it.png"));
+    welcome.setStep(OnboardingStep::done);
+    save(welcome, out + QStringLiteral("/onboarding-5-done.png"));
+
+    UpdateController updates;
+    SettingsWindow settings(state, updates, {});
+    settings.adjustSize();
+    save(settings, out + QStringLiteral("/settings.png"));
+    return 0;
+}
