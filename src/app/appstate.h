@@ -242,6 +242,10 @@ private:
     void indexAndPrompt(const CaptureContext &capture, const ReadCapture &read);
     void autoSaveCapture(const CaptureContext &capture, const ReadCapture &read);
     void handleUnreadableCapture(const CaptureContext &capture);
+    // Indexes the capture in the Inbox without text; none (logged with
+    // failureFormat) when the insert fails or the row cannot be read back.
+    std::optional<ScreenshotRecord> indexInInbox(
+        const CaptureContext &capture, const QString &title, const char *failureFormat);
     // The injected services, or the real ones made on first use.
     std::shared_ptr<TextRecognizer> textRecognizer();
     std::shared_ptr<FrontmostApplication> frontmostApplication();

@@ -200,25 +200,33 @@ void AppState::continueWithCapture(const CaptureContext &capture, const ReadCapt
         indexAndPrompt(capture, read);
 }
 
-void AppState::indexAndPrompt(const CaptureContext &capture, const ReadCapture &read)
+std::optional<ScreenshotRecord> AppState::indexInInbox(
+    const CaptureContext &capture, const QString &title, const char *failureFormat)
 {
-    const QString title = defaultTitle(capture.appName, capture.createdAt);
     qint64 id = 0;
     try {
         id = m_database->insertOrUpdate(capture.path, title, QString(),
             secondsSince1970(capture.createdAt), QString(), QString(), ScreenshotStatus::inbox, 0);
     } catch (const std::exception &e) {
-        qCWarning(lcAppState, "Failed to index detected screenshot %s: %s",
-            qUtf8Printable(capture.fileName), qUtf8Printable(describe(e)));
-        return;
+        qCWarning(lcAppState, failureFormat, qUtf8Printable(capture.fileName),
+            qUtf8Printable(describe(e)));
+        return std::nullopt;
     }
     refreshRecord(id);
-    std::optional<ScreenshotRecord> record;
     try {
-        record = m_database->record(id);
-    } catch (const std::exception &) { }
+        return m_database->record(id);
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+
+void AppState::indexAndPrompt(const CaptureContext &capture, const ReadCapture &read)
+{
+    const QString title = defaultTitle(capture.appName, capture.createdAt);
+    const auto record = indexInInbox(capture, title, "Failed to index detected screenshot %s: %s");
     if (!record)
         return;
+    const qint64 id = record->id;
 
     appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt });
     qCInfo(lcAppState, "Capture prompt shown %.*fs after detection", 3,
@@ -310,20 +318,8 @@ void AppState::handleUnreadableCapture(const CaptureContext &capture)
         "Couldn't read screenshot %s after retries; adding it to the Inbox without text",
         qUtf8Printable(capture.fileName));
     const QString title = defaultTitle(capture.appName, capture.createdAt);
-    qint64 id = 0;
-    try {
-        id = m_database->insertOrUpdate(capture.path, title, QString(),
-            secondsSince1970(capture.createdAt), QString(), QString(), ScreenshotStatus::inbox, 0);
-    } catch (const std::exception &e) {
-        qCWarning(lcAppState, "Failed to index unreadable screenshot %s: %s",
-            qUtf8Printable(capture.fileName), qUtf8Printable(describe(e)));
-        return;
-    }
-    refreshRecord(id);
-    std::optional<ScreenshotRecord> record;
-    try {
-        record = m_database->record(id);
-    } catch (const std::exception &) { }
+    const auto record
+        = indexInInbox(capture, title, "Failed to index unreadable screenshot %s: %s");
     if (!record || m_autoSaveEnabled)
         return;
     appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt });
