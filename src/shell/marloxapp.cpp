@@ -17,6 +17,7 @@
 #include "platform/singleinstance.h"
 #include "shell/appicons.h"
 #include "shell/commandline.h"
+#include "shell/updatenotices.h"
 #include "shell/captureprompt.h"
 #include "shell/onboardingwindow.h"
 #include "shell/settingswindow.h"
@@ -85,6 +86,7 @@ int MarloxApp::run(int argc, char **argv)
     AppState state(std::move(deps));
 
     UpdateController updates;
+    showUpdateNotices(updates);
 
     WindowManager windows;
     const auto showLibraryWindow = [&windows] { windows.openLibrary(); };
