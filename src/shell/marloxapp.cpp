@@ -58,6 +58,10 @@ void showTrayOrFallback(QSystemTrayIcon *tray, WindowManager *windows, QMenu *me
     qCInfo(lcShell, "No system tray: the library window carries the menu");
     windows->setFallbackMenu(menu);
     windows->openLibrary();
+    // The welcome window was up first; a library opening over it hides the
+    // one thing a new user has to act on.
+    if (QWidget *welcome = OnboardingWindowController::window(); welcome && welcome->isVisible())
+        WindowRules::bringForward(welcome);
 }
 } // namespace
 
