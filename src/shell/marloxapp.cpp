@@ -60,8 +60,12 @@ void showTrayOrFallback(QSystemTrayIcon *tray, WindowManager *windows, QMenu *me
     windows->openLibrary();
     // The welcome window was up first; a library opening over it hides the
     // one thing a new user has to act on.
-    if (QWidget *welcome = OnboardingWindowController::window(); welcome && welcome->isVisible())
-        WindowRules::bringForward(welcome);
+    // The library is brought forward from the event loop, so queue behind it.
+    QTimer::singleShot(0, tray, [] {
+        QWidget *welcome = OnboardingWindowController::window();
+        if (welcome && welcome->isVisible())
+            WindowRules::bringForward(welcome);
+    });
 }
 } // namespace
 
