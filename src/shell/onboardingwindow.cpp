@@ -287,7 +287,16 @@ void OnboardingView::buildTryIt()
     }
     case OnboardingFlow::TryItPhase::detected:
         text = QStringLiteral("Got it. Give it a name and press Return to save.");
-        row->addWidget(UiText::body(QStringLiteral("📷 ") + text, status), 1);
+        {
+            // A drawn symbol: an emoji needs a colour font many desktops lack.
+            auto *symbol = new QLabel(status);
+            const int side = symbol->fontMetrics().height();
+            symbol->setPixmap(
+                QIcon::fromTheme(QStringLiteral("camera-photo-symbolic"), AppIcons::tray())
+                    .pixmap(side, side));
+            row->addWidget(symbol);
+            row->addWidget(UiText::body(text, status), 1);
+        }
         break;
     case OnboardingFlow::TryItPhase::saved:
         text = QStringLiteral("Saved!");
