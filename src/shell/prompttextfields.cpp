@@ -1,6 +1,9 @@
 #include "shell/prompttextfields.h"
 
+#include <functional>
+#include <initializer_list>
 #include <type_traits>
+#include <utility>
 
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -49,6 +52,25 @@ Command command(const QKeyEvent *event)
 
 using PromptKeys::Command;
 
+namespace {
+using KeyBinding = std::pair<Command, std::function<void()>>;
+
+// Accepts the key and runs what its command is bound to; false leaves the key
+// to the line edit.
+bool runBoundCommand(QKeyEvent *event, std::initializer_list<KeyBinding> bindings)
+{
+    const Command command = PromptKeys::command(event);
+    for (const auto &[bound, handler] : bindings) {
+        if (bound == command) {
+            event->accept();
+            handler();
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
 // ---- CommitTextField
 
 CommitTextField::CommitTextField(QWidget *parent) : QLineEdit(parent)
@@ -81,22 +103,12 @@ bool CommitTextField::event(QEvent *event)
 
 void CommitTextField::keyPressEvent(QKeyEvent *event)
 {
-    switch (PromptKeys::command(event)) {
-    case Command::commit:
-        event->accept();
-        run(m_actions.onCommit);
-        return;
-    case Command::cancel:
-        event->accept();
-        run(m_actions.onCancel);
-        return;
-    case Command::discard:
-        event->accept();
-        run(m_actions.onDiscard);
-        return;
-    default:
+    const bool handled = runBoundCommand(event,
+        { { Command::commit, [this] { run(m_actions.onCommit); } },
+            { Command::cancel, [this] { run(m_actions.onCancel); } },
+            { Command::discard, [this] { run(m_actions.onDiscard); } } });
+    if (!handled)
         QLineEdit::keyPressEvent(event);
-    }
 }
 
 void CommitTextField::showEvent(QShowEvent *event)
@@ -150,30 +162,14 @@ bool FolderAutocompleteField::event(QEvent *event)
 
 void FolderAutocompleteField::keyPressEvent(QKeyEvent *event)
 {
-    switch (PromptKeys::command(event)) {
-    case Command::commit:
-        event->accept();
-        run(m_actions.onReturn);
-        return;
-    case Command::moveUp:
-        event->accept();
-        run(m_actions.onMoveSelection, -1);
-        return;
-    case Command::moveDown:
-        event->accept();
-        run(m_actions.onMoveSelection, 1);
-        return;
-    case Command::cancel:
-        event->accept();
-        run(m_actions.onCancel);
-        return;
-    case Command::discard:
-        event->accept();
-        run(m_actions.onDiscard);
-        return;
-    default:
+    const bool handled = runBoundCommand(event,
+        { { Command::commit, [this] { run(m_actions.onReturn); } },
+            { Command::moveUp, [this] { run(m_actions.onMoveSelection, -1); } },
+            { Command::moveDown, [this] { run(m_actions.onMoveSelection, 1); } },
+            { Command::cancel, [this] { run(m_actions.onCancel); } },
+            { Command::discard, [this] { run(m_actions.onDiscard); } } });
+    if (!handled)
         QLineEdit::keyPressEvent(event);
-    }
 }
 
 void FolderAutocompleteField::focusInEvent(QFocusEvent *event)
