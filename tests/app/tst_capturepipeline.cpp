@@ -23,6 +23,7 @@
 #include "storage/bookmarkstore.h"
 #include "support/fakes.h"
 #include "support/logcapture.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -82,13 +83,6 @@ QByteArray encodedImage(const char *format)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, format);
     return bytes;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 } // namespace

@@ -11,36 +11,13 @@
 #include "filing/libraryfileservice.h"
 #include "storage/bookmarkstore.h"
 #include "support/fakes.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
 using namespace marlox::test;
 
-namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes = "bytes")
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QStringList tree(const QString &root)
-{
-    QStringList entries;
-    for (const QFileInfo &info : QDir(root).entryInfoList(
-             QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name)) {
-        entries.append(info.fileName());
-        if (info.isDir() && !info.isSymLink()) {
-            for (const QString &child : tree(info.filePath()))
-                entries.append(info.fileName() + u'/' + child);
-        }
-    }
-    return entries;
-}
-
-} // namespace
+namespace { } // namespace
 
 // The coordinator's filing and folder actions on a real library and index.
 class TestFolderActions : public QObject

@@ -13,9 +13,11 @@
 #include "detection/folderwatcher.h"
 #include "platform/log.h"
 #include "support/logcapture.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
+using namespace marlox::test;
 using marlox::test::LogCapture;
 
 namespace {
@@ -24,13 +26,6 @@ namespace {
 // be reported would have been by then.
 constexpr int quietMs = 1500;
 constexpr int reportMs = 5000;
-
-void writeFile(const QString &path, const QByteArray &bytes = QByteArray(64, 'x'))
-{
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(file.errorString()));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 } // namespace
 

@@ -15,28 +15,14 @@
 #include "platform/errors.h"
 #include "platform/trash.h"
 #include "storage/screenshotdatabase.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
+using namespace marlox::test;
 using Kind = RecordTrashService::Outcome::Kind;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return file.readAll();
-}
 
 QMap<QString, QString> trashInfo(const QString &trashedPath)
 {

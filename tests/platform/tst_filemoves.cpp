@@ -11,26 +11,13 @@
 
 #include "platform/errors.h"
 #include "platform/filemoves.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
+using namespace marlox::test;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return file.readAll();
-}
 
 QStringList entries(const QString &directory)
 {
