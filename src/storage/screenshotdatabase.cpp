@@ -1,13 +1,17 @@
 #include "storage/screenshotdatabase.h"
 
+#include <algorithm>
+
 #include <sqlite3.h>
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutexLocker>
 #include <QStandardPaths>
 
 #include "platform/log.h"
+#include "storage/searchquery.h"
 
 namespace marlox {
 
@@ -37,6 +41,62 @@ const char *const kSchema[] = {
     "old.ocr_text);\n    INSERT INTO screenshots_fts(rowid, title, ocr_text) VALUES (new.id, "
     "new.title, new.ocr_text);\nEND;",
 };
+
+// Beyond the table and its word index: a covering index for the record list
+// (the list is read without stepping over each row's recognised text, which
+// sits before the listed columns), and a trigram index for scripts written
+// without spaces, kept in step by its own triggers.
+const char *const kListIndex
+    = "CREATE INDEX IF NOT EXISTS screenshots_list ON screenshots(created_at DESC, id, path, "
+      "title, folder, content_hash, status, file_size);";
+const char *const kTrigramSchema[] = {
+    "CREATE VIRTUAL TABLE IF NOT EXISTS screenshots_trigram USING fts5(\n    title, ocr_text, "
+    "content='screenshots', content_rowid='id', tokenize='trigram'\n);",
+    "CREATE TRIGGER IF NOT EXISTS screenshots_trigram_ai AFTER INSERT ON screenshots BEGIN\n    "
+    "INSERT INTO screenshots_trigram(rowid, title, ocr_text) VALUES (new.id, new.title, "
+    "new.ocr_text);\nEND;",
+    "CREATE TRIGGER IF NOT EXISTS screenshots_trigram_ad AFTER DELETE ON screenshots BEGIN\n    "
+    "INSERT INTO screenshots_trigram(screenshots_trigram, rowid, title, ocr_text) "
+    "VALUES('delete', old.id, old.title, old.ocr_text);\nEND;",
+    "CREATE TRIGGER IF NOT EXISTS screenshots_trigram_au AFTER UPDATE OF title, ocr_text ON "
+    "screenshots BEGIN\n    INSERT INTO screenshots_trigram(screenshots_trigram, rowid, title, "
+    "ocr_text) VALUES('delete', old.id, old.title, old.ocr_text);\n    INSERT INTO "
+    "screenshots_trigram(rowid, title, ocr_text) VALUES (new.id, new.title, new.ocr_text);\nEND;",
+};
+// Per connection, so it adds nothing to the file.
+const char *const kVocabulary = "CREATE VIRTUAL TABLE IF NOT EXISTS temp.screenshots_vocab USING "
+                                "fts5vocab(main, screenshots_fts, row);";
+
+const char *const kRecordColumns = "s.id, s.path, s.title, s.folder, s.created_at, s.ocr_text, "
+                                   "s.content_hash, s.status, s.file_size";
+
+// Narrows a query over an FTS table to the section without reading the
+// section's columns from each matching row: the ids come from the list
+// index. The unary plus keeps the FTS table from taking the rowid list as
+// a lookup key, which would run the match once per id.
+QString sectionFilter(const LibrarySection &section, const char *rowid)
+{
+    switch (section.kind) {
+    case LibrarySection::Kind::inbox:
+        return QStringLiteral(" AND +%1 IN (SELECT id FROM screenshots WHERE status = 'inbox')")
+            .arg(QLatin1String(rowid));
+    case LibrarySection::Kind::folder:
+        return QStringLiteral(" AND +%1 IN (SELECT id FROM screenshots WHERE folder = ?)")
+            .arg(QLatin1String(rowid));
+    case LibrarySection::Kind::all:
+        break;
+    }
+    return {};
+}
+
+QString idList(const QList<qint64> &ids)
+{
+    QStringList parts;
+    parts.reserve(ids.size());
+    for (const qint64 id : ids)
+        parts.append(QString::number(id));
+    return parts.join(QLatin1Char(','));
+}
 
 QString columnText(sqlite3_stmt *stmt, int column)
 {
@@ -182,6 +242,14 @@ void ScreenshotDatabase::createSchema()
         exec(kSchema[i]);
     if (!hadIndex)
         exec("INSERT INTO screenshots_fts(screenshots_fts) VALUES('rebuild');");
+
+    exec(kListIndex);
+    const bool hadTrigram = hasTable(QStringLiteral("screenshots_trigram"));
+    for (const char *statement : kTrigramSchema)
+        exec(statement);
+    if (!hadTrigram)
+        exec("INSERT INTO screenshots_trigram(screenshots_trigram) VALUES('rebuild');");
+    exec(kVocabulary);
 }
 
 bool ScreenshotDatabase::hasTable(const QString &table)
@@ -428,27 +496,23 @@ std::optional<ScreenshotRecord> ScreenshotDatabase::record(qint64 id)
 QString ScreenshotDatabase::matchExpression(const QString &text)
 {
     QStringList terms;
-    QString piece;
-    const auto flush = [&] {
-        if (!piece.isEmpty())
-            terms.append(QLatin1Char('"') + piece + QStringLiteral("\"*"));
-        piece.clear();
-    };
-    // Walk by code point so letters outside the BMP are kept whole.
-    for (const char32_t ch : QStringView(text).toUcs4()) {
-        if (QChar::isSpace(ch) || ch == 0x0A || ch == 0x0D || ch == 0x85 || ch == 0x2028
-            || ch == 0x2029) {
-            flush();
-            continue;
-        }
-        if (QChar::isLetterOrNumber(ch) || QChar::isMark(ch))
-            piece += QString::fromUcs4(&ch, 1);
-    }
-    flush();
+    for (const QString &piece : SearchQuery::pieces(text))
+        terms.append(SearchQuery::quoted(piece) + QLatin1Char('*'));
     return terms.join(QLatin1Char(' '));
 }
 
 QList<SearchResult> ScreenshotDatabase::search(
+    const QString &text, const LibrarySection &section, int limit)
+{
+    const QStringList pieces = SearchQuery::pieces(text);
+    if (pieces.isEmpty())
+        return {};
+    if (std::any_of(pieces.cbegin(), pieces.cend(), SearchQuery::hasNoSpaceScript))
+        return searchNoSpaceScript(pieces, section, limit);
+    return rankedSearch(matchExpression(text), section, limit);
+}
+
+QList<SearchResult> ScreenshotDatabase::searchForComparison(
     const QString &text, const LibrarySection &section, int limit)
 {
     const QString expression = matchExpression(text);
@@ -481,6 +545,215 @@ QList<SearchResult> ScreenshotDatabase::search(
     QList<SearchResult> results;
     while (st.next())
         results.append({ recordFromRow(st.get()), columnText(st.get(), 9) });
+    return results;
+}
+
+// Ranks first, over the index alone, and reads rows and builds excerpts only
+// for the rows returned: a short prefix can match most of the library, and
+// reading each of those rows (past its recognised text) and excerpting it
+// cost far more than the ranking. Same rows, order and excerpts as one
+// statement ordering the joined rows by bm25.
+QList<SearchResult> ScreenshotDatabase::rankedSearch(
+    const QString &expression, const LibrarySection &section, int limit)
+{
+    QMutexLocker lock(&m_mutex);
+    QList<qint64> ranked;
+    {
+        Statement st(*this,
+            QStringLiteral("SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?")
+                + sectionFilter(section, "rowid")
+                + QStringLiteral(" ORDER BY bm25(screenshots_fts) LIMIT ?;"));
+        st.bind(1, expression);
+        int next = 2;
+        if (section.kind == LibrarySection::Kind::folder)
+            st.bind(next++, section.folderName);
+        st.bind32(next, limit);
+        while (st.next())
+            ranked.append(sqlite3_column_int64(st.get(), 0));
+    }
+    if (ranked.isEmpty())
+        return {};
+    return fetchMatches(QStringLiteral("screenshots_fts"), expression, ranked);
+}
+
+QList<SearchResult> ScreenshotDatabase::fetchMatches(
+    const QString &table, const QString &expression, const QList<qint64> &ranked)
+{
+    QHash<qint64, SearchResult> byId;
+    Statement st(*this,
+        QStringLiteral("SELECT %1, snippet(%2, 1, '[', ']', '…', 12)\nFROM %2\n"
+                       "JOIN screenshots s ON s.id = %2.rowid\n"
+                       "WHERE %2 MATCH ? AND +%2.rowid IN (%3);")
+            .arg(QLatin1String(kRecordColumns), table, idList(ranked)));
+    st.bind(1, expression);
+    while (st.next()) {
+        SearchResult hit { recordFromRow(st.get()), columnText(st.get(), 9) };
+        byId.insert(hit.id(), std::move(hit));
+    }
+    QList<SearchResult> results;
+    results.reserve(ranked.size());
+    for (const qint64 id : ranked) {
+        const auto found = byId.constFind(id);
+        if (found != byId.cend())
+            results.append(*found);
+    }
+    return results;
+}
+
+// Pieces in scripts without spaces are found by substring: three characters
+// or more through the trigram index, shorter ones by a scan of the two
+// columns (a trigram index cannot answer them). Other pieces of the same
+// query still go through the word index as prefixes.
+QList<SearchResult> ScreenshotDatabase::searchNoSpaceScript(
+    const QStringList &pieces, const LibrarySection &section, int limit)
+{
+    QStringList words;
+    QStringList trigrams;
+    QStringList shortPieces;
+    for (const QString &piece : pieces) {
+        if (!SearchQuery::hasNoSpaceScript(piece))
+            words.append(SearchQuery::quoted(piece) + QLatin1Char('*'));
+        else if (QStringView(piece).toUcs4().size() >= 3)
+            trigrams.append(SearchQuery::quoted(piece));
+        else
+            shortPieces.append(piece);
+    }
+    const QString wordExpression = words.join(QLatin1Char(' '));
+    const QString trigramExpression = trigrams.join(QLatin1Char(' '));
+
+    QString table;
+    QString sql = QStringLiteral("SELECT ") + QLatin1String(kRecordColumns);
+    if (!trigrams.isEmpty())
+        table = QStringLiteral("screenshots_trigram");
+    else if (!words.isEmpty())
+        table = QStringLiteral("screenshots_fts");
+    if (!table.isEmpty()) {
+        sql += QStringLiteral(", snippet(%1, 1, '[', ']', '…', 12)\nFROM %1\n"
+                              "JOIN screenshots s ON s.id = %1.rowid\nWHERE %1 MATCH ?")
+                   .arg(table);
+        if (!trigrams.isEmpty() && !words.isEmpty())
+            sql += QStringLiteral(" AND s.id IN (SELECT rowid FROM screenshots_fts WHERE "
+                                  "screenshots_fts MATCH ?)");
+    } else {
+        sql += QStringLiteral(", ''\nFROM screenshots s\nWHERE 1");
+    }
+    for (qsizetype i = 0; i < shortPieces.size(); ++i)
+        sql += QStringLiteral(" AND (s.title LIKE ? OR s.ocr_text LIKE ?)");
+    if (section.kind == LibrarySection::Kind::inbox)
+        sql += QStringLiteral(" AND s.status = 'inbox'");
+    else if (section.kind == LibrarySection::Kind::folder)
+        sql += QStringLiteral(" AND s.folder = ?");
+    sql += table.isEmpty() ? QStringLiteral(" ORDER BY s.created_at DESC LIMIT ?;")
+                           : QStringLiteral(" ORDER BY bm25(%1) LIMIT ?;").arg(table);
+
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, sql);
+    int next = 1;
+    if (!trigrams.isEmpty())
+        st.bind(next++, trigramExpression);
+    if (!words.isEmpty())
+        st.bind(next++, wordExpression);
+    for (const QString &piece : shortPieces) {
+        const QString pattern = QLatin1Char('%') + piece + QLatin1Char('%');
+        st.bind(next++, pattern);
+        st.bind(next++, pattern);
+    }
+    if (section.kind == LibrarySection::Kind::folder)
+        st.bind(next++, section.folderName);
+    st.bind32(next, limit);
+    QList<SearchResult> results;
+    while (st.next()) {
+        SearchResult hit { recordFromRow(st.get()), columnText(st.get(), 9) };
+        // Short pieces alone have no index to excerpt with; the excerpt is
+        // made here the same way.
+        if (table.isEmpty())
+            hit.snippet = SearchQuery::substringSnippet(hit.record.ocrText, shortPieces);
+        results.append(std::move(hit));
+    }
+    return results;
+}
+
+QStringList ScreenshotDatabase::vocabulary()
+{
+    QMutexLocker lock(&m_mutex);
+    const qint64 changes = sqlite3_total_changes64(m_db);
+    if (m_vocabulary && m_vocabularyChanges == changes)
+        return m_vocabulary->terms();
+    QStringList terms;
+    {
+        Statement st(*this, QStringLiteral("SELECT term FROM temp.screenshots_vocab;"));
+        while (st.next())
+            terms.append(columnText(st.get(), 0));
+    }
+    // The index orders terms by their bytes; lookups here compare QStrings.
+    std::sort(terms.begin(), terms.end());
+    m_vocabulary = std::make_unique<VocabMatcher>(terms);
+    m_vocabularyChanges = changes;
+    return terms;
+}
+
+QList<SearchResult> ScreenshotDatabase::similarMatches(
+    const QString &text, const LibrarySection &section, int limit, const QList<qint64> &excludeIds)
+{
+    QStringList pieces = SearchQuery::pieces(text);
+    pieces.removeIf(SearchQuery::hasNoSpaceScript);
+    if (pieces.isEmpty() || limit <= 0)
+        return {};
+
+    QMutexLocker lock(&m_mutex);
+    vocabulary();
+    // Each piece: its own prefix, or any term close to it.
+    QList<std::vector<VocabMatcher::Candidate>> candidates;
+    std::vector<int> costs;
+    bool any = false;
+    for (const QString &piece : pieces) {
+        candidates.append(m_vocabulary->similarTerms(piece));
+        for (const auto &candidate : candidates.back())
+            costs.push_back(candidate.cost);
+        any = any || !candidates.back().empty();
+    }
+    if (!any)
+        return {};
+    std::sort(costs.begin(), costs.end());
+    costs.erase(std::unique(costs.begin(), costs.end()), costs.end());
+
+    // Cheapest guesses first: each round allows one more cost step and adds
+    // only records not found before.
+    QList<SearchResult> results;
+    QList<qint64> seen = excludeIds;
+    for (const int allowed : costs) {
+        QStringList groups;
+        for (qsizetype i = 0; i < pieces.size(); ++i) {
+            QStringList alternatives { SearchQuery::quoted(pieces[i]) + QLatin1Char('*') };
+            for (const auto &candidate : candidates[i]) {
+                if (candidate.cost <= allowed)
+                    alternatives.append(SearchQuery::quoted(candidate.term));
+            }
+            groups.append(
+                QLatin1Char('(') + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')'));
+        }
+        QString sql = QStringLiteral("SELECT %1, snippet(screenshots_fts, 1, '[', ']', '…', 12)\n"
+                                     "FROM screenshots_fts\n"
+                                     "JOIN screenshots s ON s.id = screenshots_fts.rowid\n"
+                                     "WHERE screenshots_fts MATCH ?")
+                          .arg(QLatin1String(kRecordColumns));
+        sql += sectionFilter(section, "screenshots_fts.rowid");
+        if (!seen.isEmpty())
+            sql += QStringLiteral(" AND +screenshots_fts.rowid NOT IN (%1)").arg(idList(seen));
+        sql += QStringLiteral(" ORDER BY bm25(screenshots_fts) LIMIT ?;");
+        Statement st(*this, sql);
+        st.bind(1, groups.join(QStringLiteral(" AND ")));
+        int next = 2;
+        if (section.kind == LibrarySection::Kind::folder)
+            st.bind(next++, section.folderName);
+        st.bind32(next, int(limit - results.size()));
+        while (st.next()) {
+            results.append({ recordFromRow(st.get()), columnText(st.get(), 9) });
+            seen.append(results.back().id());
+        }
+        if (results.size() >= limit)
+            break;
+    }
     return results;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <QList>
@@ -10,6 +11,7 @@
 #include "platform/errors.h"
 #include "storage/librarysection.h"
 #include "storage/screenshotrecord.h"
+#include "storage/vocabmatcher.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -69,7 +71,21 @@ public:
     QList<ScreenshotRecord> allRecordsForList();
     std::optional<ScreenshotRecord> record(qint64 id);
 
+    // Best match first. Words are prefixes in the word index; pieces in
+    // scripts written without spaces are found as substrings.
     QList<SearchResult> search(const QString &text, const LibrarySection &section, int limit);
+    // The same search as one plain statement that reads and excerpts every
+    // matching row before ranking; search() must return exactly what this
+    // does for text in spaced scripts. For tests and benchmarks.
+    QList<SearchResult> searchForComparison(
+        const QString &text, const LibrarySection &section, int limit);
+    // Records whose text holds terms a few edits (or recognition misreadings)
+    // away from the typed words, cheapest guesses first, leaving out
+    // excludeIds (the exact results).
+    QList<SearchResult> similarMatches(const QString &text, const LibrarySection &section,
+        int limit, const QList<qint64> &excludeIds);
+    // Every term of the word index, sorted; read again after any change.
+    QStringList vocabulary();
     void migrateStatuses(const QString &libraryRoot);
 
     // The FTS5 match expression for typed text: every word a quoted prefix
@@ -90,6 +106,12 @@ private:
     bool hasTable(const QString &table);
     void exec(const char *sql);
     [[noreturn]] void throwError();
+    QList<SearchResult> rankedSearch(
+        const QString &expression, const LibrarySection &section, int limit);
+    QList<SearchResult> fetchMatches(
+        const QString &table, const QString &expression, const QList<qint64> &ranked);
+    QList<SearchResult> searchNoSpaceScript(
+        const QStringList &pieces, const LibrarySection &section, int limit);
     void injectFault();
 
     QString m_path;
@@ -98,6 +120,10 @@ private:
     QRecursiveMutex m_mutex;
     bool m_needsStatusMigration = false;
     int m_failCountdown = 0;
+    // The word index's terms, as of m_vocabularyChanges (the connection's
+    // change count), so typing reads the vocabulary once.
+    std::unique_ptr<VocabMatcher> m_vocabulary;
+    qint64 m_vocabularyChanges = -1;
 };
 
 } // namespace marlox
