@@ -34,6 +34,7 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     if (!m_database)
         return;
     m_autoSaveEnabled = Preferences::boolValue(Preferences::autoSaveEnabled, false);
+    loadOcrLanguages();
 
     if (m_databaseDegraded) {
         m_watchStatus

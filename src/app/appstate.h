@@ -16,6 +16,7 @@
 
 #include "app/presenters.h"
 #include "app/promptqueue.h"
+#include "app/recognitionpass.h"
 #include "detection/detection.h"
 #include "filing/pendingundo.h"
 #include "platform/dialogs.h"
@@ -195,6 +196,20 @@ public:
     void handleVolumeUnmount(const QString &volume);
     bool isRetryingWatch() const { return m_watchRetryTimer != nullptr; }
 
+    // ---- recognition languages and Recognise Again (recognition.cpp)
+    static constexpr int maxOcrLanguages = 4;
+    // Tesseract codes, "eng" first, at most maxOcrLanguages; new captures are
+    // read in these.
+    QStringList ocrLanguages() const { return m_ocrLanguages; }
+    void setOcrLanguages(const QStringList &languages);
+    // English first, no repeats, no empty codes, at most maxOcrLanguages.
+    static QStringList normalizedOcrLanguages(const QStringList &languages);
+    // Reads the text of every record again on a low-priority thread of its
+    // own; false, doing nothing, while a run is going.
+    bool recogniseAgain();
+    void cancelRecogniseAgain();
+    RecognitionProgress recognitionProgress() const { return m_recognitionProgress; }
+
 Q_SIGNALS:
     void screenshotFolderChanged();
     void libraryRootChanged();
@@ -209,6 +224,8 @@ Q_SIGNALS:
     void promptQueueChanged();
     // Start-up's launch check ran: the shell shows onboarding when needed.
     void launchCheckFinished();
+    void ocrLanguagesChanged();
+    void recognitionProgressChanged();
 
 private:
     void openDatabase();
@@ -227,6 +244,8 @@ private:
     void setRecentFolders(const QStringList &folders, bool persist);
     void setLastSavedAt(const QDateTime &time);
     void setRebuildProgress(const QString &text);
+    void loadOcrLanguages();
+    void setRecognitionProgress(const RecognitionProgress &progress);
     void showFolderAlert(FolderRelation relation);
     QRect mainScreenVisibleFrame() const;
     void dismissUndo();
@@ -289,6 +308,12 @@ private:
     QMetaObject::Connection m_activationObserver;
     // Text reads running on the global pool; waited for before the database goes.
     std::shared_ptr<WorkCounter> m_textReads;
+    QStringList m_ocrLanguages;
+    RecognitionProgress m_recognitionProgress;
+    std::shared_ptr<std::atomic<bool>> m_cancelRecognition;
+    // After the database on purpose: members go in reverse order, so a running
+    // recognition pass is stopped and waited for while the database still exists.
+    std::unique_ptr<QThreadPool> m_recognitionPool;
 };
 
 } // namespace marlox

@@ -1,13 +1,17 @@
 #include "filing/ocrengine.h"
 
 #include <memory>
-#include <mutex>
+#include <string>
+#include <vector>
 
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QPainter>
 #include <QtMath>
 
@@ -31,6 +35,7 @@ QStringList tessdataDirectories()
     return dirs;
 }
 
+// A cheap guess that needs no engine: good enough to pick the default.
 bool isModelInstalled(const QString &language)
 {
     const QString file = language + QStringLiteral(".traineddata");
@@ -39,6 +44,23 @@ bool isModelInstalled(const QString &language)
             return true;
     }
     return false;
+}
+
+// Tesseract's own listing walks subfolders too ("script/Latin").
+void addLanguages(const QDir &dir, const QString &prefix, QStringList &languages)
+{
+    const QString suffix = QStringLiteral(".traineddata");
+    const QFileInfoList entries = dir.entryInfoList(
+        QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable, QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir()) {
+            if (prefix.isEmpty())
+                addLanguages(
+                    QDir(entry.filePath()), entry.fileName() + QLatin1Char('/'), languages);
+        } else if (entry.fileName().endsWith(suffix)) {
+            languages.append(prefix + entry.fileName().chopped(suffix.size()));
+        }
+    }
 }
 
 struct ApiDeleter
@@ -51,33 +73,78 @@ struct ApiDeleter
 };
 using Api = std::unique_ptr<tesseract::TessBaseAPI, ApiDeleter>;
 
+// Each missing language is logged once per run, not once per worker thread.
+void logMissingLanguages(const QStringList &missing)
+{
+    static QMutex mutex;
+    static QSet<QString> logged;
+    const QMutexLocker lock(&mutex);
+    for (const QString &language : missing) {
+        if (logged.contains(language))
+            continue;
+        logged.insert(language);
+        qCWarning(lcOCR, "Recognition language %s is not installed; reading without it",
+            qUtf8Printable(language));
+    }
+}
+
 // One engine per thread: Init loads the models (a few hundred milliseconds),
 // and a TessBaseAPI must never be used by two threads at once.
 struct ThreadEngine
 {
     Api api;
-    QByteArray languages;
+    QStringList chosen;
 };
 thread_local ThreadEngine t_engine;
 
-tesseract::TessBaseAPI &engineForThread(const QByteArray &languages)
+tesseract::TessBaseAPI &engineForThread(const QStringList &chosen)
 {
-    if (t_engine.api && t_engine.languages == languages)
+    if (t_engine.api && t_engine.chosen == chosen)
         return *t_engine.api;
     t_engine.api.reset();
+    t_engine.chosen.clear();
+
+    const QString dataPath = OCREngine::dataPath();
+    const QString languages = OCREngine::loadableLanguages(chosen, OCREngine::installedLanguages());
+    const QStringList loaded = languages.split(QLatin1Char('+'));
+    QStringList missing;
+    for (const QString &language : chosen) {
+        if (!loaded.contains(language))
+            missing.append(language);
+    }
+    logMissingLanguages(missing);
+
     Api api(new tesseract::TessBaseAPI);
-    if (api->Init(nullptr, languages.constData(), tesseract::OEM_LSTM_ONLY) != 0) {
-        throw OcrError(QStringLiteral("Couldn't load the text recognition models for “%1”")
-                           .arg(QString::fromLatin1(languages)));
+    if (api->Init(QFile::encodeName(dataPath).constData(), languages.toLatin1().constData(),
+            tesseract::OEM_LSTM_ONLY)
+        != 0) {
+        throw OcrError(
+            QStringLiteral("Couldn't load the text recognition models for “%1”").arg(languages));
     }
     // The API defaults to a single block; screenshots need the layout analysis.
     api->SetPageSegMode(tesseract::PSM_AUTO);
+    qCDebug(lcOCR, "Text recognition engine loaded for %s", qUtf8Printable(languages));
     t_engine.api = std::move(api);
-    t_engine.languages = languages;
+    t_engine.chosen = chosen;
     return *t_engine.api;
 }
 
 } // namespace
+
+OCREngine::OCREngine() : m_languages(defaultLanguages())
+{ }
+
+void OCREngine::setLanguages(const QStringList &languages)
+{
+    const QMutexLocker lock(&m_mutex);
+    m_languages = languages;
+}
+
+QStringList OCREngine::languages() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_languages;
+}
 
 QString OCREngine::tesseractLanguage(const QLocale &locale)
 {
@@ -99,17 +166,104 @@ QString OCREngine::tesseractLanguage(const QLocale &locale)
     }
 }
 
-QString OCREngine::languages()
+QStringList OCREngine::defaultLanguages()
 {
-    static const QString value = [] {
-        QString result = QStringLiteral("eng");
+    static const QStringList value = [] {
+        QStringList result = { QStringLiteral("eng") };
         const QString own = tesseractLanguage(QLocale::system());
-        if (!own.isEmpty() && own != result && isModelInstalled(own))
-            result += QLatin1Char('+') + own;
-        qCInfo(lcOCR, "Text recognition languages: %s", qUtf8Printable(result));
+        if (!own.isEmpty() && !result.contains(own) && isModelInstalled(own))
+            result.append(own);
         return result;
     }();
     return value;
+}
+
+QString OCREngine::dataPath()
+{
+    // Tesseract itself prefers the variable whenever it names something real.
+    const QString prefix = qEnvironmentVariable("TESSDATA_PREFIX");
+    if (!prefix.isEmpty() && QFileInfo::exists(prefix))
+        return QDir(prefix).absolutePath();
+    // Otherwise the folder is compiled into the library: ask it once. Reading
+    // only the configuration keeps this near 0.1 s instead of a full load.
+    static const QString compiledIn = [] {
+        tesseract::TessBaseAPI api;
+        std::vector<std::string> names = { "tessedit_init_config_only" };
+        std::vector<std::string> values = { "1" };
+        QString path;
+        if (api.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false)
+                == 0
+            && api.GetDatapath())
+            path = QFile::decodeName(api.GetDatapath());
+        api.End();
+        if (path.isEmpty()) {
+            for (const QString &dir : tessdataDirectories()) {
+                if (QFileInfo(dir).isDir()) {
+                    path = dir;
+                    break;
+                }
+            }
+        }
+        qCDebug(lcOCR, "Text recognition models in %s", qUtf8Printable(path));
+        return QDir::cleanPath(path);
+    }();
+    return compiledIn;
+}
+
+QStringList OCREngine::installedLanguages()
+{
+    QStringList languages;
+    addLanguages(QDir(dataPath()), QString(), languages);
+    languages.removeAll(QStringLiteral("osd"));
+    languages.removeAll(QStringLiteral("equ"));
+    return languages;
+}
+
+QString OCREngine::languageName(const QString &code)
+{
+    static const QHash<QString, QString> names = {
+        { QStringLiteral("chi_sim"), QStringLiteral("Chinese (Simplified)") },
+        { QStringLiteral("chi_tra"), QStringLiteral("Chinese (Traditional)") },
+        { QStringLiteral("nor"), QStringLiteral("Norwegian") },
+        { QStringLiteral("frk"), QStringLiteral("German (Fraktur)") },
+        { QStringLiteral("enm"), QStringLiteral("Middle English") },
+        { QStringLiteral("frm"), QStringLiteral("Middle French") },
+        { QStringLiteral("grc"), QStringLiteral("Ancient Greek") },
+        { QStringLiteral("aze_cyrl"), QStringLiteral("Azerbaijani (Cyrillic)") },
+        { QStringLiteral("uzb_cyrl"), QStringLiteral("Uzbek (Cyrillic)") },
+        { QStringLiteral("srp_latn"), QStringLiteral("Serbian (Latin)") },
+        { QStringLiteral("ita_old"), QStringLiteral("Italian (old)") },
+        { QStringLiteral("spa_old"), QStringLiteral("Spanish (old)") },
+        { QStringLiteral("kat_old"), QStringLiteral("Georgian (old)") },
+    };
+    if (const auto it = names.constFind(code); it != names.constEnd())
+        return *it;
+    if (code.startsWith(QLatin1String("script/")))
+        return code.mid(7) + QStringLiteral(" script");
+    if (code.endsWith(QLatin1String("_vert"))) {
+        const QString base = code.chopped(5);
+        const QString name = languageName(base);
+        if (name == base)
+            return code;
+        return name.endsWith(QLatin1Char(')')) ? name.chopped(1) + QStringLiteral(", vertical)")
+                                               : name + QStringLiteral(" (vertical)");
+    }
+    if (code.size() == 3) {
+        const QLocale::Language language = QLocale::codeToLanguage(code);
+        if (language != QLocale::AnyLanguage && language != QLocale::C)
+            return QLocale::languageToString(language);
+    }
+    return code;
+}
+
+QString OCREngine::loadableLanguages(const QStringList &chosen, const QStringList &installed)
+{
+    QStringList result = { QStringLiteral("eng") };
+    for (const QString &language : chosen) {
+        if (!result.contains(language) && installed.contains(language))
+            result.append(language);
+    }
+    return result.join(QLatin1Char('+'));
 }
 
 bool OCREngine::hasDarkBackground(const QImage &gray)
@@ -155,7 +309,7 @@ QString OCREngine::recognizeText(const QImage &image)
     if (image.isNull() || image.width() < 3 || image.height() < 3)
         return {};
     const QImage gray = preparedImage(image);
-    tesseract::TessBaseAPI &api = engineForThread(languages().toLatin1());
+    tesseract::TessBaseAPI &api = engineForThread(languages());
 
     api.SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
     // Screen pixels at the desktop's logical density. Left unset, Tesseract

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QLocale>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +18,8 @@ public:
     virtual ~TextRecognizer() = default;
     // Throws OcrError when recognition cannot run.
     virtual QString recognizeText(const QImage &image) = 0;
+    // The languages to read from the next call on, as Tesseract codes.
+    virtual void setLanguages(const QStringList &languages) { Q_UNUSED(languages) }
 };
 
 class OcrError : public Error
@@ -30,21 +33,43 @@ private:
 };
 
 // Tesseract's LSTM engine with automatic page segmentation. Each thread that
-// calls recognizeText keeps one initialised engine of its own and reuses it,
-// so concurrent calls never wait for each other.
+// calls recognizeText keeps one initialised engine of its own and reuses it
+// until the language set changes, so concurrent calls never wait for each
+// other.
 class OCREngine : public TextRecognizer
 {
 public:
+    OCREngine();
+
     QString recognizeText(const QImage &image) override;
+    // Any thread. Languages whose data is not installed are left out (and
+    // logged) when an engine loads; English is always read.
+    void setLanguages(const QStringList &languages) override;
+    QStringList languages() const;
 
     // "eng", plus the language of the user's locale when its model is installed.
-    static QString languages();
+    static QStringList defaultLanguages();
     // The Tesseract language code for a locale ("deu", "chi_sim"), or empty.
     static QString tesseractLanguage(const QLocale &locale);
+    // The folder Tesseract loads its models from.
+    static QString dataPath();
+    // The installed recognition languages, sorted; page layout and equation
+    // models, which read no language, are left out.
+    static QStringList installedLanguages();
+    // "German", "Chinese (Simplified)", "Japanese (vertical)"; the code itself
+    // when nothing better is known.
+    static QString languageName(const QString &code);
+    // The "+"-joined languages an engine loads for the chosen ones: English
+    // first, the rest only when installed.
+    static QString loadableLanguages(const QStringList &chosen, const QStringList &installed);
     // Light text on a dark background: recognition works on the inverse.
     static bool hasDarkBackground(const QImage &gray);
     // The image as 8-bit gray, transparent parts over white, dark mode inverted.
     static QImage preparedImage(const QImage &image);
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_languages;
 };
 
 } // namespace marlox

@@ -1,12 +1,17 @@
 // marlox-test-timeout: 300
+#include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QImage>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QPainter>
 #include <QTest>
 #include <QThreadPool>
 #include <QtConcurrent>
 
 #include "filing/ocrengine.h"
+#include "support/logcapture.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -196,7 +201,116 @@ private Q_SLOTS:
 
     void englishIsAlwaysRecognised()
     {
-        QVERIFY(OCREngine::languages().split(QLatin1Char('+')).startsWith(QStringLiteral("eng")));
+        QCOMPARE(OCREngine::defaultLanguages().first(), QStringLiteral("eng"));
+        QCOMPARE(OCREngine().languages(), OCREngine::defaultLanguages());
+    }
+
+    void chosenLanguagesAreRead()
+    {
+        // Umlauts and ß: the English model reads "GruBe", "Ubung", "K6In".
+        const QStringList german = { QStringLiteral("Schöne Grüße aus Köln"),
+            QStringLiteral("Übungsstraße für Müller") };
+        const QImage image = drawText(german, Qt::white, Qt::black, QSize(900, 240));
+        const QStringList germanWords = { QStringLiteral("Grüße"), QStringLiteral("Köln"),
+            QStringLiteral("Übungsstraße"), QStringLiteral("Müller") };
+        const auto readsGerman = [&](const QString &text) {
+            for (const QString &word : germanWords) {
+                if (!text.contains(word))
+                    return false;
+            }
+            return true;
+        };
+
+        OCREngine engine;
+        engine.setLanguages({ QStringLiteral("eng") });
+        const QString englishOnly = engine.recognizeText(image);
+        QVERIFY2(!readsGerman(englishOnly), qPrintable(englishOnly));
+        // The same thread's engine must load the new set at the next image.
+        engine.setLanguages({ QStringLiteral("eng"), QStringLiteral("deu") });
+        const QString withGerman = engine.recognizeText(image);
+        QVERIFY2(readsGerman(withGerman), qPrintable(withGerman));
+        engine.setLanguages({ QStringLiteral("eng") });
+        QCOMPARE(engine.recognizeText(image), englishOnly);
+    }
+
+    void aLanguageWithoutDataIsLeftOutAndLogged()
+    {
+        // A tessdata folder that holds English only, as after removing a package.
+        QTemporaryDir data;
+        const QString english
+            = QDir(OCREngine::dataPath()).filePath(QStringLiteral("eng.traineddata"));
+        QVERIFY(QFile::link(english, data.filePath(QStringLiteral("eng.traineddata"))));
+        qputenv("TESSDATA_PREFIX", QFile::encodeName(data.path()));
+        const auto restore = qScopeGuard([] { qunsetenv("TESSDATA_PREFIX"); });
+        QCOMPARE(OCREngine::installedLanguages(), QStringList { QStringLiteral("eng") });
+
+        OCREngine engine;
+        engine.setLanguages({ QStringLiteral("eng"), QStringLiteral("deu") });
+        test::LogCapture log;
+        // A fresh thread, so no engine loaded by another test is reused.
+        QThreadPool pool;
+        const QImage image = drawText(threeLines, Qt::white, Qt::black);
+        const QString text
+            = QtConcurrent::run(&pool, [&] { return engine.recognizeText(image); }).result();
+        QVERIFY2(recall(threeLines, text) >= 0.95, qPrintable(text));
+        QCOMPARE(log.count(QStringLiteral(
+                     "Recognition language deu is not installed; reading without it")),
+            1);
+    }
+
+    void installedLanguagesListTheDataFolder()
+    {
+        QTemporaryDir data;
+        QDir dir(data.path());
+        QVERIFY(dir.mkpath(QStringLiteral("script")));
+        for (const char *name :
+            { "eng.traineddata", "deu.traineddata", "osd.traineddata", "equ.traineddata",
+                "jpn_vert.traineddata", "pdf.ttf", "script/Latin.traineddata", "configs" }) {
+            QFile file(dir.filePath(QString::fromLatin1(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        qputenv("TESSDATA_PREFIX", QFile::encodeName(data.path()));
+        const auto restore = qScopeGuard([] { qunsetenv("TESSDATA_PREFIX"); });
+        QCOMPARE(OCREngine::dataPath(), data.path());
+        QCOMPARE(OCREngine::installedLanguages(),
+            (QStringList { "deu", "eng", "jpn_vert", "script/Latin" }));
+    }
+
+    void theRealDataFolderHoldsTheInstalledModels()
+    {
+        // scripts/install-deps installs English and German.
+        const QStringList installed = OCREngine::installedLanguages();
+        QVERIFY2(installed.contains(QStringLiteral("eng")), qPrintable(installed.join(',')));
+        QVERIFY2(installed.contains(QStringLiteral("deu")), qPrintable(installed.join(',')));
+        QVERIFY(!installed.contains(QStringLiteral("osd")));
+    }
+
+    void languagesHaveNames_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("German") << QStringLiteral("deu") << QStringLiteral("German");
+        QTest::newRow("French") << QStringLiteral("fra") << QStringLiteral("French");
+        QTest::newRow("Japanese") << QStringLiteral("jpn") << QStringLiteral("Japanese");
+        QTest::newRow("Korean") << QStringLiteral("kor") << QStringLiteral("Korean");
+        QTest::newRow("Simplified Chinese")
+            << QStringLiteral("chi_sim") << QStringLiteral("Chinese (Simplified)");
+        QTest::newRow("vertical Simplified Chinese")
+            << QStringLiteral("chi_sim_vert") << QStringLiteral("Chinese (Simplified, vertical)");
+        QTest::newRow("vertical Japanese")
+            << QStringLiteral("jpn_vert") << QStringLiteral("Japanese (vertical)");
+        QTest::newRow("Norwegian") << QStringLiteral("nor") << QStringLiteral("Norwegian");
+        QTest::newRow("a script model")
+            << QStringLiteral("script/Latin") << QStringLiteral("Latin script");
+        QTest::newRow("unknown code stays") << QStringLiteral("xqz") << QStringLiteral("xqz");
+        QTest::newRow("unknown vertical stays")
+            << QStringLiteral("xqz_vert") << QStringLiteral("xqz_vert");
+    }
+    void languagesHaveNames()
+    {
+        QFETCH(QString, code);
+        QFETCH(QString, name);
+        QCOMPARE(OCREngine::languageName(code), name);
     }
 };
 

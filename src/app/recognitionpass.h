@@ -1,0 +1,55 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+
+#include <QImage>
+#include <QList>
+#include <QString>
+
+namespace marlox {
+
+class ScreenshotDatabase;
+class TextRecognizer;
+
+// Where a run of "Recognise Again" stands, as the settings show it.
+struct RecognitionProgress
+{
+    bool running = false;
+    qsizetype done = 0;
+    qsizetype total = 0;
+    // Files that were missing or unreadable, or whose text couldn't be read.
+    qsizetype skipped = 0;
+    // The last run was cancelled (meaningful once it is no longer running).
+    bool cancelled = false;
+    // A run has ended since launch.
+    bool finished = false;
+    bool operator==(const RecognitionProgress &) const = default;
+};
+
+// Reads the text of library records again, one after another on the calling
+// thread, storing each text as soon as it is read.
+namespace RecognitionPass {
+
+struct Outcome
+{
+    qsizetype recognised = 0;
+    qsizetype skipped = 0;
+    bool cancelled = false;
+};
+
+// The bitmap of a file, or a null image. Qt decodes a truncated JPEG without
+// complaint, hence the end-of-image check.
+QImage decodeImage(const QString &path);
+
+// Looks every row up again right before reading it, so a screenshot filed
+// meanwhile is read at its new place and a deleted one is skipped. Missing or
+// unreadable files and failed recognitions are skipped and logged; their old
+// text stays. progress(done, total) is called after every record (and once
+// with done = 0 first); stop is checked before each record.
+Outcome run(const QList<qint64> &ids, ScreenshotDatabase &database, TextRecognizer &ocr,
+    const std::function<bool()> &stop,
+    const std::function<void(qsizetype done, qsizetype total)> &progress);
+
+} // namespace RecognitionPass
+} // namespace marlox
