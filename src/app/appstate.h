@@ -165,6 +165,13 @@ public:
         QList<ScreenshotRecord> list, qint64 id, const std::optional<ScreenshotRecord> &record);
     void reconcileLibrary();
     QList<SearchResult> searchRecords(const QString &text, const LibrarySection &section);
+    // Records whose text holds words close to the typed ones (recognition
+    // misreadings, small typos), leaving out the exact results; for when
+    // searchRecords finds fewer than similarThreshold. Blocks: call it off the
+    // GUI thread, as the search is.
+    static constexpr int similarThreshold = 5;
+    QList<SearchResult> similarRecords(
+        const QString &text, const LibrarySection &section, const QList<SearchResult> &exact);
     QFuture<QString> loadOCRText(const ScreenshotRecord &record);
     void copyOCRText(const ScreenshotRecord &record);
 

@@ -111,6 +111,23 @@ QList<SearchResult> AppState::searchRecords(const QString &text, const LibrarySe
     }
 }
 
+QList<SearchResult> AppState::similarRecords(
+    const QString &text, const LibrarySection &section, const QList<SearchResult> &exact)
+{
+    if (isBlankSearch(text))
+        return {};
+    QList<qint64> exclude;
+    exclude.reserve(exact.size());
+    for (const auto &hit : exact)
+        exclude.append(hit.id());
+    try {
+        return m_database->similarMatches(text, section, 50, exclude);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Similar search failed: %s", qUtf8Printable(describe(e)));
+        return {};
+    }
+}
+
 QFuture<QString> AppState::loadOCRText(const ScreenshotRecord &record)
 {
     if (!m_textReads)

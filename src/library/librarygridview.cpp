@@ -301,9 +301,31 @@ void LibraryGridView::paintEvent(QPaintEvent *event)
             continue;
         const QRect header(
             leftOffset(), block.top - scroll, viewport()->width(), block.headerHeight);
+        if (m_blocks[b].guessed) {
+            // Guesses sit on a tinted band under a rule, headed in the accent
+            // colour, so they never read as exact results.
+            const QRect band(0, block.top - scroll, viewport()->width(), block.height - blockGap);
+            QColor tint = palette().color(QPalette::Highlight);
+            tint.setAlphaF(0.07);
+            painter.fillRect(band.intersected(exposed), tint);
+            painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
+            painter.drawLine(band.topLeft(), band.topRight());
+        }
         if (!header.intersects(exposed))
             continue;
         painter.setFont(headerFont);
+        if (m_blocks[b].guessed) {
+            painter.setPen(palette().color(QPalette::Highlight));
+            const QRect text = header.adjusted(0, 0, 0, -6);
+            painter.drawText(text, Qt::AlignLeft | Qt::AlignBottom, m_blocks[b].header);
+            const int after = QFontMetrics(headerFont).horizontalAdvance(m_blocks[b].header);
+            painter.setFont(scaledFont(font(), 0.9));
+            painter.setPen(palette().color(QPalette::PlaceholderText));
+            painter.drawText(text.adjusted(after + 10, 0, 0, 0), Qt::AlignLeft | Qt::AlignBottom,
+                QStringLiteral("words close to what you typed, as text recognition may have "
+                               "misread them"));
+            continue;
+        }
         painter.setPen(palette().color(QPalette::Text));
         painter.drawText(
             header.adjusted(0, 0, 0, -6), Qt::AlignLeft | Qt::AlignBottom, m_blocks[b].header);

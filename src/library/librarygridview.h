@@ -33,6 +33,7 @@ public:
     {
         QString header; // empty: no header row
         QList<ScreenshotRecord> records;
+        bool guessed = false; // not exact matches: drawn apart, marked
     };
 
     explicit LibraryGridView(QWidget *parent = nullptr);
@@ -43,6 +44,7 @@ public:
     void setThumbnailProvider(ThumbnailProvider *provider) { m_provider = provider; }
 
     const QList<ScreenshotRecord> &displayed() const { return m_displayed; }
+    const QList<Block> &blocks() const { return m_blocks; }
     // The width the columns are laid out in, in logical pixels.
     double gridWidth() const;
     int columns() const;

@@ -312,9 +312,20 @@ void LibraryWindow::refreshListing()
             blocks.append({ LibrarySorting::label(group.group), group.records });
     }
     QHash<qint64, QString> snippets;
+    QList<ScreenshotRecord> similar;
     if (m_searchResults) {
         for (const auto &hit : *m_searchResults)
             snippets.insert(hit.id(), hit.snippet);
+        // Guesses come after every exact result, in their own order, never
+        // mixed into the date groups.
+        for (const auto &hit : std::as_const(m_similarResults)) {
+            if (snippets.contains(hit.id()))
+                continue;
+            snippets.insert(hit.id(), hit.snippet);
+            similar.append(hit.record);
+        }
+        if (!similar.isEmpty())
+            blocks.append({ similarHeader(), similar, true });
     }
     m_grid->setContents(std::move(blocks), std::move(snippets));
 
@@ -322,17 +333,17 @@ void LibraryWindow::refreshListing()
     // record's newest values.
     if (m_selectedRecord) {
         std::optional<ScreenshotRecord> fresh;
-        for (const auto &record : filtered) {
-            if (record.id == m_selectedRecord->id) {
-                fresh = record;
-                break;
+        for (const auto *list : { &filtered, &std::as_const(similar) }) {
+            for (const auto &record : *list) {
+                if (!fresh && record.id == m_selectedRecord->id)
+                    fresh = record;
             }
         }
         m_selectedRecord = fresh;
         m_grid->setSelectedId(fresh ? std::optional<qint64>(fresh->id) : std::nullopt);
     }
 
-    if (listing.displayed.isEmpty()) {
+    if (listing.displayed.isEmpty() && similar.isEmpty()) {
         m_emptyState->setText(LibrarySorting::emptyStateText(m_selection, query()));
         m_stack->setCurrentWidget(m_emptyState);
     } else {
@@ -348,6 +359,7 @@ void LibraryWindow::runSearch()
     if (LibrarySorting::isBlankQuery(text)) {
         if (m_searchResults) {
             m_searchResults.reset();
+            m_similarResults.clear();
             refreshListing();
         }
         Q_EMIT searchApplied();
@@ -358,21 +370,32 @@ void LibraryWindow::runSearch()
         return;
     const LibrarySection section = m_selection;
     auto latest = m_searchGeneration;
+    struct Found
+    {
+        QList<SearchResult> exact;
+        QList<SearchResult> similar;
+    };
     QtConcurrent::run(&m_searchPool,
-        [state, text, section, latest, generation]() -> std::optional<QList<SearchResult>> {
+        [state, text, section, latest, generation]() -> std::optional<Found> {
             if (latest->load() != generation)
                 return std::nullopt; // a newer query is already waiting
+            Found found;
             try {
-                return state->searchRecords(text, section);
+                found.exact = state->searchRecords(text, section);
+                // Guesses only where exact results are few, and only while
+                // this query is still the newest.
+                if (found.exact.size() < AppState::similarThreshold && latest->load() == generation)
+                    found.similar = state->similarRecords(text, section, found.exact);
             } catch (const std::exception &e) {
                 qCWarning(lcShell, "Library search failed: %s", qUtf8Printable(describe(e)));
-                return QList<SearchResult> {};
             }
+            return found;
         })
-        .then(this, [this, generation](const std::optional<QList<SearchResult>> &results) {
-            if (!results || m_searchGeneration->load() != generation)
+        .then(this, [this, generation](const std::optional<Found> &found) {
+            if (!found || m_searchGeneration->load() != generation)
                 return;
-            m_searchResults = *results;
+            m_searchResults = found->exact;
+            m_similarResults = found->similar;
             refreshListing();
             Q_EMIT searchApplied();
         });

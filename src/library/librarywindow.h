@@ -52,6 +52,9 @@ public:
     QObject *detailWindowController() const { return m_detail; }
     void selectRecord(const std::optional<ScreenshotRecord> &record);
     const std::optional<QList<SearchResult>> &searchResults() const { return m_searchResults; }
+    // Guesses shown below few exact results, in their own marked block.
+    const QList<SearchResult> &similarResults() const { return m_similarResults; }
+    static QString similarHeader() { return QStringLiteral("Similar matches"); }
 
     LibraryGridView *grid() const { return m_grid; }
     QListWidget *sidebar() const { return m_sidebar; }
@@ -106,6 +109,7 @@ private:
     LibrarySortOrder m_sortOrder = LibrarySortOrder::dateNewest;
     std::optional<ScreenshotRecord> m_selectedRecord;
     std::optional<QList<SearchResult>> m_searchResults;
+    QList<SearchResult> m_similarResults;
     std::optional<ScreenshotRecord> m_presentedRecord;
     QPointer<QObject> m_detail; // the detail window's controller, when one is open
 

@@ -337,6 +337,63 @@ private Q_SLOTS:
         QTRY_VERIFY(accentPixels() > 10);
     }
 
+    // Guesses for misread words come as their own marked block after the
+    // exact results, only while those are few, and never change them.
+    void similarMatchesFollowFewExactResults()
+    {
+        addRecord(QStringLiteral("Exact"), QStringLiteral("General"), ScreenshotStatus::filed, 0,
+            QStringLiteral("candidate shortlist"));
+        addRecord(QStringLiteral("Misread"), QStringLiteral("General"), ScreenshotStatus::filed, 10,
+            QStringLiteral("candiclate shortlist"));
+        for (int i = 0; i < 5; ++i)
+            addRecord(QStringLiteral("Filler %1").arg(i), QStringLiteral("General"),
+                ScreenshotStatus::filed, 20 + i, QStringLiteral("shortlist of names"));
+        reload(7);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->resize(900, 600);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        LibraryGridView *grid = m_window->grid();
+
+        typeQuery(QStringLiteral("candidate"));
+        QCOMPARE(m_window->searchResults(),
+            std::optional(
+                m_state->searchRecords(QStringLiteral("candidate"), LibrarySection::all())));
+        QCOMPARE(m_window->searchResults()->size(), 1);
+        QCOMPARE(m_window->similarResults().size(), 1);
+        QCOMPARE(m_window->similarResults().first().record.title, QStringLiteral("Misread"));
+        QVERIFY(
+            m_window->similarResults().first().snippet.contains(QStringLiteral("[candiclate]")));
+        QStringList titles;
+        for (const auto &record : grid->displayed())
+            titles.append(record.title);
+        QCOMPARE(titles, (QStringList { "Exact", "Misread" }));
+        QCOMPARE(grid->blocks().size(), 2);
+        QVERIFY(!grid->blocks().first().guessed);
+        QVERIFY(grid->blocks().last().guessed);
+        QCOMPARE(grid->blocks().last().header, QStringLiteral("Similar matches"));
+
+        // Enough exact results: no guesses.
+        typeQuery(QStringLiteral("shortlist"));
+        QCOMPARE(m_window->searchResults()->size(), 7);
+        QVERIFY(m_window->similarResults().isEmpty());
+        for (const auto &block : grid->blocks())
+            QVERIFY(!block.guessed);
+
+        // No exact result at all: the guesses alone, not the empty state.
+        typeQuery(QStringLiteral("candidates shortlist"));
+        QCOMPARE(m_window->searchResults()->size(), 0);
+        QCOMPARE(grid->displayed().size(), 2);
+        QCOMPARE(grid->blocks().size(), 1);
+        QVERIFY(grid->blocks().first().guessed);
+        QVERIFY(!m_window->emptyStateLabel()->isVisible());
+
+        // A blank query drops them with the search.
+        typeQuery(QStringLiteral("  "));
+        QVERIFY(m_window->similarResults().isEmpty());
+        QCOMPARE(grid->displayed().size(), 7);
+    }
+
     void folderMenus()
     {
         QVERIFY(QDir().mkpath(root() + QStringLiteral("/Work")));
