@@ -8,6 +8,7 @@
 
 #include "app/appstate.h"
 #include "app/updatecontroller.h"
+#include "filing/ocrengine.h"
 #include "shell/onboardingwindow.h"
 #include "shell/settingswindow.h"
 #include "shell/widgetdialogs.h"
@@ -63,9 +64,13 @@ int main(int argc, char **argv)
     welcome.setStep(OnboardingStep::done);
     save(welcome, out + QStringLiteral("/onboarding-5-done.png"));
 
+    // A second recognition language chosen, as after installing its data.
+    if (OCREngine::installedLanguages().contains(QStringLiteral("deu")))
+        state.setOcrLanguages({ QStringLiteral("eng"), QStringLiteral("deu") });
     UpdateController updates;
     SettingsWindow settings(state, updates, {});
-    settings.adjustSize();
+    // The whole form, even where the offscreen screen would make it scroll.
+    settings.resize(settings.sizeHint());
     save(settings, out + QStringLiteral("/settings.png"));
     return 0;
 }

@@ -1,20 +1,55 @@
 #include "shell/settingswindow.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QFrame>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include "app/appstate.h"
 #include "app/loginitemcontroller.h"
 #include "app/updatecontroller.h"
+#include "filing/ocrengine.h"
 #include "shell/appicons.h"
 #include "shell/launchatlogintoggle.h"
 #include "shell/uitext.h"
 
 namespace marlox {
+
+namespace {
+
+// Asks for the whole form's height (a plain scroll area asks for a fixed
+// small box); the window system caps it to the screen.
+class FormScrollArea : public QScrollArea
+{
+public:
+    explicit FormScrollArea(QWidget *parent) : QScrollArea(parent)
+    {
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+
+    QSize sizeHint() const override
+    {
+        const QWidget *form = widget();
+        if (!form)
+            return QScrollArea::sizeHint();
+        const int width = parentWidget() ? parentWidget()->width() : form->sizeHint().width();
+        const int height
+            = form->hasHeightForWidth() ? form->heightForWidth(width) : form->sizeHint().height();
+        return { width, height };
+    }
+};
+
+} // namespace
 
 SettingsWindow::SettingsWindow(
     AppState &state, UpdateController &updates, std::function<void()> showWelcome, QWidget *parent)
@@ -26,10 +61,17 @@ SettingsWindow::SettingsWindow(
     setObjectName(QStringLiteral("settings"));
     setWindowTitle(QStringLiteral("Marlox Settings"));
     setWindowIcon(AppIcons::application());
-    auto *layout = new QVBoxLayout(this);
+    setFixedWidth(460);
+    // The form is taller than a small laptop screen allows a window to open:
+    // it scrolls there rather than squeezing its rows together.
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new FormScrollArea(this);
+    outer->addWidget(scroll);
+    auto *content = new QWidget(scroll);
+    auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(8);
-    setFixedWidth(460);
 
     // General
     layout->addWidget(UiText::headline(QStringLiteral("General"), this));
@@ -115,13 +157,211 @@ SettingsWindow::SettingsWindow(
             "Changing this doesn't move screenshots you've already saved — they stay where "
             "they are. Only new saves use the new folder."),
         this));
+    layout->addSpacing(12);
+
+    layout->addWidget(textRecognitionSection());
     layout->addStretch(1);
+    scroll->setWidget(content);
 
     for (auto signal : { &AppState::autoSaveEnabledChanged, &AppState::watchStatusChanged,
              &AppState::screenshotFolderChanged, &AppState::libraryRootChanged,
              &AppState::macOSScreenshotFolderIfDifferentChanged })
         connect(&state, signal, this, &SettingsWindow::update);
+    for (auto signal : { &AppState::ocrLanguagesChanged, &AppState::recognitionProgressChanged })
+        connect(&state, signal, this, &SettingsWindow::updateTextRecognition);
     update();
+}
+
+QWidget *SettingsWindow::textRecognitionSection()
+{
+    auto *section = new QWidget(this);
+    auto *layout = new QVBoxLayout(section);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(UiText::headline(QStringLiteral("Text recognition"), section));
+    layout->addWidget(UiText::caption(
+        QStringLiteral("Marlox reads the text in your screenshots in these languages, so you "
+                       "can search for it. English is always on; choose up to %1 in all.")
+            .arg(QStringLiteral("four")),
+        section));
+
+    auto *languages = new QWidget(section);
+    languages->setObjectName(QStringLiteral("settings.ocrLanguages"));
+    languages->setAccessibleName(QStringLiteral("Recognition languages"));
+    m_languageGrid = new QGridLayout(languages);
+    m_languageGrid->setContentsMargins(0, 0, 0, 0);
+    m_languageGrid->setHorizontalSpacing(16);
+    m_languageGrid->setVerticalSpacing(4);
+    layout->addWidget(languages);
+
+    m_languageLimit = UiText::caption(
+        QStringLiteral("That's four languages, the most Marlox reads at once: each one makes "
+                       "reading slower. Turn one off to choose another."),
+        section);
+    m_languageLimit->setObjectName(QStringLiteral("settings.ocrLanguages.limit"));
+    layout->addWidget(m_languageLimit);
+    m_onlyEnglish = UiText::caption(
+        QStringLiteral("Only English is installed. To read another language, install its "
+                       "data (for German, the package tesseract-ocr-deu) and open Settings "
+                       "again."),
+        section);
+    m_onlyEnglish->setObjectName(QStringLiteral("settings.ocrLanguages.onlyEnglish"));
+    layout->addWidget(m_onlyEnglish);
+
+    layout->addWidget(UiText::caption(
+        QStringLiteral("New screenshots are read in the chosen languages. Recognise Again "
+                       "reads the ones you already have once more; that takes a while, and "
+                       "you can keep working meanwhile."),
+        section));
+    auto *row = new QHBoxLayout;
+    row->setSpacing(8);
+    m_recogniseAgain = new QPushButton(QStringLiteral("Recognise Again"), section);
+    m_recogniseAgain->setObjectName(QStringLiteral("settings.recogniseAgain"));
+    m_recogniseAgain->setAccessibleDescription(
+        QStringLiteral("Reads the text of every screenshot in the library again"));
+    QPointer<AppState> weak(&m_state);
+    connect(m_recogniseAgain, &QPushButton::clicked, this, [weak] {
+        if (weak)
+            weak->recogniseAgain();
+    });
+    row->addWidget(m_recogniseAgain);
+    m_recognitionBar = new QProgressBar(section);
+    m_recognitionBar->setObjectName(QStringLiteral("settings.recognitionProgressBar"));
+    m_recognitionBar->setTextVisible(false);
+    m_recognitionBar->setAccessibleName(QStringLiteral("Recognition progress"));
+    row->addWidget(m_recognitionBar, 1);
+    m_cancelRecognition = new QPushButton(QStringLiteral("Cancel"), section);
+    m_cancelRecognition->setObjectName(QStringLiteral("settings.recogniseAgain.cancel"));
+    m_cancelRecognition->setAccessibleName(QStringLiteral("Cancel Recognise Again"));
+    connect(m_cancelRecognition, &QPushButton::clicked, this, [weak] {
+        if (weak)
+            weak->cancelRecogniseAgain();
+    });
+    row->addWidget(m_cancelRecognition);
+    row->addStretch(0);
+    layout->addLayout(row);
+    m_recognitionStatus = UiText::caption(QString(), section);
+    m_recognitionStatus->setObjectName(QStringLiteral("settings.recognitionProgress"));
+    layout->addWidget(m_recognitionStatus);
+
+    refreshInstalledLanguages();
+    return section;
+}
+
+void SettingsWindow::showEvent(QShowEvent *event)
+{
+    // Data installed or removed while the window was closed shows up on return.
+    refreshInstalledLanguages();
+    QWidget::showEvent(event);
+}
+
+void SettingsWindow::refreshInstalledLanguages()
+{
+    QStringList installed = OCREngine::installedLanguages();
+    installed.removeAll(QStringLiteral("eng"));
+    std::sort(installed.begin(), installed.end(), [](const QString &a, const QString &b) {
+        return QString::localeAwareCompare(OCREngine::languageName(a), OCREngine::languageName(b))
+            < 0;
+    });
+    // English leads whether or not its data is there: it is never optional.
+    installed.prepend(QStringLiteral("eng"));
+    if (installed == m_installedLanguages && !m_languageBoxes.isEmpty()) {
+        updateTextRecognition();
+        return;
+    }
+    m_installedLanguages = installed;
+
+    qDeleteAll(m_languageBoxes);
+    m_languageBoxes.clear();
+    QWidget *grid = m_languageGrid->parentWidget();
+    const int rows = int(installed.size() + 1) / 2;
+    for (int i = 0; i < installed.size(); ++i) {
+        const QString code = installed.at(i);
+        auto *box = new QCheckBox(OCREngine::languageName(code), grid);
+        box->setObjectName(QStringLiteral("settings.ocrLanguage.") + code);
+        box->setProperty("marloxLanguage", code);
+        if (code == QLatin1String("eng")) {
+            box->setToolTip(QStringLiteral("English is always on."));
+        } else {
+            box->setToolTip(code);
+            connect(box, &QCheckBox::clicked, this,
+                [this, code](bool on) { toggleLanguage(code, on); });
+        }
+        // Down the first column, then the second, like a sorted list reads.
+        m_languageGrid->addWidget(box, i % rows, i / rows);
+        m_languageBoxes.append(box);
+    }
+    updateTextRecognition();
+}
+
+QStringList SettingsWindow::usableLanguages() const
+{
+    QStringList usable = { QStringLiteral("eng") };
+    for (const QString &code : m_state.ocrLanguages()) {
+        if (!usable.contains(code) && m_installedLanguages.contains(code))
+            usable.append(code);
+    }
+    return usable;
+}
+
+void SettingsWindow::toggleLanguage(const QString &code, bool on)
+{
+    // A chosen language whose data is gone is dropped here rather than left
+    // to hold one of the four places unseen.
+    QStringList languages = usableLanguages();
+    if (on && !languages.contains(code))
+        languages.append(code);
+    else if (!on)
+        languages.removeAll(code);
+    m_state.setOcrLanguages(languages);
+    updateTextRecognition();
+}
+
+void SettingsWindow::updateTextRecognition()
+{
+    const QStringList chosen = usableLanguages();
+    const bool full = chosen.size() >= AppState::maxOcrLanguages;
+    for (QCheckBox *box : std::as_const(m_languageBoxes)) {
+        const QString code = box->property("marloxLanguage").toString();
+        const bool english = code == QLatin1String("eng");
+        const bool on = english || chosen.contains(code);
+        box->setChecked(on);
+        box->setEnabled(!english && (on || !full));
+    }
+    m_languageLimit->setVisible(full && m_installedLanguages.size() > AppState::maxOcrLanguages);
+    m_onlyEnglish->setVisible(m_installedLanguages.size() <= 1);
+
+    const RecognitionProgress progress = m_state.recognitionProgress();
+    const QLocale locale;
+    m_recogniseAgain->setEnabled(!progress.running);
+    m_cancelRecognition->setVisible(progress.running);
+    m_recognitionBar->setVisible(progress.running);
+    m_recognitionBar->setRange(0, int(qMax<qsizetype>(progress.total, 0)));
+    m_recognitionBar->setValue(int(progress.done));
+    QString status;
+    if (progress.running) {
+        status = progress.total == 0
+            ? QStringLiteral("Recognising…")
+            : QStringLiteral("Recognising %1 of %2…")
+                  .arg(locale.toString(qlonglong(qMin(progress.done + 1, progress.total))),
+                      locale.toString(qlonglong(progress.total)));
+    } else if (progress.finished) {
+        const qsizetype read = progress.done - progress.skipped;
+        status = progress.cancelled
+            ? QStringLiteral("Stopped after %1 of %2 screenshots.")
+                  .arg(locale.toString(qlonglong(progress.done)),
+                      locale.toString(qlonglong(progress.total)))
+            : QStringLiteral("Read the text of %1 %2 again.")
+                  .arg(locale.toString(qlonglong(read)),
+                      read == 1 ? QStringLiteral("screenshot") : QStringLiteral("screenshots"));
+        if (progress.skipped == 1)
+            status += QStringLiteral(" One couldn't be read and keeps its old text.");
+        else if (progress.skipped > 1)
+            status += QStringLiteral(" %1 couldn't be read and keep their old text.")
+                          .arg(locale.toString(qlonglong(progress.skipped)));
+    }
+    m_recognitionStatus->setText(status);
+    m_recognitionStatus->setVisible(!status.isEmpty());
 }
 
 QWidget *SettingsWindow::folderRow(const QString &label, const QString &identifier,

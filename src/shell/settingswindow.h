@@ -5,7 +5,9 @@
 #include <QWidget>
 
 class QCheckBox;
+class QGridLayout;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QVBoxLayout;
 
@@ -15,8 +17,8 @@ class AppState;
 class LoginItemController;
 class UpdateController;
 
-// "Marlox Settings": auto-save, launch at login, updates, and the two folders.
-// Everything follows AppState live.
+// "Marlox Settings": auto-save, launch at login, updates, the two folders and
+// the text recognition languages. Everything follows AppState live.
 class SettingsWindow : public QWidget
 {
     Q_OBJECT
@@ -27,8 +29,19 @@ public:
 
     LoginItemController *loginItem() const { return m_loginItem; }
 
+    // Looks for installed recognition languages again (also on every show).
+    void refreshInstalledLanguages();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void update();
+    QWidget *textRecognitionSection();
+    void updateTextRecognition();
+    void toggleLanguage(const QString &code, bool on);
+    // The chosen languages that are installed, English first.
+    QStringList usableLanguages() const;
     QWidget *folderRow(const QString &label, const QString &identifier, QLabel **pathLabel,
         std::function<void()> change);
 
@@ -45,6 +58,16 @@ private:
     QPushButton *m_useSystem;
     QWidget *m_screenshotRow;
     QWidget *m_libraryRow;
+
+    QStringList m_installedLanguages;
+    QList<QCheckBox *> m_languageBoxes;
+    QGridLayout *m_languageGrid;
+    QLabel *m_languageLimit;
+    QLabel *m_onlyEnglish;
+    QPushButton *m_recogniseAgain;
+    QPushButton *m_cancelRecognition;
+    QProgressBar *m_recognitionBar;
+    QLabel *m_recognitionStatus;
 };
 
 } // namespace marlox

@@ -1,7 +1,10 @@
 #include <QCheckBox>
 #include <QDir>
+#include <QImage>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -9,6 +12,7 @@
 #include "app/preferences.h"
 #include "app/updatecontroller.h"
 #include "shell/settingswindow.h"
+#include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/testmain.h"
 
@@ -20,10 +24,12 @@ class TestSettings : public QObject
 
     QTemporaryDir m_dir;
 
-    std::unique_ptr<AppState> makeState(std::shared_ptr<test::ScriptedDialogs> dialogs)
+    std::unique_ptr<AppState> makeState(std::shared_ptr<test::ScriptedDialogs> dialogs,
+        std::shared_ptr<TextRecognizer> ocr = nullptr)
     {
         AppStateDependencies deps;
         deps.dialogs = std::move(dialogs);
+        deps.ocr = std::move(ocr);
         deps.installSystemObservers = false;
         deps.databasePath = m_dir.filePath(QStringLiteral("index.sqlite3"));
         return std::make_unique<AppState>(deps);
@@ -37,11 +43,36 @@ class TestSettings : public QObject
         return child;
     }
 
+    // A model folder holding exactly these languages (empty files do: only
+    // their names are read here), in force until the guard goes.
+    static auto useModels(QTemporaryDir &data, const QStringList &languages)
+    {
+        for (const QString &language : languages) {
+            QFile file(data.filePath(language + QStringLiteral(".traineddata")));
+            if (!file.open(QIODevice::WriteOnly))
+                qFatal("couldn't write %s", qPrintable(file.fileName()));
+        }
+        qputenv("TESSDATA_PREFIX", QFile::encodeName(data.path()));
+        return qScopeGuard([] { qunsetenv("TESSDATA_PREFIX"); });
+    }
+
+    static QCheckBox *languageBox(QWidget &window, const QString &code)
+    {
+        return window.findChild<QCheckBox *>(QStringLiteral("settings.ocrLanguage.") + code);
+    }
+
+    static QString text(QWidget &window, const char *name)
+    {
+        QLabel *label = find<QLabel>(window, name);
+        return label->isVisibleTo(&window) ? label->text() : QString();
+    }
+
 private Q_SLOTS:
     void init()
     {
-        for (const QString &key : { Preferences::screenshotFolderBookmark,
-                 Preferences::libraryRootBookmark, Preferences::autoSaveEnabled })
+        for (const QString &key :
+            { Preferences::screenshotFolderBookmark, Preferences::libraryRootBookmark,
+                Preferences::autoSaveEnabled, Preferences::ocrLanguages })
             Preferences::remove(key);
     }
 
@@ -97,6 +128,142 @@ private Q_SLOTS:
         QCOMPARE(dialogs->alerts.first().informativeText,
             QStringLiteral("Your screenshot folder can't be inside your library folder."));
         QVERIFY(state->libraryRoot().isEmpty());
+    }
+
+    void languageBoxesDriveTheCoordinatorAndFollowIt()
+    {
+        QTemporaryDir data;
+        const auto restore = useModels(data,
+            { QStringLiteral("eng"), QStringLiteral("deu"), QStringLiteral("fra"),
+                QStringLiteral("spa"), QStringLiteral("ita"), QStringLiteral("jpn"),
+                QStringLiteral("osd") });
+        auto state = makeState(std::make_shared<test::ScriptedDialogs>());
+        state->setOcrLanguages({});
+        UpdateController updates;
+        SettingsWindow window(*state, updates, {});
+
+        QCheckBox *english = languageBox(window, QStringLiteral("eng"));
+        QVERIFY(english && english->isChecked() && !english->isEnabled());
+        QCOMPARE(english->text(), QStringLiteral("English"));
+        QCOMPARE(languageBox(window, QStringLiteral("jpn"))->text(), QStringLiteral("Japanese"));
+        QVERIFY(!languageBox(window, QStringLiteral("osd")));
+        QCOMPARE(text(window, "settings.ocrLanguages.onlyEnglish"), QString());
+
+        languageBox(window, QStringLiteral("deu"))->click();
+        const QStringList german = { QStringLiteral("eng"), QStringLiteral("deu") };
+        QCOMPARE(state->ocrLanguages(), german);
+        QCOMPARE(Preferences::stringList(Preferences::ocrLanguages), german);
+
+        // A change made elsewhere shows at once.
+        state->setOcrLanguages({ QStringLiteral("fra") });
+        QVERIFY(!languageBox(window, QStringLiteral("deu"))->isChecked());
+        QVERIFY(languageBox(window, QStringLiteral("fra"))->isChecked());
+
+        languageBox(window, QStringLiteral("spa"))->click();
+        QCOMPARE(text(window, "settings.ocrLanguages.limit"), QString());
+        languageBox(window, QStringLiteral("ita"))->click();
+        QCOMPARE(state->ocrLanguages().size(), AppState::maxOcrLanguages);
+        QVERIFY(!text(window, "settings.ocrLanguages.limit").isEmpty());
+        for (const char *code : { "deu", "jpn" })
+            QVERIFY2(!languageBox(window, QString::fromLatin1(code))->isEnabled(), code);
+        QVERIFY(languageBox(window, QStringLiteral("fra"))->isEnabled());
+
+        languageBox(window, QStringLiteral("fra"))->click();
+        QCOMPARE(state->ocrLanguages(),
+            (QStringList { QStringLiteral("eng"), QStringLiteral("spa"), QStringLiteral("ita") }));
+        QVERIFY(languageBox(window, QStringLiteral("jpn"))->isEnabled());
+        QCOMPARE(text(window, "settings.ocrLanguages.limit"), QString());
+    }
+
+    void aChosenLanguageWhoseDataIsGoneHoldsNoPlace()
+    {
+        QTemporaryDir data;
+        const auto restore = useModels(data,
+            { QStringLiteral("eng"), QStringLiteral("fra"), QStringLiteral("spa"),
+                QStringLiteral("ita") });
+        Preferences::setValue(Preferences::ocrLanguages,
+            QStringList { QStringLiteral("eng"), QStringLiteral("kor"), QStringLiteral("fra"),
+                QStringLiteral("spa") });
+        auto state = makeState(std::make_shared<test::ScriptedDialogs>());
+        UpdateController updates;
+        SettingsWindow window(*state, updates, {});
+        QVERIFY(!languageBox(window, QStringLiteral("kor")));
+        QVERIFY(languageBox(window, QStringLiteral("ita"))->isEnabled());
+        languageBox(window, QStringLiteral("ita"))->click();
+        QCOMPARE(state->ocrLanguages(),
+            (QStringList { QStringLiteral("eng"), QStringLiteral("fra"), QStringLiteral("spa"),
+                QStringLiteral("ita") }));
+    }
+
+    void onlyEnglishInstalledSaysHowToGetMore()
+    {
+        QTemporaryDir data;
+        const auto restore = useModels(data, { QStringLiteral("eng") });
+        auto state = makeState(std::make_shared<test::ScriptedDialogs>());
+        UpdateController updates;
+        SettingsWindow window(*state, updates, {});
+        QVERIFY(text(window, "settings.ocrLanguages.onlyEnglish")
+                    .contains(QStringLiteral("tesseract-ocr-deu")));
+        QCOMPARE(window
+                     .findChildren<QCheckBox *>(
+                         QRegularExpression(QStringLiteral("^settings\\.ocrLanguage\\.")))
+                     .size(),
+            1);
+
+        // Data installed while the window was closed is offered on the next show.
+        QFile(data.filePath(QStringLiteral("deu.traineddata"))).open(QIODevice::WriteOnly);
+        window.show();
+        QVERIFY(languageBox(window, QStringLiteral("deu")));
+        QCOMPARE(text(window, "settings.ocrLanguages.onlyEnglish"), QString());
+    }
+
+    void recogniseAgainShowsProgressAndCanBeCancelled()
+    {
+        auto ocr = std::make_shared<test::FakeRecognizer>();
+        auto state = makeState(std::make_shared<test::ScriptedDialogs>(), ocr);
+        for (int i = 0; i < 3; ++i) {
+            const QString path = m_dir.filePath(QStringLiteral("shot%1.png").arg(i));
+            QImage image(40 + i, 30, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QVERIFY(image.save(path));
+            state->database().insertOrUpdate(path, QStringLiteral("Shot"),
+                QStringLiteral("General"), 1000.0 + i, QStringLiteral("old"), QString(),
+                ScreenshotStatus::filed, 10);
+        }
+        UpdateController updates;
+        SettingsWindow window(*state, updates, {});
+        auto *start = find<QPushButton>(window, "settings.recogniseAgain");
+        auto *cancel = find<QPushButton>(window, "settings.recogniseAgain.cancel");
+        QVERIFY(!cancel->isVisibleTo(&window));
+        QCOMPARE(text(window, "settings.recognitionProgress"), QString());
+
+        start->click();
+        QVERIFY(ocr->started.tryAcquire(1, 10000));
+        QVERIFY(!start->isEnabled());
+        QVERIFY(cancel->isVisibleTo(&window));
+        QTRY_COMPARE_WITH_TIMEOUT(text(window, "settings.recognitionProgress"),
+            QStringLiteral("Recognising 1 of 3…"), 10000);
+        QCOMPARE(find<QProgressBar>(window, "settings.recognitionProgressBar")->maximum(), 3);
+        ocr->gate.release();
+        QTRY_COMPARE_WITH_TIMEOUT(text(window, "settings.recognitionProgress"),
+            QStringLiteral("Recognising 2 of 3…"), 10000);
+
+        // Cancelled while the second image is being read: that one still counts.
+        QVERIFY(ocr->started.tryAcquire(1, 10000));
+        cancel->click();
+        ocr->open();
+        QTRY_COMPARE_WITH_TIMEOUT(text(window, "settings.recognitionProgress"),
+            QStringLiteral("Stopped after 2 of 3 screenshots."), 10000);
+        QVERIFY(start->isEnabled());
+        QVERIFY(!cancel->isVisibleTo(&window));
+
+        // Run to the end with one file gone.
+        QFile::remove(m_dir.filePath(QStringLiteral("shot1.png")));
+        start->click();
+        QTRY_COMPARE_WITH_TIMEOUT(text(window, "settings.recognitionProgress"),
+            QStringLiteral("Read the text of 2 screenshots again. One couldn't be read and keeps "
+                           "its old text."),
+            10000);
     }
 };
 
