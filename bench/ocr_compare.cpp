@@ -1,126 +1,47 @@
-// Compares Marlox's recognition with the tesseract command line on generated
-// 2880x1800 screenshots: wall time per image and word recall against the
-// words drawn. Run from the build directory: bench/bench_ocr_compare
+// Compares Marlox's recognition (a warm OCREngine) with the tesseract command
+// line on a corpus of generated screenshots: 1440x900 at 1x, 2880x1800 and
+// 5120x2880 at 2x, light and dark, PNG and JPEG. Reports CPU and wall seconds
+// per image, word recall and character error rate against the drawn text, per
+// size, theme and format and over the corpus; the throughput of several
+// captures recognised at once on the global thread pool, as the app runs them;
+// and, with --variants, what other Tesseract settings would change.
+//
+//   bench_ocr_compare [--sizes 1440x900,2880x1800,5120x2880] [--themes light,dark]
+//                     [--formats png,jpg] [--layouts 3] [--throughput 6] [--variants]
+//                     [-o DIR] [-v]
+//
+// --layouts N: layouts per size and theme (document, list, code; fewer rotate).
+// Lines starting with RESULT are the figures scripts/bench tables.
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <ctime>
-#include <sys/resource.h>
+#include <functional>
 #include <memory>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QHash>
-#include <QImage>
-#include <QPainter>
+#include <QMap>
 #include <QProcess>
-#include <QRandomGenerator>
-#include <QRegularExpression>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThreadPool>
 
-#include "app/appstate.h"
-#include "app/preferences.h"
 #include "filing/ocrengine.h"
-#include "storage/bookmarkstore.h"
+#include "screencorpus.h"
 
 using namespace marlox;
+using namespace marlox::bench;
 
 namespace {
-
-const QStringList vocabulary = QStringLiteral(
-    "the quarterly report shows revenue growth across every region while support tickets fell "
-    "after the new release customers asked for faster exports better search and offline access "
-    "meeting notes action items owner deadline budget review design system colour tokens invoice "
-    "payment overdue receipt attached shipping address tracking number delivered warehouse "
-    "calendar invite tomorrow morning agenda follow up draft proposal contract signature legal "
-    "approval pending server deploy pipeline failed retry build cache memory usage latency error "
-    "rate dashboard alert threshold weekly summary project roadmap milestone launch marketing")
-                                   .split(QLatin1Char(' '));
-
-struct Screen
-{
-    QString name;
-    QImage image;
-    QStringList words;
-};
-
-QString sentence(QRandomGenerator &random, int words)
-{
-    QStringList parts;
-    for (int i = 0; i < words; ++i)
-        parts << vocabulary.at(int(random.bounded(vocabulary.size())));
-    parts.first()[0] = parts.first()[0].toUpper();
-    return parts.join(QLatin1Char(' '));
-}
-
-// A document window at 2x: title bar, sidebar, heading and paragraphs.
-Screen documentWindow(const QString &name, bool dark, bool darkSidebar, quint32 seed)
-{
-    QRandomGenerator random(seed);
-    Screen screen { name, QImage(2880, 1800, QImage::Format_RGB32), {} };
-    const QColor page = dark ? QColor(30, 30, 30) : QColor(255, 255, 255);
-    const QColor ink = dark ? QColor(212, 212, 212) : QColor(29, 29, 31);
-    const QColor side = darkSidebar || dark ? QColor(40, 42, 54) : QColor(242, 242, 247);
-    const QColor sideInk = darkSidebar || dark ? QColor(200, 200, 210) : QColor(60, 60, 67);
-    screen.image.fill(page);
-    QPainter p(&screen.image);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    p.fillRect(0, 0, 2880, 76, dark ? QColor(50, 50, 50) : QColor(230, 230, 230));
-    p.fillRect(0, 76, 560, 1724, side);
-    QFont ui(QStringLiteral("DejaVu Sans"));
-    auto draw = [&](int x, int y, int px, bool bold, const QColor &color, const QString &text) {
-        ui.setPixelSize(px);
-        ui.setBold(bold);
-        p.setFont(ui);
-        p.setPen(color);
-        p.drawText(x, y, text);
-        screen.words << text;
-    };
-    draw(1200, 50, 26, true, ink, sentence(random, 3));
-    for (int i = 0; i < 10; ++i)
-        draw(48, 160 + i * 64, 26, false, sideInk, sentence(random, 2));
-    draw(640, 200, 44, true, ink, sentence(random, 5));
-    for (int i = 0; i < 20; ++i)
-        draw(640, 290 + i * 68, 28, false, ink, sentence(random, 11));
-    return screen;
-}
-
-// A dark code editor: monospace lines with a gutter of line numbers.
-Screen codeEditor(quint32 seed)
-{
-    QRandomGenerator random(seed);
-    Screen screen { QStringLiteral("dark code editor"), QImage(2880, 1800, QImage::Format_RGB32),
-        {} };
-    screen.image.fill(QColor(30, 30, 30));
-    QPainter p(&screen.image);
-    QFont mono(QStringLiteral("DejaVu Sans Mono"));
-    mono.setPixelSize(26);
-    p.setFont(mono);
-    const QList<QColor> colors = { QColor(156, 220, 254), QColor(206, 145, 120),
-        QColor(220, 220, 170), QColor(212, 212, 212) };
-    for (int i = 0; i < 38; ++i) {
-        p.setPen(QColor(133, 133, 133));
-        p.drawText(40, 70 + i * 44, QString::number(i + 1));
-        const QString line = sentence(random, 3 + int(random.bounded(6)));
-        p.setPen(colors.at(i % colors.size()));
-        p.drawText(160 + int(random.bounded(4)) * 52, 70 + i * 44, line);
-        screen.words << line;
-    }
-    return screen;
-}
-
-QStringList words(const QString &text)
-{
-    return text.toLower().split(
-        QRegularExpression(QStringLiteral("[^\\p{L}\\p{N}]+")), Qt::SkipEmptyParts);
-}
 
 double threadCpuSeconds()
 {
@@ -129,105 +50,160 @@ double threadCpuSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-double childrenCpuSeconds()
+double rusageSeconds(int who)
 {
     rusage usage {};
-    getrusage(RUSAGE_CHILDREN, &usage);
+    getrusage(who, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-QStringList g_missing;
-
-// The share of drawn words found in the output, counting repeats.
-double recall(const QStringList &drawn, const QString &output)
+struct Timing
 {
-    g_missing.clear();
-    QHash<QString, int> available;
-    for (const QString &word : words(output))
-        ++available[word];
-    int found = 0;
-    int total = 0;
-    for (const QString &word : words(drawn.join(QLatin1Char(' ')))) {
-        ++total;
-        if (available.value(word) > 0) {
-            --available[word];
-            ++found;
-        } else {
-            g_missing << word;
-        }
-    }
-    return total ? double(found) / total : 1.0;
-}
-
-// The same API settings as OCREngine (96 dpi), but without the dark-background inversion.
-QString recognizeWithoutInversion(tesseract::TessBaseAPI &api, const QImage &image)
-{
-    const QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
-    api.SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
-    api.SetSourceResolution(96);
-    std::unique_ptr<char[]> text(api.GetUTF8Text());
-    api.Clear();
-    return QString::fromUtf8(text.get());
-}
-
-class SilentDialogs : public Dialogs
-{
-public:
-    std::optional<QString> chooseFolder(const FolderPanel &) override { return std::nullopt; }
-    std::optional<QString> chooseNewFolder(const SavePanel &) override { return std::nullopt; }
-    int runAlert(const Alert &) override { return 0; }
+    double cpu = 0;
+    double wall = 0;
 };
 
-// Seconds from the stable file being handed to the coordinator to its row
-// being filed, with auto-save on: read, recognition, hash, insert and move.
-void measurePipeline(const QList<Screen> &screens, int rounds, QTextStream &out)
+struct Tally
 {
-    QTemporaryDir root;
-    QDir(root.path()).mkpath(QStringLiteral("Screenshots"));
-    QDir(root.path()).mkpath(QStringLiteral("Library"));
-    BookmarkStore().save(
-        root.filePath(QStringLiteral("Library")), Preferences::libraryRootBookmark);
-    Preferences::setValue(Preferences::autoSaveEnabled, true);
-    AppStateDependencies deps;
-    deps.dialogs = std::make_shared<SilentDialogs>();
-    deps.databasePath = root.filePath(QStringLiteral("index.sqlite3"));
-    deps.installSystemObservers = false;
-    AppState state(deps);
+    int images = 0;
+    double cpu = 0;
+    double wall = 0;
+    Score score;
 
-    QList<double> seconds;
-    for (int round = 0; round < rounds; ++round) {
-        for (const Screen &screen : screens) {
-            const QString path
-                = root.filePath(QStringLiteral("Screenshots/shot-%1.png").arg(seconds.size()));
-            screen.image.save(path);
-            QEventLoop loop;
-            QObject::connect(&state, &AppState::lastSavedAtChanged, &loop, &QEventLoop::quit);
-            QTimer::singleShot(300000, &loop, &QEventLoop::quit);
-            QElapsedTimer timer;
-            timer.start();
-            state.handleDetection({ path, 0 });
-            loop.exec();
-            seconds << timer.nsecsElapsed() / 1e9;
+    void add(const Timing &timing, const Score &s)
+    {
+        ++images;
+        cpu += timing.cpu;
+        wall += timing.wall;
+        score.add(s);
+    }
+    double meanCpu() const { return images ? cpu / images : 0; }
+    double meanWall() const { return images ? wall / images : 0; }
+};
+
+struct Image
+{
+    Scene scene;
+    QString format;
+    QString file;
+    QString name() const
+    {
+        return QStringLiteral("%1 %2 %3 %4")
+            .arg(scene.layout, scene.sizeName(),
+                scene.dark ? QStringLiteral("dark") : QStringLiteral("light"), format);
+    }
+};
+
+QString cell(const Tally &t)
+{
+    return QStringLiteral("%1 s (%2 s) %3% %4%")
+        .arg(t.meanCpu(), 5, 'f', 2)
+        .arg(t.meanWall(), 5, 'f', 2)
+        .arg(t.score.recall() * 100, 5, 'f', 1)
+        .arg(t.score.cer() * 100, 5, 'f', 1);
+}
+
+QString recognizeWithCli(const QString &file, Timing &timing)
+{
+    QProcess process;
+    const double cpu = rusageSeconds(RUSAGE_CHILDREN);
+    QElapsedTimer timer;
+    timer.start();
+    process.start(QStringLiteral("tesseract"),
+        { file, QStringLiteral("stdout"), QStringLiteral("--oem"), QStringLiteral("1"),
+            QStringLiteral("-l"), QStringLiteral("eng") });
+    process.waitForFinished(600000);
+    timing.wall = double(timer.nsecsElapsed()) / 1e9;
+    timing.cpu = rusageSeconds(RUSAGE_CHILDREN) - cpu;
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// Settings OCREngine could use instead of its own, tried through the same API.
+struct Variant
+{
+    QString name;
+    std::function<bool(const Scene &)> applies;
+    double scale = 1.0;
+    bool invert = true;
+    tesseract::PageSegMode mode = tesseract::PSM_AUTO;
+};
+
+QString recognizeWithVariant(tesseract::TessBaseAPI &api, const QImage &image, const Variant &v)
+{
+    QImage gray = v.invert ? OCREngine::preparedImage(image)
+                           : image.convertToFormat(QImage::Format_Grayscale8);
+    if (v.scale != 1.0) {
+        gray = gray.scaled(qRound(gray.width() * v.scale), qRound(gray.height() * v.scale),
+            Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    api.SetPageSegMode(v.mode);
+    api.SetImage(gray.constBits(), gray.width(), gray.height(), 1, int(gray.bytesPerLine()));
+    api.SetSourceResolution(96);
+    QStringList lines;
+    if (api.Recognize(nullptr) == 0) {
+        std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+        if (it && !it->Empty(tesseract::RIL_TEXTLINE)) {
+            do {
+                const std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
+                if (text)
+                    lines << QString::fromUtf8(text.get()).trimmed();
+            } while (it->Next(tesseract::RIL_TEXTLINE));
         }
     }
-    QList<double> sorted = seconds;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = sorted.size() % 2
-        ? sorted.at(sorted.size() / 2)
-        : (sorted.at(sorted.size() / 2 - 1) + sorted.at(sorted.size() / 2)) / 2;
-    QStringList each;
-    for (double s : seconds)
-        each << QString::number(s, 'f', 2);
-    out << QStringLiteral("\nstable file to filed row, auto-save, %1 captures one after another: "
-                          "median %2 s (%3)\n")
-               .arg(seconds.size())
-               .arg(median, 0, 'f', 2)
-               .arg(each.join(QStringLiteral(", ")));
-    out << QStringLiteral("filed rows with text: %1\n")
-               .arg(state.database()
-                        .search(QStringLiteral("the"), LibrarySection::all(), 100)
-                        .size());
+    api.Clear();
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Recognises `images` on the global pool with `workers` threads, as the app
+// does for captures arriving together. Runs the batch once to give each thread
+// its engine, then times a second batch.
+void measureThroughput(OCREngine &engine, const QList<QImage> &images, int workers,
+    QTextStream &out, double &rate, double &cores)
+{
+    QThreadPool *pool = QThreadPool::globalInstance();
+    pool->setMaxThreadCount(workers);
+    // waitForDone would end the threads and their engines with them.
+    std::atomic<int> running { 0 };
+    std::atomic<int> mostAtOnce { 0 };
+    auto batch = [&] {
+        QSemaphore done;
+        for (const QImage &image : images) {
+            pool->start([&, image] {
+                const int now = ++running;
+                int seen = mostAtOnce;
+                while (now > seen && !mostAtOnce.compare_exchange_weak(seen, now)) { }
+                engine.recognizeText(image);
+                --running;
+                done.release();
+            });
+        }
+        done.acquire(int(images.size()));
+    };
+    batch();
+    const double cpu = rusageSeconds(RUSAGE_SELF);
+    QElapsedTimer timer;
+    timer.start();
+    batch();
+    const double wall = double(timer.nsecsElapsed()) / 1e9;
+    rate = images.size() / wall;
+    cores = (rusageSeconds(RUSAGE_SELF) - cpu) / wall;
+    out << QStringLiteral("  %1 worker(s): %2 images in %3 s = %4 images/s, %5 cores busy, "
+                          "at most %6 recognising at once\n")
+               .arg(workers)
+               .arg(images.size())
+               .arg(wall, 0, 'f', 2)
+               .arg(rate, 0, 'f', 3)
+               .arg(cores, 0, 'f', 2)
+               .arg(mostAtOnce.load());
+    out.flush();
+}
+
+void result(QTextStream &out, const QString &figure, double ours, double baseline,
+    const QString &tool, int precision = 2)
+{
+    out << "RESULT\t" << figure << '\t' << QString::number(ours, 'f', precision) << '\t'
+        << QString::number(baseline, 'f', precision) << '\t' << tool << '\n';
 }
 
 } // namespace
@@ -239,128 +215,276 @@ int main(int argc, char **argv)
         setenv("OMP_THREAD_LIMIT", "1", 1);
         execv("/proc/self/exe", argv);
     }
-    // A profile of its own: the pipeline run writes preferences.
-    char profile[] = "/tmp/marlox-bench-XXXXXX";
-    if (!mkdtemp(profile))
-        return 1;
-    setenv("XDG_CONFIG_HOME", profile, 1);
-    setenv("XDG_DATA_HOME", profile, 1);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
     QTextStream out(stdout);
 
-    const QList<Screen> screens = {
-        documentWindow(QStringLiteral("light document"), false, false, 1),
-        documentWindow(QStringLiteral("dark document"), true, true, 2),
-        documentWindow(QStringLiteral("light, dark sidebar"), false, true, 3),
-        codeEditor(4),
+    const QStringList args = app.arguments();
+    auto option = [&](const QString &name, const QString &fallback) {
+        const qsizetype at = args.indexOf(name);
+        return at > 0 && at + 1 < args.size() ? args.at(at + 1) : fallback;
     };
+    QList<QSize> sizes;
+    for (const QString &size :
+        option(QStringLiteral("--sizes"), QStringLiteral("1440x900,2880x1800,5120x2880"))
+            .split(QLatin1Char(','))) {
+        const QStringList wh = size.split(QLatin1Char('x'));
+        sizes << QSize(wh.value(0).toInt(), wh.value(1).toInt());
+    }
+    const QStringList themes
+        = option(QStringLiteral("--themes"), QStringLiteral("light,dark")).split(QLatin1Char(','));
+    const QStringList formats
+        = option(QStringLiteral("--formats"), QStringLiteral("png,jpg")).split(QLatin1Char(','));
+    const int layoutsPerCell
+        = std::clamp(option(QStringLiteral("--layouts"), QStringLiteral("3")).toInt(), 1, 3);
+    const int throughputCount = option(QStringLiteral("--throughput"), QStringLiteral("6")).toInt();
+    const bool variants = args.contains(QStringLiteral("--variants"));
+    const bool verbose = args.contains(QStringLiteral("-v"));
     QTemporaryDir temporary;
-    // "-o DIR" keeps the images and every engine's text there.
-    const qsizetype keepAt = app.arguments().indexOf(QStringLiteral("-o"));
-    const QDir dir(keepAt > 0 ? app.arguments().value(keepAt + 1) : temporary.path());
-    OCREngine engine;
-    tesseract::TessBaseAPI plain;
-    plain.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY);
-    plain.SetPageSegMode(tesseract::PSM_AUTO);
+    const QString keep = option(QStringLiteral("-o"), QString());
+    const QDir dir(keep.isEmpty() ? temporary.path() : keep);
+    QDir().mkpath(dir.path());
 
+    // The corpus: each size and theme gets its layouts, each saved in every format.
+    QList<Image> images;
+    int cellIndex = 0;
+    for (const QSize &size : sizes) {
+        for (const QString &theme : themes) {
+            for (int k = 0; k < layoutsPerCell; ++k) {
+                const QString layout = layoutNames().at((cellIndex + k) % 3);
+                const quint32 seed = quint32(cellIndex * 7 + k + 1);
+                const Scene scene = drawScene(layout, size, theme == QLatin1String("dark"), seed);
+                for (const QString &format : formats) {
+                    Image image { scene, format, {} };
+                    image.file = dir.filePath(
+                        QString(image.name()).replace(QLatin1Char(' '), QLatin1Char('_'))
+                        + QLatin1Char('.') + format);
+                    scene.image.save(image.file, nullptr, format == QLatin1String("jpg") ? 85 : -1);
+                    images << image;
+                }
+            }
+            ++cellIndex;
+        }
+    }
+
+    OCREngine engine;
     QElapsedTimer timer;
     timer.start();
     engine.recognizeText(QImage(64, 64, QImage::Format_RGB32));
-    out << QStringLiteral("engine initialisation (once per thread): %1 s\n\n")
+    out << QStringLiteral("engine initialisation (once per thread): %1 s\n")
                .arg(timer.nsecsElapsed() / 1e9, 0, 'f', 3);
-    const bool verbose = app.arguments().contains(QStringLiteral("-v"));
-    out << QStringLiteral("Per image: CPU seconds (wall seconds) and word recall.\n");
-    out << QStringLiteral("%1 | %2 | %3 | %4\n")
-               .arg(QStringLiteral("screen"), -20)
-               .arg(QStringLiteral("Marlox"), -26)
-               .arg(QStringLiteral("same API, no inversion"), -26)
-               .arg(QStringLiteral("tesseract CLI"), -26);
+    out << QStringLiteral("%1 images; per image: CPU s (wall s), word recall, character error "
+                          "rate\n\n")
+               .arg(images.size());
+    out << QStringLiteral("%1 | %2 | %3\n")
+               .arg(QStringLiteral("image"), -36)
+               .arg(QStringLiteral("Marlox"), -30)
+               .arg(QStringLiteral("tesseract CLI"));
 
-    struct Total
-    {
-        double cpu = 0, wall = 0, recall = 0;
-    } ours, uninverted, cli;
-    auto cell = [](double cpu, double wall, double r) {
-        return QStringLiteral("%1 s (%2 s) %3%")
-            .arg(cpu, 5, 'f', 2)
-            .arg(wall, 5, 'f', 2)
-            .arg(r * 100, 5, 'f', 1)
-            .leftJustified(26);
-    };
-    auto report = [&](const char *who, double r) {
-        if (verbose && r < 1.0)
-            out << "    " << who << " missed: " << g_missing.join(QLatin1Char(' ')) << "\n";
-    };
-    for (const Screen &screen : screens) {
-        const QString file
-            = dir.filePath(QString(screen.name).replace(QLatin1Char(' '), QLatin1Char('_'))
-                + QStringLiteral(".png"));
-        screen.image.save(file);
-
-        // Each side starts from the PNG file, as the command line does.
+    QMap<QString, std::pair<Tally, Tally>> groups;
+    std::pair<Tally, Tally> overall;
+    QList<std::pair<Image, std::pair<Timing, Score>>> engineResults;
+    for (const Image &image : images) {
+        // Each side starts from the file, as the command line does.
+        Timing ours;
         timer.restart();
         double cpu = threadCpuSeconds();
-        const QString oursText = engine.recognizeText(QImage(file));
-        const double oursCpu = threadCpuSeconds() - cpu;
-        const double oursWall = timer.nsecsElapsed() / 1e9;
-
-        timer.restart();
-        cpu = threadCpuSeconds();
-        const QString plainText = recognizeWithoutInversion(plain, QImage(file));
-        const double plainCpu = threadCpuSeconds() - cpu;
-        const double plainWall = timer.nsecsElapsed() / 1e9;
-
-        QProcess process;
-        cpu = childrenCpuSeconds();
-        timer.restart();
-        process.start(QStringLiteral("tesseract"),
-            { file, QStringLiteral("stdout"), QStringLiteral("--oem"), QStringLiteral("1"),
-                QStringLiteral("-l"), QStringLiteral("eng") });
-        process.waitForFinished(600000);
-        const double cliWall = timer.nsecsElapsed() / 1e9;
-        const double cliCpu = childrenCpuSeconds() - cpu;
-        const QString cliText = QString::fromUtf8(process.readAllStandardOutput());
-
-        if (keepAt > 0) {
-            for (const auto &[suffix, text] : { std::pair { "marlox", oursText },
-                     std::pair { "plain", plainText }, std::pair { "cli", cliText } }) {
-                QFile keep(
-                    file + QLatin1Char('.') + QLatin1String(suffix) + QStringLiteral(".txt"));
-                if (keep.open(QIODevice::WriteOnly))
-                    keep.write(text.toUtf8());
+        const QString oursText = engine.recognizeText(QImage(image.file));
+        ours.cpu = threadCpuSeconds() - cpu;
+        ours.wall = double(timer.nsecsElapsed()) / 1e9;
+        Timing cli;
+        const QString cliText = recognizeWithCli(image.file, cli);
+        if (!keep.isEmpty()) {
+            for (const auto &[suffix, text] :
+                { std::pair { ".marlox.txt", oursText }, std::pair { ".cli.txt", cliText } }) {
+                QFile file(image.file + QLatin1String(suffix));
+                if (file.open(QIODevice::WriteOnly))
+                    file.write(text.toUtf8());
             }
         }
-        out << QString(screen.name).leftJustified(20) << " | ";
-        const double r1 = recall(screen.words, oursText);
-        out << cell(oursCpu, oursWall, r1) << " | ";
-        const QStringList missedOurs = g_missing;
-        const double r2 = recall(screen.words, plainText);
-        out << cell(plainCpu, plainWall, r2) << " | ";
-        const QStringList missedPlain = g_missing;
-        const double r3 = recall(screen.words, cliText);
-        out << cell(cliCpu, cliWall, r3) << "\n";
-        g_missing = missedOurs;
-        report("Marlox", r1);
-        g_missing = missedPlain;
-        report("no inversion", r2);
-        recall(screen.words, cliText);
-        report("CLI", r3);
+        const Score oursScore = score(image.scene.texts, oursText);
+        const Score cliScore = score(image.scene.texts, cliText);
+        engineResults.append({ image, { ours, oursScore } });
+        Tally one;
+        Tally other;
+        one.add(ours, oursScore);
+        other.add(cli, cliScore);
+        out << image.name().leftJustified(36) << " | " << cell(one).leftJustified(30) << " | "
+            << cell(other) << "\n";
+        if (verbose) {
+            out << "    Marlox missed: " << oursScore.missed.join(QLatin1Char(' ')) << "\n";
+            out << "    CLI missed: " << cliScore.missed.join(QLatin1Char(' ')) << "\n";
+        }
         out.flush();
-
-        ours = { ours.cpu + oursCpu, ours.wall + oursWall, ours.recall + r1 };
-        uninverted
-            = { uninverted.cpu + plainCpu, uninverted.wall + plainWall, uninverted.recall + r2 };
-        cli = { cli.cpu + cliCpu, cli.wall + cliWall, cli.recall + r3 };
+        const QString theme = image.scene.dark ? QStringLiteral("dark") : QStringLiteral("light");
+        for (const QString &key : { QStringLiteral("size ") + image.scene.sizeName(),
+                 QStringLiteral("theme ") + theme, QStringLiteral("format ") + image.format,
+                 QStringLiteral("layout ") + image.scene.layout }) {
+            groups[key].first.add(ours, oursScore);
+            groups[key].second.add(cli, cliScore);
+        }
+        overall.first.add(ours, oursScore);
+        overall.second.add(cli, cliScore);
     }
-    const double n = screens.size();
-    out << QString(QStringLiteral("mean")).leftJustified(20) << " | "
-        << cell(ours.cpu / n, ours.wall / n, ours.recall / n) << " | "
-        << cell(uninverted.cpu / n, uninverted.wall / n, uninverted.recall / n) << " | "
-        << cell(cli.cpu / n, cli.wall / n, cli.recall / n) << "\n";
-    plain.End();
-    measurePipeline(screens, 2, out);
-    QDir(QString::fromLocal8Bit(profile)).removeRecursively();
+
+    out << "\n";
+    for (auto it = groups.cbegin(); it != groups.cend(); ++it) {
+        out << QStringLiteral("%1 (%2)").arg(it.key()).arg(it->first.images).leftJustified(36)
+            << " | " << cell(it->first).leftJustified(30) << " | " << cell(it->second) << "\n";
+    }
+    out << QString(QStringLiteral("overall (%1)").arg(overall.first.images)).leftJustified(36)
+        << " | " << cell(overall.first).leftJustified(30) << " | " << cell(overall.second)
+        << "\n\n";
+
+    // Word recall by kind of text, over the corpus and at 1x only.
+    Score oursAt1x;
+    Score cliAt1x;
+    for (const auto &[image, ours] : engineResults) {
+        if (image.scene.scale == 1)
+            oursAt1x.add(ours.second);
+    }
+    for (auto it = groups.cbegin(); it != groups.cend(); ++it) {
+        if (it.key() == QLatin1String("size 1440x900"))
+            cliAt1x = it->second.score;
+    }
+    out << "word recall by kind of text: Marlox / CLI, all sizes; at 1x\n";
+    for (int k = 0; k < textKindCount; ++k) {
+        auto share
+            = [k](const Score &s) { return s.words[k] ? 100.0 * s.found[k] / s.words[k] : 0.0; };
+        out << QStringLiteral("  %1 %2% / %3%;  %4% / %5%  (%6 words)\n")
+                   .arg(QString::fromLatin1(textKindName(TextKind(k))), -22)
+                   .arg(share(overall.first.score), 5, 'f', 1)
+                   .arg(share(overall.second.score), 5, 'f', 1)
+                   .arg(share(oursAt1x), 5, 'f', 1)
+                   .arg(share(cliAt1x), 5, 'f', 1)
+                   .arg(overall.first.score.words[k]);
+    }
+    out.flush();
+
+    const QString cliTool = QStringLiteral("tesseract IMAGE stdout --oem 1 -l eng");
+    result(out,
+        QStringLiteral("recognition, CPU s per image (%1 images)").arg(overall.first.images),
+        overall.first.meanCpu(), overall.second.meanCpu(), cliTool);
+    result(out, QStringLiteral("recognition, wall s per image"), overall.first.meanWall(),
+        overall.second.meanWall(), cliTool);
+    for (auto it = groups.cbegin(); it != groups.cend(); ++it) {
+        if (it.key().startsWith(QLatin1String("size "))) {
+            result(out, QStringLiteral("recognition, CPU s per image at %1").arg(it.key().mid(5)),
+                it->first.meanCpu(), it->second.meanCpu(), cliTool);
+        }
+    }
+    result(out, QStringLiteral("recognition, word recall (%)"), overall.first.score.recall() * 100,
+        overall.second.score.recall() * 100, cliTool, 1);
+    for (auto it = groups.cbegin(); it != groups.cend(); ++it) {
+        if (it.key().startsWith(QLatin1String("size "))
+            || it.key() == QLatin1String("theme dark")) {
+            result(out,
+                QStringLiteral("recognition, word recall at %1 (%)")
+                    .arg(it.key().mid(it.key().indexOf(QLatin1Char(' ')) + 1)),
+                it->first.score.recall() * 100, it->second.score.recall() * 100, cliTool, 1);
+        }
+    }
+    const auto smallUi = [](const Score &s) {
+        const int words = s.words[int(TextKind::ui)] + s.words[int(TextKind::small)];
+        return words ? 100.0 * (s.found[int(TextKind::ui)] + s.found[int(TextKind::small)]) / words
+                     : 0.0;
+    };
+    if (oursAt1x.wordTotal()) {
+        result(out, QStringLiteral("recognition, word recall of 1x UI and small text (%)"),
+            smallUi(oursAt1x), smallUi(cliAt1x), cliTool, 1);
+    }
+    result(out, QStringLiteral("recognition, word recall without editor line numbers (%)"),
+        overall.first.score.recallWithout(TextKind::lineNumbers) * 100,
+        overall.second.score.recallWithout(TextKind::lineNumbers) * 100, cliTool, 1);
+    result(out, QStringLiteral("recognition, character error rate (%)"),
+        overall.first.score.cer() * 100, overall.second.score.cer() * 100, cliTool, 1);
+    out.flush();
+
+    // Several captures at once, on the global pool as the capture pipeline runs them.
+    if (throughputCount > 0) {
+        QList<QImage> batch;
+        for (const Image &image : images) {
+            if (image.scene.image.width() == 2880 && image.format == formats.first())
+                batch << image.scene.image;
+        }
+        if (batch.isEmpty())
+            batch << images.first().scene.image;
+        QList<QImage> work;
+        for (int i = 0; i < throughputCount; ++i)
+            work << batch.at(i % batch.size());
+        out << QStringLiteral("\n%1 captures of %2 recognised at once on the global thread pool:\n")
+                   .arg(work.size())
+                   .arg(QStringLiteral("%1x%2")
+                            .arg(work.first().width())
+                            .arg(work.first().height()));
+        double oneRate = 0, oneCores = 0, twoRate = 0, twoCores = 0;
+        measureThroughput(engine, work, 1, out, oneRate, oneCores);
+        measureThroughput(engine, work, 2, out, twoRate, twoCores);
+        QThreadPool::globalInstance()->setMaxThreadCount(QThread::idealThreadCount());
+        result(out,
+            QStringLiteral("recognition throughput, %1 captures, 2 workers (images/s)")
+                .arg(work.size()),
+            twoRate, oneRate, QStringLiteral("same with 1 worker"), 3);
+        result(out, QStringLiteral("recognition, cores busy with 2 workers"), twoCores, oneCores,
+            QStringLiteral("same with 1 worker"));
+    }
+
+    if (variants) {
+        // Settings the engine could use, on the same PNG images, against the engine as it is.
+        const QList<Variant> tried = {
+            { QStringLiteral("no dark inversion"), [](const Scene &s) { return s.dark; }, 1.0,
+                false },
+            { QStringLiteral("1x upscaled x2"), [](const Scene &s) { return s.scale == 1; }, 2.0 },
+            { QStringLiteral("1x upscaled x1.5"), [](const Scene &s) { return s.scale == 1; },
+                1.5 },
+            { QStringLiteral("1x, sparse text (PSM 11)"),
+                [](const Scene &s) { return s.scale == 1; }, 1.0, true,
+                tesseract::PSM_SPARSE_TEXT },
+            { QStringLiteral("2x downscaled x0.75"), [](const Scene &s) { return s.scale == 2; },
+                0.75 },
+            { QStringLiteral("2x downscaled x0.5"), [](const Scene &s) { return s.scale == 2; },
+                0.5 },
+        };
+        tesseract::TessBaseAPI api;
+        api.Init(nullptr, "eng", tesseract::OEM_LSTM_ONLY);
+        out << "\nOther settings on the same images (PNG only): engine as it is -> variant\n";
+        out << QStringLiteral("%1 | %2 | %3 | %4\n")
+                   .arg(QStringLiteral("variant"), -28)
+                   .arg(QStringLiteral("image"), -30)
+                   .arg(QStringLiteral("engine: CPU s, recall, CER"), -30)
+                   .arg(QStringLiteral("variant"));
+        for (const Variant &variant : tried) {
+            Tally before;
+            Tally after;
+            for (const auto &[image, ours] : engineResults) {
+                if (image.format != QLatin1String("png") || !variant.applies(image.scene))
+                    continue;
+                const QImage decoded(image.file);
+                Timing timing;
+                timer.restart();
+                const double cpu = threadCpuSeconds();
+                const QString text = recognizeWithVariant(api, decoded, variant);
+                timing.cpu = threadCpuSeconds() - cpu;
+                timing.wall = double(timer.nsecsElapsed()) / 1e9;
+                const Score s = score(image.scene.texts, text);
+                Tally one;
+                Tally two;
+                one.add(ours.first, ours.second);
+                two.add(timing, s);
+                out << variant.name.leftJustified(28) << " | " << image.name().leftJustified(30)
+                    << " | " << cell(one).leftJustified(30) << " | " << cell(two) << "\n";
+                out.flush();
+                before.add(ours.first, ours.second);
+                after.add(timing, s);
+            }
+            if (before.images) {
+                out << variant.name.leftJustified(28) << " | "
+                    << QStringLiteral("mean of %1").arg(before.images).leftJustified(30) << " | "
+                    << cell(before).leftJustified(30) << " | " << cell(after) << "\n";
+            }
+        }
+        api.End();
+    }
     return 0;
 }
