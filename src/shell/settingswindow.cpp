@@ -192,7 +192,14 @@ QWidget *SettingsWindow::textRecognitionSection()
     m_languageGrid->setContentsMargins(0, 0, 0, 0);
     m_languageGrid->setHorizontalSpacing(16);
     m_languageGrid->setVerticalSpacing(4);
-    layout->addWidget(languages);
+    // With every language installed the list would run for pages: it gets a
+    // box of its own, a dozen rows high at most.
+    m_languageList = new QScrollArea(section);
+    m_languageList->setFrameShape(QFrame::NoFrame);
+    m_languageList->setWidgetResizable(true);
+    m_languageList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_languageList->setWidget(languages);
+    layout->addWidget(m_languageList);
 
     m_languageLimit = UiText::caption(
         QStringLiteral("That's four languages, the most Marlox reads at once: each one makes "
@@ -242,6 +249,8 @@ QWidget *SettingsWindow::textRecognitionSection()
     layout->addLayout(row);
     m_recognitionStatus = UiText::caption(QString(), section);
     m_recognitionStatus->setObjectName(QStringLiteral("settings.recognitionProgress"));
+    // Room for the longest report from the start, so the form never grows.
+    m_recognitionStatus->setMinimumHeight(2 * m_recognitionStatus->fontMetrics().lineSpacing());
     layout->addWidget(m_recognitionStatus);
 
     refreshInstalledLanguages();
@@ -291,6 +300,9 @@ void SettingsWindow::refreshInstalledLanguages()
         m_languageGrid->addWidget(box, i % rows, i / rows);
         m_languageBoxes.append(box);
     }
+    const int rowHeight
+        = m_languageBoxes.first()->sizeHint().height() + m_languageGrid->verticalSpacing();
+    m_languageList->setFixedHeight(qMin(rows, 12) * rowHeight);
     updateTextRecognition();
 }
 
@@ -361,7 +373,6 @@ void SettingsWindow::updateTextRecognition()
                           .arg(locale.toString(qlonglong(progress.skipped)));
     }
     m_recognitionStatus->setText(status);
-    m_recognitionStatus->setVisible(!status.isEmpty());
 }
 
 QWidget *SettingsWindow::folderRow(const QString &label, const QString &identifier,

@@ -9,6 +9,7 @@ class QGridLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace marlox {
@@ -62,6 +63,7 @@ private:
     QStringList m_installedLanguages;
     QList<QCheckBox *> m_languageBoxes;
     QGridLayout *m_languageGrid;
+    QScrollArea *m_languageList;
     QLabel *m_languageLimit;
     QLabel *m_onlyEnglish;
     QPushButton *m_recogniseAgain;

@@ -189,6 +189,11 @@ private Q_SLOTS:
         // The first image is in the engine while the GUI thread is free.
         QVERIFY(ocr->started.tryAcquire(1, 10000));
         QVERIFY(!state->recogniseAgain());
+        // The index stays free for new captures while an image is being read.
+        const qint64 fresh = state->database().insertOrUpdate(
+            m_dir->filePath(QStringLiteral("new.png")), QStringLiteral("New"), QString(), 2000.0,
+            QStringLiteral("new text"), QString(), ScreenshotStatus::inbox, 10);
+        QCOMPARE(state->database().ocrText(fresh), QStringLiteral("new text"));
         QTRY_COMPARE_WITH_TIMEOUT(state->recognitionProgress().total, qsizetype(2), 10000);
         QCOMPARE(state->recognitionProgress().done, qsizetype(0));
 

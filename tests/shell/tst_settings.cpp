@@ -175,6 +175,30 @@ private Q_SLOTS:
         QCOMPARE(text(window, "settings.ocrLanguages.limit"), QString());
     }
 
+    void manyLanguagesScrollInABoxOfTheirOwn()
+    {
+        QTemporaryDir data;
+        QStringList many = { QStringLiteral("eng") };
+        for (char a = 'a'; a <= 'z'; ++a)
+            for (char b = 'a'; b <= 'f'; ++b)
+                many.append(QStringLiteral("q") + QLatin1Char(a) + QLatin1Char(b));
+        const auto restore = useModels(data, many);
+        auto state = makeState(std::make_shared<test::ScriptedDialogs>());
+        UpdateController updates;
+        SettingsWindow window(*state, updates, {});
+        QCOMPARE(window
+                     .findChildren<QCheckBox *>(
+                         QRegularExpression(QStringLiteral("^settings\\.ocrLanguage\\.")))
+                     .size(),
+            many.size());
+        auto *list = find<QWidget>(window, "settings.ocrLanguages");
+        // The whole window asks for less room than the list alone would.
+        QVERIFY2(window.sizeHint().height() < list->sizeHint().height(),
+            qPrintable(QStringLiteral("%1 %2")
+                           .arg(window.sizeHint().height())
+                           .arg(list->sizeHint().height())));
+    }
+
     void aChosenLanguageWhoseDataIsGoneHoldsNoPlace()
     {
         QTemporaryDir data;
