@@ -553,16 +553,18 @@ QList<SearchResult> ScreenshotDatabase::searchForComparison(
 // reading each of those rows (past its recognised text) and excerpting it
 // cost far more than the ranking. Same rows, order and excerpts as one
 // statement ordering the joined rows by bm25.
-QList<SearchResult> ScreenshotDatabase::rankedSearch(
-    const QString &expression, const LibrarySection &section, int limit)
+QList<SearchResult> ScreenshotDatabase::rankedSearch(const QString &expression,
+    const LibrarySection &section, int limit, const QList<qint64> &exclude)
 {
     QMutexLocker lock(&m_mutex);
     QList<qint64> ranked;
     {
-        Statement st(*this,
-            QStringLiteral("SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?")
-                + sectionFilter(section, "rowid")
-                + QStringLiteral(" ORDER BY bm25(screenshots_fts) LIMIT ?;"));
+        QString sql
+            = QStringLiteral("SELECT rowid FROM screenshots_fts WHERE screenshots_fts MATCH ?")
+            + sectionFilter(section, "rowid");
+        if (!exclude.isEmpty())
+            sql += QStringLiteral(" AND +rowid NOT IN (%1)").arg(idList(exclude));
+        Statement st(*this, sql + QStringLiteral(" ORDER BY bm25(screenshots_fts) LIMIT ?;"));
         st.bind(1, expression);
         int next = 2;
         if (section.kind == LibrarySection::Kind::folder)
@@ -673,22 +675,27 @@ QList<SearchResult> ScreenshotDatabase::searchNoSpaceScript(
     return results;
 }
 
-QStringList ScreenshotDatabase::vocabulary()
+QStringList ScreenshotDatabase::termsStartingWith(QChar first)
 {
     QMutexLocker lock(&m_mutex);
     const qint64 changes = sqlite3_total_changes64(m_db);
-    if (m_vocabulary && m_vocabularyChanges == changes)
-        return m_vocabulary->terms();
-    QStringList terms;
-    {
-        Statement st(*this, QStringLiteral("SELECT term FROM temp.screenshots_vocab;"));
-        while (st.next())
-            terms.append(columnText(st.get(), 0));
+    if (m_vocabularyChanges != changes) {
+        m_vocabulary.clear();
+        m_vocabularyChanges = changes;
     }
-    // The index orders terms by their bytes; lookups here compare QStrings.
-    std::sort(terms.begin(), terms.end());
-    m_vocabulary = std::make_unique<VocabMatcher>(terms);
-    m_vocabularyChanges = changes;
+    const auto cached = m_vocabulary.constFind(first);
+    if (cached != m_vocabulary.cend())
+        return *cached;
+    // For a letter of the basic plane, code point order is the index's byte
+    // order, so one range holds every term that starts with it.
+    QStringList terms;
+    Statement st(*this,
+        QStringLiteral("SELECT term FROM temp.screenshots_vocab WHERE term >= ? AND term < ?;"));
+    st.bind(1, QString(first));
+    st.bind(2, QString(QChar(char16_t(first.unicode() + 1))));
+    while (st.next())
+        terms.append(columnText(st.get(), 0));
+    m_vocabulary.insert(first, terms);
     return terms;
 }
 
@@ -701,13 +708,13 @@ QList<SearchResult> ScreenshotDatabase::similarMatches(
         return {};
 
     QMutexLocker lock(&m_mutex);
-    vocabulary();
+    const auto slice = [this](QChar first) { return termsStartingWith(first); };
     // Each piece: its own prefix, or any term close to it.
     QList<std::vector<VocabMatcher::Candidate>> candidates;
     std::vector<int> costs;
     bool any = false;
     for (const QString &piece : pieces) {
-        candidates.append(m_vocabulary->similarTerms(piece));
+        candidates.append(VocabMatcher::similarTerms(piece, slice));
         for (const auto &candidate : candidates.back())
             costs.push_back(candidate.cost);
         any = any || !candidates.back().empty();
@@ -732,24 +739,11 @@ QList<SearchResult> ScreenshotDatabase::similarMatches(
             groups.append(
                 QLatin1Char('(') + alternatives.join(QStringLiteral(" OR ")) + QLatin1Char(')'));
         }
-        QString sql = QStringLiteral("SELECT %1, snippet(screenshots_fts, 1, '[', ']', '…', 12)\n"
-                                     "FROM screenshots_fts\n"
-                                     "JOIN screenshots s ON s.id = screenshots_fts.rowid\n"
-                                     "WHERE screenshots_fts MATCH ?")
-                          .arg(QLatin1String(kRecordColumns));
-        sql += sectionFilter(section, "screenshots_fts.rowid");
-        if (!seen.isEmpty())
-            sql += QStringLiteral(" AND +screenshots_fts.rowid NOT IN (%1)").arg(idList(seen));
-        sql += QStringLiteral(" ORDER BY bm25(screenshots_fts) LIMIT ?;");
-        Statement st(*this, sql);
-        st.bind(1, groups.join(QStringLiteral(" AND ")));
-        int next = 2;
-        if (section.kind == LibrarySection::Kind::folder)
-            st.bind(next++, section.folderName);
-        st.bind32(next, int(limit - results.size()));
-        while (st.next()) {
-            results.append({ recordFromRow(st.get()), columnText(st.get(), 9) });
-            seen.append(results.back().id());
+        const auto found = rankedSearch(
+            groups.join(QStringLiteral(" AND ")), section, int(limit - results.size()), seen);
+        for (const auto &hit : found) {
+            results.append(hit);
+            seen.append(hit.id());
         }
         if (results.size() >= limit)
             break;

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <optional>
 
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -84,8 +84,9 @@ public:
     // excludeIds (the exact results).
     QList<SearchResult> similarMatches(const QString &text, const LibrarySection &section,
         int limit, const QList<qint64> &excludeIds);
-    // Every term of the word index, sorted; read again after any change.
-    QStringList vocabulary();
+    // The word index's terms that start with `first`, read again after any
+    // change.
+    QStringList termsStartingWith(QChar first);
     void migrateStatuses(const QString &libraryRoot);
 
     // The FTS5 match expression for typed text: every word a quoted prefix
@@ -106,8 +107,8 @@ private:
     bool hasTable(const QString &table);
     void exec(const char *sql);
     [[noreturn]] void throwError();
-    QList<SearchResult> rankedSearch(
-        const QString &expression, const LibrarySection &section, int limit);
+    QList<SearchResult> rankedSearch(const QString &expression, const LibrarySection &section,
+        int limit, const QList<qint64> &exclude = {});
     QList<SearchResult> fetchMatches(
         const QString &table, const QString &expression, const QList<qint64> &ranked);
     QList<SearchResult> searchNoSpaceScript(
@@ -120,9 +121,10 @@ private:
     QRecursiveMutex m_mutex;
     bool m_needsStatusMigration = false;
     int m_failCountdown = 0;
-    // The word index's terms, as of m_vocabularyChanges (the connection's
-    // change count), so typing reads the vocabulary once.
-    std::unique_ptr<VocabMatcher> m_vocabulary;
+    // Slices of the word index's vocabulary by first letter, as of
+    // m_vocabularyChanges (the connection's change count), so typing reads
+    // each slice once.
+    QHash<QChar, QStringList> m_vocabulary;
     qint64 m_vocabularyChanges = -1;
 };
 

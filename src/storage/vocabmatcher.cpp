@@ -36,12 +36,12 @@ bool pairMisread(QStringView pair, QChar single)
     return (pair == u"rn" && single == u'm') || (pair == u"cl" && single == u'd');
 }
 
-// First letters a term may start with when the typed word starts with c: the
-// letter itself and what recognition mistakes it for, so a typo in the first
-// letter that is not a misreading is not looked for (it would mean scanning
-// the whole vocabulary on every keystroke).
-QString firstLetters(QStringView typed)
+} // namespace
+
+QString VocabMatcher::firstLetters(const QString &typed)
 {
+    if (typed.isEmpty())
+        return {};
     QString letters(typed.front());
     const QChar c = typed.front();
     if (c == u'l' || c == u'1' || c == u'i')
@@ -58,11 +58,6 @@ QString firstLetters(QStringView typed)
         letters += u'd';
     return letters;
 }
-
-} // namespace
-
-VocabMatcher::VocabMatcher(QStringList terms) : m_terms(std::move(terms))
-{ }
 
 int VocabMatcher::allowedCost(qsizetype length)
 {
@@ -131,7 +126,7 @@ int VocabMatcher::prefixCost(QStringView typed, QStringView term, int maxCost)
 }
 
 std::vector<VocabMatcher::Candidate> VocabMatcher::similarTerms(
-    const QString &typedWord, int limit) const
+    const QString &typedWord, const std::function<QStringList(QChar)> &termsStartingWith, int limit)
 {
     const QString typed = fold(typedWord);
     const int maxCost = allowedCost(typed.size());
@@ -139,13 +134,12 @@ std::vector<VocabMatcher::Candidate> VocabMatcher::similarTerms(
     if (maxCost == 0)
         return found;
     for (const QChar first : firstLetters(typed)) {
-        auto it = std::lower_bound(m_terms.cbegin(), m_terms.cend(), QString(first));
-        for (; it != m_terms.cend() && it->startsWith(first); ++it) {
-            if (it->size() + maxCost < typed.size())
+        for (const QString &term : termsStartingWith(first)) {
+            if (term.size() + maxCost < typed.size())
                 continue;
-            const int cost = prefixCost(typed, *it, maxCost);
+            const int cost = prefixCost(typed, term, maxCost);
             if (cost > 0)
-                found.push_back({ *it, cost });
+                found.push_back({ term, cost });
         }
     }
     std::stable_sort(found.begin(), found.end(),

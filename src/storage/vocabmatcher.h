@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include <QString>
@@ -11,37 +12,36 @@ namespace marlox {
 // misreadings of text recognition (rn/m, cl/d, l/1/I, O/0) count as half an
 // edit. The typed word is a prefix, as in the search: a term matches when
 // some prefix of it is close enough.
-class VocabMatcher
+namespace VocabMatcher {
+
+struct Candidate
 {
-public:
-    struct Candidate
-    {
-        QString term;
-        int cost = 0; // in half edits
-    };
-
-    // The vocabulary, sorted ascending (the order fts5vocab yields).
-    explicit VocabMatcher(QStringList terms = {});
-
-    const QStringList &terms() const { return m_terms; }
-
-    // Half edits allowed for a typed word of that many characters; 0 means
-    // too short to guess at.
-    static int allowedCost(qsizetype length);
-
-    // The cost of turning `typed` into the closest prefix of `term`, or -1
-    // when it exceeds maxCost.
-    static int prefixCost(QStringView typed, QStringView term, int maxCost);
-
-    // Lower case without diacritics, as the word index stores its terms.
-    static QString fold(const QString &word);
-
-    // The closest terms that are not already prefix matches, cheapest first,
-    // at most `limit`.
-    std::vector<Candidate> similarTerms(const QString &typed, int limit = 24) const;
-
-private:
-    QStringList m_terms;
+    QString term;
+    int cost = 0; // in half edits
 };
+
+// Half edits allowed for a typed word of that many characters; 0 means too
+// short to guess at.
+int allowedCost(qsizetype length);
+
+// The cost of turning `typed` into the closest prefix of `term`, or -1 when
+// it exceeds maxCost.
+int prefixCost(QStringView typed, QStringView term, int maxCost);
+
+// Lower case without diacritics, as the word index stores its terms.
+QString fold(const QString &word);
+
+// The first letters a close term may start with: the folded word's own and
+// what recognition mistakes it for. A wrong first letter that is no
+// misreading is not looked for; it would mean reading the whole vocabulary
+// on every keystroke.
+QString firstLetters(const QString &folded);
+
+// The closest terms that are not already prefix matches, cheapest first, at
+// most `limit`; termsStartingWith gives the vocabulary's terms by first letter.
+std::vector<Candidate> similarTerms(const QString &typed,
+    const std::function<QStringList(QChar)> &termsStartingWith, int limit = 24);
+
+} // namespace VocabMatcher
 
 } // namespace marlox
