@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QFuture>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -138,6 +139,10 @@ public:
     // ---- capture pipeline (capturepipeline.cpp)
     void handleDetection(const Detection &detection);
     static QString defaultTitle(const std::optional<QString> &appName, const QDateTime &createdAt);
+    // Before the process ends: puts every capture that was detected but not
+    // yet indexed (still being read or recognised) into the Inbox, so that it
+    // is not forgotten in the screenshot folder.
+    void finishPendingCaptures();
 
     // ---- prompt queue and decisions (promptdecisions.cpp)
     void appendToPromptQueue(PromptQueue::Item item);
@@ -264,6 +269,8 @@ private:
     static std::optional<ReadCapture> readCapture(const QString &path);
     std::optional<QString> frontmostAppName();
     void scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int attempt);
+    // One read attempt; a big image is read and decoded off the GUI thread.
+    void attemptRead(std::shared_ptr<CaptureContext> capture, int attempt);
     void continueWithCapture(const CaptureContext &capture, const ReadCapture &read);
     void indexAndPrompt(const CaptureContext &capture, const ReadCapture &read);
     void autoSaveCapture(const CaptureContext &capture, const ReadCapture &read);
@@ -301,6 +308,8 @@ private:
     std::shared_ptr<FolderWatcher> m_watcher;
     std::unique_ptr<CapturePromptPresenter> m_capturePrompt;
     QList<QPointer<QTimer>> m_readRetryTimers;
+    // Detected captures that have no row yet, by path.
+    QHash<QString, std::shared_ptr<CaptureContext>> m_capturesInFlight;
     PromptQueue m_promptQueue;
     PendingUndoSlot m_pendingUndoSlot;
     std::unique_ptr<CoalescedLoader<QList<ScreenshotRecord>>> m_recordsLoader;

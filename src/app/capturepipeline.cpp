@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -96,6 +97,26 @@ bool pathExists(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
+// Reading and decoding these would hold the GUI thread for a noticeable
+// time; screenshots of even several big screens stay below both limits.
+constexpr qint64 largeFileBytes = qint64(32) << 20;
+constexpr qint64 largeImagePixels = qint64(40) << 20;
+
+bool isLargeImage(const QString &path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    if (info.st_size > largeFileBytes)
+        return true;
+    // The header alone: cheap, and it names the pixels a decode would make.
+    QImageReader reader(path);
+    const QSize size = reader.size();
+    return size.isValid() && qint64(size.width()) * size.height() > largeImagePixels;
+}
+
 double secondsFromNow(const QElapsedTimer &timer)
 {
     return double(timer.nsecsElapsed()) / 1e9;
@@ -155,15 +176,41 @@ void AppState::handleDetection(const Detection &detection)
     const QDateTime born = QFileInfo(detection.url).birthTime();
     capture->createdAt = born.isValid() ? born : m_lastDetectionAt;
     capture->appName = frontmostAppName();
+    m_capturesInFlight.insert(capture->path, capture);
 
-    if (const auto read = readCapture(capture->path)) {
-        continueWithCapture(*capture, *read);
+    attemptRead(std::move(capture), 0);
+}
+
+void AppState::attemptRead(std::shared_ptr<CaptureContext> capture, int attempt)
+{
+    const auto finish = [](AppState &self, std::shared_ptr<CaptureContext> capture, int attempt,
+                            const std::optional<ReadCapture> &read) {
+        if (read) {
+            self.continueWithCapture(*capture, *read);
+            return;
+        }
+        // Linux has no cloud placeholders to download, so the retries alone wait.
+        if (attempt == 0)
+            qCInfo(lcAppState, "Couldn't read screenshot %s yet; retrying",
+                qUtf8Printable(capture->fileName));
+        self.scheduleReadAttempt(std::move(capture), attempt + 1);
+    };
+    if (!isLargeImage(capture->path)) {
+        const std::optional<ReadCapture> read = readCapture(capture->path);
+        finish(*this, std::move(capture), attempt, read);
         return;
     }
-    // Linux has no cloud placeholders to download, so the retries alone wait.
-    qCInfo(
-        lcAppState, "Couldn't read screenshot %s yet; retrying", qUtf8Printable(capture->fileName));
-    scheduleReadAttempt(std::move(capture), 1);
+    QPointer<AppState> weak(this);
+    QThreadPool::globalInstance()->start([weak, capture, attempt, finish] {
+        std::optional<ReadCapture> read = readCapture(capture->path);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [weak, capture, attempt, finish, read] {
+                if (weak)
+                    finish(*weak, capture, attempt, read);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void AppState::scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int attempt)
@@ -183,10 +230,7 @@ void AppState::scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int 
             return;
         weak->m_readRetryTimers.removeAll(QPointer<QTimer>(timer));
         timer->deleteLater();
-        if (const auto read = readCapture(capture->path))
-            weak->continueWithCapture(*capture, *read);
-        else
-            weak->scheduleReadAttempt(capture, attempt + 1);
+        weak->attemptRead(capture, attempt);
     });
     timer->start();
 }
@@ -212,6 +256,7 @@ std::optional<ScreenshotRecord> AppState::indexInInbox(
             qUtf8Printable(describe(e)));
         return std::nullopt;
     }
+    m_capturesInFlight.remove(capture.path);
     refreshRecord(id);
     try {
         return m_database->record(id);
@@ -285,6 +330,7 @@ void AppState::autoSaveCapture(const CaptureContext &capture, const ReadCapture 
                     // The file stays unindexed in the screenshot folder.
                     return;
                 }
+                self.m_capturesInFlight.remove(context.path);
                 self.refreshRecord(id);
                 std::optional<ScreenshotRecord> record;
                 try {
@@ -312,6 +358,7 @@ void AppState::handleUnreadableCapture(const CaptureContext &capture)
     if (!pathExists(capture.path)) {
         qCInfo(lcAppState, "Detected screenshot %s vanished before it could be read",
             qUtf8Printable(capture.fileName));
+        m_capturesInFlight.remove(capture.path);
         return;
     }
     qCWarning(lcAppState,
@@ -323,6 +370,20 @@ void AppState::handleUnreadableCapture(const CaptureContext &capture)
     if (!record || m_autoSaveEnabled)
         return;
     appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt });
+}
+
+void AppState::finishPendingCaptures()
+{
+    const QHash<QString, std::shared_ptr<CaptureContext>> pending
+        = std::exchange(m_capturesInFlight, {});
+    for (const std::shared_ptr<CaptureContext> &capture : pending) {
+        if (!pathExists(capture->path))
+            continue;
+        qCInfo(lcAppState, "Quitting before %s was filed; keeping it in the Inbox",
+            qUtf8Printable(capture->fileName));
+        indexInInbox(*capture, defaultTitle(capture->appName, capture->createdAt),
+            "Failed to index screenshot %s while quitting: %s");
+    }
 }
 
 std::optional<QString> AppState::frontmostAppName()

@@ -230,9 +230,15 @@ int mergeFolder(
                 }
             }
             const auto record = recordsByPath.constFind(from);
-            if (record != recordsByPath.cend())
+            if (record == recordsByPath.cend())
+                continue;
+            try {
                 database.updateLocation(
                     record->id, destination, record->title, target, record->status);
+            } catch (const std::exception &error) {
+                LibraryFileService::moveBack(destination, from, error);
+                throw;
+            }
         }
         try {
             if (listDirectory(sourcePath, true).isEmpty())

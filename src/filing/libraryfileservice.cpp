@@ -9,6 +9,7 @@
 
 #include "filing/foldermanagementservice.h"
 #include "platform/filemoves.h"
+#include "platform/log.h"
 
 namespace marlox::LibraryFileService {
 
@@ -66,6 +67,19 @@ void makeDirectories(const QString &path)
 }
 
 } // namespace
+
+void moveBack(const QString &movedTo, const QString &original, const std::exception &cause)
+{
+    try {
+        FileMoves::moveFile(movedTo, original);
+        qCWarning(lcAppState, "Index update failed (%s); moved %s back",
+            qUtf8Printable(describe(cause)), qUtf8Printable(original));
+    } catch (const std::exception &e) {
+        qCCritical(lcAppState, "Index update failed (%s) and %s couldn't be moved back to %s: %s",
+            qUtf8Printable(describe(cause)), qUtf8Printable(movedTo), qUtf8Printable(original),
+            qUtf8Printable(describe(e)));
+    }
+}
 
 QString ServiceError::description() const
 {
@@ -152,7 +166,8 @@ ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title
     makeDirectories(folderDirectory);
 
     QString destination = folderDirectory + u'/' + fileName;
-    if (destination != source) {
+    const bool moves = destination != source;
+    if (moves) {
         // Another process may take the chosen name between the test and the
         // move; the move never replaces, so pick the next free name instead.
         for (int attempt = 0;; ++attempt) {
@@ -167,7 +182,15 @@ ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title
         }
     }
 
-    database.updateLocation(record.id, destination, trimmed, folder, ScreenshotStatus::filed);
+    try {
+        database.updateLocation(record.id, destination, trimmed, folder, ScreenshotStatus::filed);
+    } catch (const std::exception &error) {
+        // The row still names the source: put the file back there, or a later
+        // reconcile would take the row for a vanished file.
+        if (moves)
+            moveBack(destination, source, error);
+        throw;
+    }
 
     ScreenshotRecord filed = record;
     filed.path = destination;

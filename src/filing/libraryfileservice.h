@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <optional>
 
 #include <QString>
@@ -26,6 +27,10 @@ private:
 // marks the row filed. An empty libraryRoot means none is set (FileError::noSuchFile()).
 ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title,
     const QString &folder, const QString &libraryRoot, ScreenshotDatabase &database);
+
+// After the index refused a move: moves the file back to where its row still
+// points. Logs, never throws: the caller rethrows the index's error.
+void moveBack(const QString &movedTo, const QString &original, const std::exception &cause);
 
 QString libraryFileName(const QString &title, const QString &extension);
 // directory/fileName, or "base 2.ext", "base 3.ext"… when taken.

@@ -127,7 +127,6 @@ ScreenshotRecord restore(const PendingUndo &undo, ScreenshotDatabase &database)
                 throw;
         }
     }
-    SystemFileTrasher::forgetTrashedFile(undo.trashedURL);
 
     ScreenshotRecord record;
     record.path = destination;
@@ -137,8 +136,16 @@ ScreenshotRecord restore(const PendingUndo &undo, ScreenshotDatabase &database)
     record.contentHash = undo.contentHash;
     record.status = ScreenshotStatus::inbox;
     record.fileSize = 0;
-    record.id = database.insertOrUpdate(record.path, record.title, record.folder, record.createdAt,
-        record.ocrText, record.contentHash, record.status, record.fileSize);
+    try {
+        record.id = database.insertOrUpdate(record.path, record.title, record.folder,
+            record.createdAt, record.ocrText, record.contentHash, record.status, record.fileSize);
+    } catch (const std::exception &error) {
+        // Unindexed outside the library, nothing would ever find the file
+        // again; in the Trash the user still can.
+        LibraryFileService::moveBack(destination, undo.trashedURL, error);
+        throw;
+    }
+    SystemFileTrasher::forgetTrashedFile(undo.trashedURL);
     return record;
 }
 

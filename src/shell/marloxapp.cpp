@@ -1,5 +1,10 @@
 #include "shell/marloxapp.h"
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <memory>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -7,6 +12,8 @@
 #include <QCursor>
 #include <QIcon>
 #include <QMenu>
+#include <QSessionManager>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -67,6 +74,45 @@ void showTrayOrFallback(QSystemTrayIcon *tray, WindowManager *windows, QMenu *me
             WindowRules::bringForward(welcome);
     });
 }
+// Logout, shutdown and kill end Marlox through the same quit as its menu: the
+// handler only writes to a socket, and the event loop ends after the step it
+// is in, so a file being moved into the library arrives whole.
+class TerminationSignals
+{
+public:
+    bool install()
+    {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, s_fds) != 0)
+            return false;
+        m_notifier = std::make_unique<QSocketNotifier>(s_fds[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [] {
+            unsigned char number = 0;
+            while (::read(s_fds[0], &number, 1) == 1)
+                qCInfo(lcShell, "Received signal %d; quitting", int(number));
+            QCoreApplication::quit();
+        });
+        struct sigaction action = {};
+        action.sa_handler = handle;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (const int number : { SIGTERM, SIGINT, SIGHUP })
+            ::sigaction(number, &action, nullptr);
+        return true;
+    }
+
+private:
+    static void handle(int number)
+    {
+        const int saved = errno;
+        const unsigned char byte = static_cast<unsigned char>(number);
+        [[maybe_unused]] const ssize_t written = ::write(s_fds[1], &byte, 1);
+        errno = saved;
+    }
+
+    static inline int s_fds[2] = { -1, -1 };
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
 } // namespace
 
 int MarloxApp::run(int argc, char **argv)
@@ -92,6 +138,16 @@ int MarloxApp::run(int argc, char **argv)
     deps.makeCapturePrompt = [] { return std::make_unique<CapturePromptController>(); };
     deps.undoToast = std::make_shared<UndoToastController>();
     AppState state(std::move(deps));
+
+    TerminationSignals terminationSignals;
+    if (!terminationSignals.install())
+        qCWarning(lcShell, "Couldn't install the signal handlers: %s", strerror(errno));
+    // Whatever ends the session, a capture still being read or recognised
+    // stays in the Inbox rather than unindexed in the screenshot folder.
+    QObject::connect(
+        &app, &QCoreApplication::aboutToQuit, &state, [&state] { state.finishPendingCaptures(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &state,
+        [&state](QSessionManager &) { state.finishPendingCaptures(); });
 
     UpdateController updates;
     showUpdateNotices(updates);

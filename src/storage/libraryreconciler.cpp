@@ -1,5 +1,6 @@
 #include "storage/libraryreconciler.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <optional>
@@ -38,6 +39,22 @@ bool canList(const QString &directory)
         return false;
     ::closedir(dir);
     return true;
+}
+
+bool isEmptyDirectory(const QString &directory)
+{
+    DIR *dir = ::opendir(encoded(directory).constData());
+    if (!dir)
+        return false;
+    bool empty = true;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0) {
+            empty = false;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return empty;
 }
 
 bool isStrictlyInside(const QString &path, const QString &root)
@@ -210,6 +227,12 @@ std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &da
     // An unmounted disk or a root that is not a folder: no listing says
     // anything about any file, so nothing may be taken as gone.
     if (!canList(root))
+        return { 0, 0 };
+    // A disk unmounted from under the root leaves the bare, empty mount
+    // point: empty while records say files are inside is taken as away.
+    const bool anyInside = std::any_of(records.cbegin(), records.cend(),
+        [&](const ScreenshotRecord &r) { return isStrictlyInside(QDir::cleanPath(r.path), root); });
+    if (anyInside && isEmptyDirectory(root))
         return { 0, 0 };
 
     QSet<QString> recordPaths;

@@ -387,14 +387,14 @@ private Q_SLOTS:
         QCOMPARE(tree(m_root), QStringList { "Work" });
     }
 
-    void databaseFailureAfterTheMoveLeavesTheFileMoved()
+    void databaseFailureAfterTheMoveMovesTheFileBack()
     {
         const auto record = capture(QStringLiteral("c.png"));
         m_db->failNthStatementForTesting(1);
         QVERIFY_THROWS_EXCEPTION(SQLiteError,
             fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db));
-        QVERIFY(QFileInfo::exists(m_root + QStringLiteral("/Work/T.png")));
-        QVERIFY(!QFileInfo::exists(record.path));
+        QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/Work/T.png")));
+        QVERIFY(QFileInfo::exists(record.path));
         QCOMPARE(m_db->record(record.id)->path, record.path);
     }
 };

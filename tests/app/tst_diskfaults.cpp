@@ -1,0 +1,281 @@
+// marlox-test-labels: fault
+// marlox-test-timeout: 180
+#include <thread>
+
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThreadPool>
+
+#include "app/appstate.h"
+#include "app/preferences.h"
+#include "storage/bookmarkstore.h"
+#include "storage/libraryreconciler.h"
+#include "support/fakes.h"
+#include "support/filecensus.h"
+#include "support/logcapture.h"
+#include "support/testmain.h"
+#include "support/tmpfsmount.h"
+
+using namespace marlox;
+using namespace marlox::test;
+
+namespace {
+
+struct Setup
+{
+    QString shots;
+    QString library;
+    QString databasePath;
+};
+
+std::unique_ptr<AppState> makeState(
+    const Setup &setup, std::shared_ptr<ScriptedDialogs> dialogs = {})
+{
+    QFile::remove(Preferences::filePath());
+    if (!setup.shots.isEmpty())
+        BookmarkStore().save(setup.shots, Preferences::screenshotFolderBookmark);
+    if (!setup.library.isEmpty())
+        BookmarkStore().save(setup.library, Preferences::libraryRootBookmark);
+    AppStateDependencies deps;
+    deps.dialogs = dialogs ? dialogs : std::make_shared<ScriptedDialogs>();
+    deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
+    deps.databasePath = setup.databasePath;
+    deps.installSystemObservers = false;
+    deps.exit = [](int) {};
+    return std::make_unique<AppState>(deps);
+}
+
+ScreenshotRecord inboxCapture(AppState &state, const QString &path, int seed)
+{
+    writeWholeFile(path, distinctPng(seed));
+    const qint64 id = state.database().insertOrUpdate(path, QFileInfo(path).completeBaseName(),
+        QString(), 1.7e9, {}, {}, ScreenshotStatus::inbox, 0);
+    return *state.database().record(id);
+}
+
+QStringList movedAside(const QString &databasePath)
+{
+    const QFileInfo info(databasePath);
+    return QDir(info.absolutePath())
+        .entryList({ info.fileName() + QStringLiteral(".corrupt-*") }, QDir::Files);
+}
+
+} // namespace
+
+class TestDiskFaults : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    void requireMounts()
+    {
+        if (!canMount())
+            QSKIP("Needs root to mount small tmpfs disks (CI runs as root)");
+    }
+
+    Setup setupIn(const QString &name)
+    {
+        const QString base = m_dir.filePath(name);
+        Setup setup { base + QStringLiteral("/Shots"), base + QStringLiteral("/Library"),
+            base + QStringLiteral("/Index/library.sqlite3") };
+        QDir().mkpath(setup.shots);
+        QDir().mkpath(setup.library);
+        QDir().mkpath(QFileInfo(setup.databasePath).absolutePath());
+        return setup;
+    }
+
+    // A save from the prompt that the disk refuses: the prompt shows the
+    // error, the capture stays where it was, nothing half-written is left.
+    void verifyRefusedSave(const Setup &setup)
+    {
+        auto state = makeState(setup);
+        QCOMPARE(state->libraryRoot(), setup.library);
+        const QString path = setup.shots + QStringLiteral("/Screenshot 1.png");
+        const ScreenshotRecord record = inboxCapture(*state, path, 1);
+        const QMap<QByteArray, int> before = contentCensus({ setup.shots });
+
+        const std::optional<QString> error
+            = state->savePrompt(record, QStringLiteral("Kept"), QStringLiteral("Work"));
+        QVERIFY(error);
+        QVERIFY2(error->startsWith(QStringLiteral("Couldn't save: ")), qPrintable(*error));
+        qInfo("The prompt shows: %s", qPrintable(*error));
+        QCOMPARE(contentCensus({ setup.shots }), before);
+        QVERIFY(!QFileInfo::exists(setup.library + QStringLiteral("/Work/Kept.png")));
+        QCOMPARE(state->database().record(record.id)->path, path);
+        QCOMPARE(state->database().record(record.id)->status, ScreenshotStatus::inbox);
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void fullLibraryDiskRefusesTheSave()
+    {
+        requireMounts();
+        const Setup setup = setupIn(QStringLiteral("full"));
+        TmpfsMount disk(setup.library, 64 * 1024);
+        QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
+        QVERIFY(QDir().mkpath(setup.library + QStringLiteral("/Work")));
+        QVERIFY(disk.fill());
+        verifyRefusedSave(setup);
+    }
+
+    void readOnlyLibraryRefusesTheSave()
+    {
+        requireMounts();
+        const Setup setup = setupIn(QStringLiteral("readonly"));
+        TmpfsMount disk(setup.library, 1024 * 1024, true);
+        QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
+        verifyRefusedSave(setup);
+    }
+
+    // The index on a disk that fills up after start-up: the save fails
+    // inside the index, so the capture is moved back and stays in the Inbox.
+    void fullIndexDiskRefusesTheSave()
+    {
+        requireMounts();
+        const Setup setup = setupIn(QStringLiteral("fullindex"));
+        TmpfsMount disk(QFileInfo(setup.databasePath).absolutePath(), 512 * 1024);
+        QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
+        auto state = makeState(setup);
+        QVERIFY(!state->isDatabaseDegraded());
+        const QString path = setup.shots + QStringLiteral("/Screenshot 2.png");
+        const ScreenshotRecord record = inboxCapture(*state, path, 2);
+        QVERIFY(disk.fill());
+
+        // Every change grows the index's log; the first one that finds no
+        // room fails, and the capture must then be where its row says.
+        std::optional<QString> error;
+        for (int i = 0; i < 50 && !error; ++i)
+            error = state->savePrompt(*state->database().record(record.id),
+                QStringLiteral("Kept %1").arg(i), QStringLiteral("Work"));
+        QVERIFY2(error && error->startsWith(QStringLiteral("Couldn't save: ")),
+            qPrintable(error.value_or(QStringLiteral("saved every time"))));
+        qInfo("The prompt shows: %s", qPrintable(*error));
+        const QString where = state->database().record(record.id)->path;
+        QVERIFY2(QFileInfo(where).isFile(), qPrintable(where));
+        QCOMPARE(contentCensus({ setup.shots, setup.library }).size(), 1);
+        QCOMPARE(contentCensus({ setup.shots, setup.library }).first(), 1);
+        QVERIFY(movedAside(setup.databasePath).isEmpty());
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    void readOnlyIndexFolderFallsBackAndSaysSo_data()
+    {
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("no index yet") << false;
+        QTest::newRow("index from an earlier run") << true;
+    }
+
+    void readOnlyIndexFolderFallsBackAndSaysSo()
+    {
+        QFETCH(bool, existing);
+        requireMounts();
+        const Setup setup
+            = setupIn(existing ? QStringLiteral("roexisting") : QStringLiteral("rofresh"));
+        const QString folder = QFileInfo(setup.databasePath).absolutePath();
+        TmpfsMount disk(folder, 1024 * 1024);
+        QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
+        QByteArray original;
+        if (existing) {
+            {
+                auto first = makeState(setup);
+                QVERIFY(!first->isDatabaseDegraded());
+                inboxCapture(*first, setup.shots + QStringLiteral("/Screenshot 3.png"), 3);
+            }
+            QThreadPool::globalInstance()->waitForDone();
+            original = contentDigest(setup.databasePath);
+        }
+        QVERIFY(disk.remount(true));
+
+        auto dialogs = std::make_shared<ScriptedDialogs>();
+        LogCapture log;
+        auto state = makeState(setup, dialogs);
+        QVERIFY(state->isDatabaseDegraded());
+        QCOMPARE(state->watchStatus(),
+            WatchStatus::notWatching(QStringLiteral("Marlox's database couldn't be opened.")));
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs->alerts.size(), 1, 10000);
+        QCOMPARE(dialogs->alerts.first().message, QStringLiteral("Marlox can't open its database"));
+        QCOMPARE(
+            log.countStartingWith(QStringLiteral("Could not open a fresh Marlox database either")),
+            1);
+        // Nothing moved aside or changed on the read-only disk.
+        QVERIFY(movedAside(setup.databasePath).isEmpty());
+        if (existing)
+            QCOMPARE(contentDigest(setup.databasePath), original);
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    // Another process holding the index's write lock for a while is waited
+    // out at start-up and when saving; the index is never taken for broken.
+    void lockedIndexIsWaitedOut()
+    {
+        const Setup setup = setupIn(QStringLiteral("locked"));
+        {
+            auto first = makeState(setup);
+            inboxCapture(*first, setup.shots + QStringLiteral("/Screenshot 4.png"), 4);
+        }
+        QThreadPool::globalInstance()->waitForDone();
+
+        sqlite3 *other = nullptr;
+        QCOMPARE(
+            sqlite3_open(QFile::encodeName(setup.databasePath).constData(), &other), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+        std::thread release([other] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            sqlite3_exec(other, "COMMIT;", nullptr, nullptr, nullptr);
+        });
+        auto state = makeState(setup);
+        const ScreenshotRecord record = state->database().allRecords().value(0);
+        const std::optional<QString> error
+            = state->savePrompt(record, QStringLiteral("Waited"), QStringLiteral("Work"));
+        release.join();
+        sqlite3_close(other);
+        QCOMPARE(error, std::nullopt);
+        QVERIFY(!state->isDatabaseDegraded());
+        QVERIFY(movedAside(setup.databasePath).isEmpty());
+        QVERIFY(QFileInfo::exists(setup.library + QStringLiteral("/Work/Waited.png")));
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    // The library's disk pulled while Marlox runs: its mount point is left
+    // bare and empty, which must not read as "every file was deleted".
+    void unmountedLibraryKeepsEveryRow()
+    {
+        requireMounts();
+        const Setup setup = setupIn(QStringLiteral("unmounted"));
+        TmpfsMount disk(setup.library, 1024 * 1024);
+        QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
+        auto state = makeState(setup);
+        for (int i = 0; i < 3; ++i) {
+            const ScreenshotRecord record = inboxCapture(
+                *state, setup.shots + QStringLiteral("/Screenshot %1.png").arg(10 + i), 10 + i);
+            QCOMPARE(state->savePrompt(record, QStringLiteral("Filed %1").arg(i),
+                         i == 0 ? QStringLiteral("General") : QStringLiteral("Work")),
+                std::nullopt);
+        }
+        const int rows = int(state->database().allRecords().size());
+        QCOMPARE(rows, 3);
+
+        QVERIFY(disk.unmount());
+        QVERIFY(QFileInfo(setup.library).isDir());
+        QCOMPARE(
+            LibraryReconciler::reconcile(setup.library, state->database()), std::make_pair(0, 0));
+        QCOMPARE(int(state->database().allRecords().size()), rows);
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+};
+
+MARLOX_TEST_MAIN(TestDiskFaults)
+#include "tst_diskfaults.moc"
