@@ -127,12 +127,60 @@ struct Variant
     double scale = 1.0;
     bool invert = true;
     tesseract::PageSegMode mode = tesseract::PSM_AUTO;
+    bool localContrast = false;
 };
+
+// Each pixel's distance from its neighbourhood's mean, as dark on white: text
+// comes out dark whether it was dark on light, light on dark, or white on a
+// coloured button or selection, so no page-wide inversion is needed.
+QImage localContrast(const QImage &gray)
+{
+    const int w = gray.width();
+    const int h = gray.height();
+    const int r = std::max(8, w / 180);
+    auto boxMean = [](const uchar *in, uchar *out, int n, int stride, int radius) {
+        int sum = 0;
+        int count = 0;
+        for (int i = 0; i < std::min(n, radius + 1); ++i, ++count)
+            sum += in[i * stride];
+        for (int i = 0; i < n; ++i) {
+            out[i * stride] = uchar(sum / count);
+            const int add = i + radius + 1;
+            const int drop = i - radius;
+            if (add < n) {
+                sum += in[add * stride];
+                ++count;
+            }
+            if (drop >= 0) {
+                sum -= in[drop * stride];
+                --count;
+            }
+        }
+    };
+    QImage rows(w, h, QImage::Format_Grayscale8);
+    QImage mean(w, h, QImage::Format_Grayscale8);
+    for (int y = 0; y < h; ++y)
+        boxMean(gray.constScanLine(y), rows.scanLine(y), w, 1, r);
+    const int stride = int(rows.bytesPerLine());
+    for (int x = 0; x < w; ++x)
+        boxMean(rows.constBits() + x, mean.bits() + x, h, stride, r);
+    QImage result(w, h, QImage::Format_Grayscale8);
+    for (int y = 0; y < h; ++y) {
+        const uchar *g = gray.constScanLine(y);
+        const uchar *m = mean.constScanLine(y);
+        uchar *o = result.scanLine(y);
+        for (int x = 0; x < w; ++x)
+            o[x] = uchar(255 - std::min(255, 2 * std::abs(int(g[x]) - int(m[x]))));
+    }
+    return result;
+}
 
 QString recognizeWithVariant(tesseract::TessBaseAPI &api, const QImage &image, const Variant &v)
 {
-    QImage gray = v.invert ? OCREngine::preparedImage(image)
-                           : image.convertToFormat(QImage::Format_Grayscale8);
+    QImage gray = v.invert && !v.localContrast ? OCREngine::preparedImage(image)
+                                               : image.convertToFormat(QImage::Format_Grayscale8);
+    if (v.localContrast)
+        gray = localContrast(gray);
     if (v.scale != 1.0) {
         gray = gray.scaled(qRound(gray.width() * v.scale), qRound(gray.height() * v.scale),
             Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -240,6 +288,8 @@ int main(int argc, char **argv)
         = std::clamp(option(QStringLiteral("--layouts"), QStringLiteral("3")).toInt(), 1, 3);
     const int throughputCount = option(QStringLiteral("--throughput"), QStringLiteral("6")).toInt();
     const bool variants = args.contains(QStringLiteral("--variants"));
+    // --variant-only NAME: just that one of the variants.
+    const QString onlyVariant = option(QStringLiteral("--variant-only"), QString());
     const bool verbose = args.contains(QStringLiteral("-v"));
     QTemporaryDir temporary;
     const QString keep = option(QStringLiteral("-o"), QString());
@@ -350,15 +400,17 @@ int main(int argc, char **argv)
     }
     out << "word recall by kind of text: Marlox / CLI, all sizes; at 1x\n";
     for (int k = 0; k < textKindCount; ++k) {
-        auto share
-            = [k](const Score &s) { return s.words[k] ? 100.0 * s.found[k] / s.words[k] : 0.0; };
-        out << QStringLiteral("  %1 %2% / %3%;  %4% / %5%  (%6 words)\n")
+        auto share = [k](const Score &s) {
+            return s.words[k]
+                ? QStringLiteral("%1%").arg(100.0 * s.found[k] / s.words[k], 5, 'f', 1)
+                : QStringLiteral("    -");
+        };
+        out << QStringLiteral("  %1 %2 / %3;  %4 / %5  (%6 words, %7 at 1x)\n")
                    .arg(QString::fromLatin1(textKindName(TextKind(k))), -22)
-                   .arg(share(overall.first.score), 5, 'f', 1)
-                   .arg(share(overall.second.score), 5, 'f', 1)
-                   .arg(share(oursAt1x), 5, 'f', 1)
-                   .arg(share(cliAt1x), 5, 'f', 1)
-                   .arg(overall.first.score.words[k]);
+                   .arg(share(overall.first.score), share(overall.second.score), share(oursAt1x),
+                       share(cliAt1x))
+                   .arg(overall.first.score.words[k])
+                   .arg(oursAt1x.words[k]);
     }
     out.flush();
 
@@ -430,11 +482,13 @@ int main(int argc, char **argv)
             QStringLiteral("same with 1 worker"));
     }
 
-    if (variants) {
+    if (variants || !onlyVariant.isEmpty()) {
         // Settings the engine could use, on the same PNG images, against the engine as it is.
         const QList<Variant> tried = {
             { QStringLiteral("no dark inversion"), [](const Scene &s) { return s.dark; }, 1.0,
                 false },
+            { QStringLiteral("local contrast, no inversion"), [](const Scene &) { return true; },
+                1.0, false, tesseract::PSM_AUTO, true },
             { QStringLiteral("1x upscaled x2"), [](const Scene &s) { return s.scale == 1; }, 2.0 },
             { QStringLiteral("1x upscaled x1.5"), [](const Scene &s) { return s.scale == 1; },
                 1.5 },
@@ -455,6 +509,8 @@ int main(int argc, char **argv)
                    .arg(QStringLiteral("engine: CPU s, recall, CER"), -30)
                    .arg(QStringLiteral("variant"));
         for (const Variant &variant : tried) {
+            if (!onlyVariant.isEmpty() && !variant.name.startsWith(onlyVariant))
+                continue;
             Tally before;
             Tally after;
             for (const auto &[image, ours] : engineResults) {
