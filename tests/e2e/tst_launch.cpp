@@ -155,6 +155,7 @@ private Q_SLOTS:
         QCOMPARE(schema->journalMode, QString("wal"));
 
         const Entries expected = {
+            { "index", "screenshots_list" },
             { "index", "sqlite_autoindex_screenshots_1" },
             { "table", "screenshots" },
             { "table", "screenshots_fts" },
@@ -162,10 +163,18 @@ private Q_SLOTS:
             { "table", "screenshots_fts_data" },
             { "table", "screenshots_fts_docsize" },
             { "table", "screenshots_fts_idx" },
+            { "table", "screenshots_trigram" },
+            { "table", "screenshots_trigram_config" },
+            { "table", "screenshots_trigram_data" },
+            { "table", "screenshots_trigram_docsize" },
+            { "table", "screenshots_trigram_idx" },
             { "table", "sqlite_sequence" },
             { "trigger", "screenshots_ad" },
             { "trigger", "screenshots_ai" },
             { "trigger", "screenshots_au" },
+            { "trigger", "screenshots_trigram_ad" },
+            { "trigger", "screenshots_trigram_ai" },
+            { "trigger", "screenshots_trigram_au" },
         };
         QCOMPARE(schema->entries, expected);
         QCOMPARE(schema->sql.value("screenshots"),
