@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <malloc.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -167,6 +168,7 @@ int childLaunch(int argc, char **argv, const QString &index, qint64 spawnedAt)
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("quorvintesha"));
     QApplication::setApplicationName(QStringLiteral("Marlox"));
+    const double started = double(monotonicNs() - spawnedAt) / 1e6;
     AppState state(launchDependencies(index));
     waitForList(state);
     const double list = double(monotonicNs() - spawnedAt) / 1e6;
@@ -177,8 +179,8 @@ int childLaunch(int argc, char **argv, const QString &index, qint64 spawnedAt)
     QCoreApplication::processEvents();
     window.repaint();
     const double shown = double(monotonicNs() - spawnedAt) / 1e6;
-    std::printf(
-        "LAUNCH\t%lld\t%.1f\t%.1f\n", static_cast<long long>(state.records().size()), list, shown);
+    std::printf("LAUNCH\t%lld\t%.1f\t%.1f\t%.1f\n", static_cast<long long>(state.records().size()),
+        list, shown, started);
     return 0;
 }
 
@@ -224,6 +226,9 @@ int childMemory(int argc, char **argv, const QString &index, const QString &capt
     const double peak = statusMegabytes("VmHWM:");
     idle(500);
     const double after = statusMegabytes("VmRSS:");
+    // What glibc keeps in the worker's arena after the capture is gone.
+    malloc_trim(0);
+    const double trimmed = statusMegabytes("VmRSS:");
 
     LibraryWindow window(&state);
     window.resize(1200, 800);
@@ -231,9 +236,9 @@ int childMemory(int argc, char **argv, const QString &index, const QString &capt
     spinUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); });
     idle(1000);
     const double withWindow = statusMegabytes("VmRSS:");
-    std::printf("MEMORY\t%lld\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\n",
+    std::printf("MEMORY\t%lld\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\n",
         static_cast<long long>(state.records().size()), empty, idleRss, idleHwm, before, peak,
-        after, withWindow);
+        after, withWindow, trimmed);
     return 0;
 }
 
@@ -314,6 +319,7 @@ int main(int argc, char **argv)
 
     std::vector<double> list;
     std::vector<double> window;
+    std::vector<double> started;
     qlonglong count = 0;
     for (int i = 0; i < runs; ++i) {
         QProcess child;
@@ -325,10 +331,11 @@ int main(int argc, char **argv)
         child.waitForFinished(600000);
         for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
             const QList<QByteArray> parts = line.split('\t');
-            if (parts.value(0) == "LAUNCH" && parts.size() >= 4) {
+            if (parts.value(0) == "LAUNCH" && parts.size() >= 5) {
                 count = parts.at(1).toLongLong();
                 list.push_back(parts.at(2).toDouble());
                 window.push_back(parts.at(3).toDouble());
+                started.push_back(parts.at(4).toDouble());
             }
         }
     }
@@ -351,27 +358,29 @@ int main(int argc, char **argv)
     QList<double> m;
     for (const QByteArray &line : memory.readAllStandardOutput().split('\n')) {
         const QList<QByteArray> parts = line.split('\t');
-        if (parts.value(0) == "MEMORY" && parts.size() >= 9) {
-            for (int k = 2; k < 9; ++k)
+        if (parts.value(0) == "MEMORY" && parts.size() >= 10) {
+            for (int k = 2; k < 10; ++k)
                 m << parts.at(k).toDouble();
         }
     }
-    if (m.size() < 7)
+    if (m.size() < 8)
         qFatal("the memory child reported nothing");
 
     std::printf("%lld records, %d launches each\n", count, runs);
     std::printf("launch to first list delivered: median %.0f ms (each:", median(list));
     for (double v : list)
         std::printf(" %.0f", v);
-    std::printf(")\nlaunch to library window shown: median %.0f ms\n", median(window));
+    std::printf(")\n  of which to QApplication constructed: median %.0f ms\n", median(started));
+    std::printf("launch to library window shown: median %.0f ms\n", median(window));
     std::printf("sqlite3 shell started to read the same list: median %.0f ms, max RSS %.1f MB\n",
         median(shellWall), median(shellRss));
     std::printf("resident: %.1f MB after QApplication, %.1f MB idle with the list loaded "
                 "(peak so far %.1f MB), %.1f MB with the library window open\n",
         m[0], m[1], m[2], m[6]);
     std::printf("5120x2880 capture: %.1f MB before, peak %.1f MB while decoding and recognising "
-                "(+%.1f MB), %.1f MB after; tesseract command line peak %.1f MB\n",
-        m[3], m[4], m[4] - m[3], m[5], cli.maxRssMb);
+                "(+%.1f MB), %.1f MB after, %.1f MB after malloc_trim; tesseract command line "
+                "peak %.1f MB\n",
+        m[3], m[4], m[4] - m[3], m[5], m[7], cli.maxRssMb);
 
     std::printf("RESULT\tlaunch to first list, %lld records (ms)\t%.0f\t%.0f\t"
                 "sqlite3 shell started to read the same columns\n",
