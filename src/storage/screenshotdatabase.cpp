@@ -49,20 +49,50 @@ const char *const kSchema[] = {
 const char *const kListIndex
     = "CREATE INDEX IF NOT EXISTS screenshots_list ON screenshots(created_at DESC, id, path, "
       "title, folder, content_hash, status, file_size);";
-const char *const kTrigramSchema[] = {
-    "CREATE VIRTUAL TABLE IF NOT EXISTS screenshots_trigram USING fts5(\n    title, ocr_text, "
-    "content='screenshots', content_rowid='id', tokenize='trigram'\n);",
-    "CREATE TRIGGER IF NOT EXISTS screenshots_trigram_ai AFTER INSERT ON screenshots BEGIN\n    "
-    "INSERT INTO screenshots_trigram(rowid, title, ocr_text) VALUES (new.id, new.title, "
-    "new.ocr_text);\nEND;",
-    "CREATE TRIGGER IF NOT EXISTS screenshots_trigram_ad AFTER DELETE ON screenshots BEGIN\n    "
-    "INSERT INTO screenshots_trigram(screenshots_trigram, rowid, title, ocr_text) "
-    "VALUES('delete', old.id, old.title, old.ocr_text);\nEND;",
-    "CREATE TRIGGER IF NOT EXISTS screenshots_trigram_au AFTER UPDATE OF title, ocr_text ON "
-    "screenshots BEGIN\n    INSERT INTO screenshots_trigram(screenshots_trigram, rowid, title, "
-    "ocr_text) VALUES('delete', old.id, old.title, old.ocr_text);\n    INSERT INTO "
-    "screenshots_trigram(rowid, title, ocr_text) VALUES (new.id, new.title, new.ocr_text);\nEND;",
-};
+// Only rows holding such text go into the trigram index: it is several times
+// the size of the word index, and no other row can match a piece that
+// needs it. Deletes test the old values the same way, so every 'delete'
+// names exactly what was inserted.
+QList<QByteArray> trigramSchema()
+{
+    const QString holds = QStringLiteral("(%1.title || %1.ocr_text) GLOB '")
+        + SearchQuery::noSpaceScriptGlob() + QLatin1Char('\'');
+    const QString insertNew = QStringLiteral(
+        "INSERT INTO screenshots_trigram(rowid, title, ocr_text) SELECT new.id, new.title, "
+        "new.ocr_text WHERE %1;")
+                                  .arg(holds.arg(QLatin1String("new")));
+    const QString deleteOld
+        = QStringLiteral("INSERT INTO screenshots_trigram(screenshots_trigram, rowid, title, "
+                         "ocr_text) SELECT 'delete', old.id, old.title, old.ocr_text WHERE %1;")
+              .arg(holds.arg(QLatin1String("old")));
+    return {
+        QByteArrayLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS screenshots_trigram USING fts5(\n"
+                          "    title, ocr_text, content='screenshots', content_rowid='id', "
+                          "tokenize='trigram'\n);"),
+        (QStringLiteral("CREATE TRIGGER IF NOT EXISTS screenshots_trigram_ai AFTER INSERT ON "
+                        "screenshots BEGIN\n    ")
+            + insertNew + QStringLiteral("\nEND;"))
+            .toUtf8(),
+        (QStringLiteral("CREATE TRIGGER IF NOT EXISTS screenshots_trigram_ad AFTER DELETE ON "
+                        "screenshots BEGIN\n    ")
+            + deleteOld + QStringLiteral("\nEND;"))
+            .toUtf8(),
+        (QStringLiteral("CREATE TRIGGER IF NOT EXISTS screenshots_trigram_au AFTER UPDATE OF "
+                        "title, ocr_text ON screenshots BEGIN\n    ")
+            + deleteOld + QStringLiteral("\n    ") + insertNew + QStringLiteral("\nEND;"))
+            .toUtf8(),
+    };
+}
+
+// Fills the trigram index from rows that existed before it.
+QByteArray trigramFill()
+{
+    return (QStringLiteral("INSERT INTO screenshots_trigram(rowid, title, ocr_text) SELECT id, "
+                           "title, ocr_text FROM screenshots WHERE (title || ocr_text) GLOB '")
+        + SearchQuery::noSpaceScriptGlob() + QStringLiteral("';"))
+        .toUtf8();
+}
+
 // Per connection, so it adds nothing to the file.
 const char *const kVocabulary = "CREATE VIRTUAL TABLE IF NOT EXISTS temp.screenshots_vocab USING "
                                 "fts5vocab(main, screenshots_fts, row);";
@@ -245,10 +275,10 @@ void ScreenshotDatabase::createSchema()
 
     exec(kListIndex);
     const bool hadTrigram = hasTable(QStringLiteral("screenshots_trigram"));
-    for (const char *statement : kTrigramSchema)
-        exec(statement);
+    for (const QByteArray &statement : trigramSchema())
+        exec(statement.constData());
     if (!hadTrigram)
-        exec("INSERT INTO screenshots_trigram(screenshots_trigram) VALUES('rebuild');");
+        exec(trigramFill().constData());
     exec(kVocabulary);
 }
 

@@ -36,22 +36,62 @@ QStringList pieces(const QString &text)
     return result;
 }
 
+namespace {
+struct CodeRange
+{
+    char32_t first;
+    char32_t last;
+};
+
+// Han, kana, Hangul, Bopomofo, Thai, Lao, Khmer and Myanmar, with their
+// extension blocks; sorted. The index's triggers test text against the same
+// ranges, so a piece counted here always finds its rows indexed.
+constexpr CodeRange kNoSpaceRanges[] = {
+    { 0x0E00, 0x0EFF },
+    { 0x1000, 0x109F },
+    { 0x1100, 0x11FF },
+    { 0x1780, 0x17FF },
+    { 0x19E0, 0x19FF },
+    { 0x2E80, 0x2FDF },
+    { 0x3005, 0x3007 },
+    { 0x3021, 0x3029 },
+    { 0x3031, 0x3035 },
+    { 0x3038, 0x303C },
+    { 0x3040, 0x30FF },
+    { 0x3100, 0x312F },
+    { 0x3130, 0x318F },
+    { 0x31A0, 0x31BF },
+    { 0x31F0, 0x31FF },
+    { 0x3400, 0x4DBF },
+    { 0x4E00, 0x9FFF },
+    { 0xA960, 0xA97F },
+    { 0xA9E0, 0xA9FF },
+    { 0xAA60, 0xAA7F },
+    { 0xAC00, 0xD7FF },
+    { 0xF900, 0xFAFF },
+    { 0xFF66, 0xFF9F },
+    { 0xFFA0, 0xFFDC },
+    { 0x1B000, 0x1B16F },
+    { 0x20000, 0x3134F },
+};
+} // namespace
+
 bool isNoSpaceScript(char32_t ch)
 {
-    switch (QChar::script(ch)) {
-    case QChar::Script_Han:
-    case QChar::Script_Hiragana:
-    case QChar::Script_Katakana:
-    case QChar::Script_Hangul:
-    case QChar::Script_Bopomofo:
-    case QChar::Script_Thai:
-    case QChar::Script_Lao:
-    case QChar::Script_Khmer:
-    case QChar::Script_Myanmar:
-        return true;
-    default:
-        return false;
+    const auto *range = std::lower_bound(std::cbegin(kNoSpaceRanges), std::cend(kNoSpaceRanges), ch,
+        [](const CodeRange &r, char32_t c) { return r.last < c; });
+    return range != std::cend(kNoSpaceRanges) && range->first <= ch;
+}
+
+QString noSpaceScriptGlob()
+{
+    QString pattern = QStringLiteral("*[");
+    for (const CodeRange &range : kNoSpaceRanges) {
+        pattern += QString::fromUcs4(&range.first, 1);
+        pattern += QLatin1Char('-');
+        pattern += QString::fromUcs4(&range.last, 1);
     }
+    return pattern + QStringLiteral("]*");
 }
 
 bool hasNoSpaceScript(const QString &piece)

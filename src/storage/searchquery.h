@@ -13,6 +13,8 @@ QStringList pieces(const QString &text);
 // its neighbours): a run of them is one token to the word index.
 bool isNoSpaceScript(char32_t ch);
 bool hasNoSpaceScript(const QString &piece);
+// A GLOB pattern for SQL that matches text holding any such character.
+QString noSpaceScriptGlob();
 
 // A piece as a quoted FTS5 string (no operator inside it can take effect).
 QString quoted(const QString &piece);

@@ -284,15 +284,34 @@ private Q_SLOTS:
         db.deleteRow(id);
         QCOMPARE(searchIds(db, QStringLiteral("換えた")), QString());
 
-        sqlite3 *raw = nullptr;
-        QCOMPARE(sqlite3_open(path.toUtf8().constData(), &raw), SQLITE_OK);
-        const int check = sqlite3_exec(raw,
-            "INSERT INTO screenshots_trigram(screenshots_trigram, rank) "
-            "VALUES('integrity-check', 1);",
-            nullptr, nullptr, nullptr);
-        const QString message = QString::fromUtf8(sqlite3_errmsg(raw));
-        sqlite3_close(raw);
-        QVERIFY2(check == SQLITE_OK, qPrintable(message));
+        // Only rows holding unspaced script are in the trigram index, and a
+        // row leaves it when its text no longer does.
+        const auto indexedRows = [&path] {
+            sqlite3 *raw = nullptr;
+            if (sqlite3_open(path.toUtf8().constData(), &raw) != SQLITE_OK)
+                return -1;
+            sqlite3_stmt *stmt = nullptr;
+            int count = -1;
+            if (sqlite3_prepare_v2(
+                    raw, "SELECT count(*) FROM screenshots_trigram_docsize;", -1, &stmt, nullptr)
+                    == SQLITE_OK
+                && sqlite3_step(stmt) == SQLITE_ROW)
+                count = sqlite3_column_int(stmt, 0);
+            sqlite3_finalize(stmt);
+            sqlite3_close(raw);
+            return count;
+        };
+        add(db, QStringLiteral("plain latin text only"), QStringLiteral("latin"));
+        QCOMPARE(indexedRows(), 1);
+        const qint64 oldId = *db.idForPath(QStringLiteral("/old.png"));
+        db.updateOCR(
+            oldId, QStringLiteral("now in latin letters"), QStringLiteral("h"), std::nullopt);
+        QCOMPARE(indexedRows(), 0);
+        QCOMPARE(searchIds(db, QStringLiteral("画像の")), QString());
+        db.updateOCR(oldId, QStringLiteral("また日本語の本文"), QStringLiteral("h"), std::nullopt);
+        QCOMPARE(indexedRows(), 1);
+        QCOMPARE(searchIds(db, QStringLiteral("日本語")), QStringLiteral("old"));
+        QCOMPARE(searchIds(db, QStringLiteral("latin")), QStringLiteral("latin"));
     }
 
     void prefixCostCountsMisreadingsAsHalf_data()
