@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
@@ -328,7 +332,7 @@ QString OCREngine::recognizeText(const QImage &image)
             const std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
             if (!text)
                 continue;
-            const QString line = QString::fromUtf8(text.get()).trimmed();
+            const QString line = joinedUnspacedScript(QString::fromUtf8(text.get()).trimmed());
             if (!line.isEmpty())
                 lines.append(line);
         } while (it->Next(tesseract::RIL_TEXTLINE));
@@ -336,7 +340,55 @@ QString OCREngine::recognizeText(const QImage &image)
     it.reset();
     // Drop the page's results and image now rather than at the next call.
     api.Clear();
+#ifdef __GLIBC__
+    // A large capture leaves tens of megabytes of freed pages in the heap of
+    // an app that then idles in the tray for hours.
+    malloc_trim(0);
+#endif
     return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+// Chinese and Japanese are written without spaces between words.
+bool isUnspacedLetter(char32_t ch)
+{
+    if ((ch >= 0x3000 && ch <= 0x303F) || ch == 0x30FC || (ch >= 0xFF61 && ch <= 0xFF9F))
+        return true;
+    switch (QChar::script(ch)) {
+    case QChar::Script_Han:
+    case QChar::Script_Hiragana:
+    case QChar::Script_Katakana:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+QString OCREngine::joinedUnspacedScript(const QString &line)
+{
+    // Tesseract puts a space between the pieces it segmented a run of Chinese
+    // or Japanese into when a Latin model leads; those spaces would split
+    // every word that search looks for.
+    const QList<uint> points = line.toUcs4();
+    QString out;
+    out.reserve(line.size());
+    char32_t previous = 0;
+    for (qsizetype i = 0; i < points.size(); ++i) {
+        const char32_t ch = points[i];
+        if (ch == U' ' && isUnspacedLetter(previous)) {
+            qsizetype next = i;
+            while (next < points.size() && points[next] == U' ')
+                ++next;
+            if (next < points.size() && isUnspacedLetter(points[next])) {
+                i = next - 1;
+                continue;
+            }
+        }
+        out += QString::fromUcs4(&ch, 1);
+        previous = ch;
+    }
+    return out;
 }
 
 } // namespace marlox

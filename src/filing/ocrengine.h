@@ -66,6 +66,8 @@ public:
     static bool hasDarkBackground(const QImage &gray);
     // The image as 8-bit gray, transparent parts over white, dark mode inverted.
     static QImage preparedImage(const QImage &image);
+    // The line without the spaces put between pieces of Chinese or Japanese.
+    static QString joinedUnspacedScript(const QString &line);
 
 private:
     mutable QMutex m_mutex;

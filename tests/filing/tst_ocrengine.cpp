@@ -178,6 +178,29 @@ private Q_SLOTS:
         }
     }
 
+    void unspacedScriptsLoseSegmentSpaces_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("japanese") << QString("東京 スカ イツ リー の 展望 台 が")
+                                  << QString("東京スカイツリーの展望台が");
+        QTest::newRow("prolonged sound mark") << QString("ニュ ー ス") << QString("ニュース");
+        QTest::newRow("chinese with punctuation")
+            << QString("我们 的 产品 。 价格") << QString("我们的产品。价格");
+        QTest::newRow("latin kept") << QString("Total  due: 1,250") << QString("Total  due: 1,250");
+        QTest::newRow("mixed keeps the boundary")
+            << QString("展望 台 Tower 見 て") << QString("展望台 Tower 見て");
+        QTest::newRow("korean keeps its word spaces")
+            << QString("안녕 하세요 여러분") << QString("안녕 하세요 여러분");
+    }
+
+    void unspacedScriptsLoseSegmentSpaces()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, expected);
+        QCOMPARE(OCREngine::joinedUnspacedScript(line), expected);
+    }
+
     void localeLanguageCodes_data()
     {
         QTest::addColumn<QString>("locale");
