@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <functional>
 #include <unistd.h>
 #include <utility>
 
@@ -12,6 +13,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -116,6 +118,55 @@ bool isLargeImage(const QString &path)
     const QSize size = reader.size();
     return size.isValid() && qint64(size.width()) * size.height() > largeImagePixels;
 }
+
+// Runs jobs posted from workers on the GUI thread one per turn of its event
+// loop: a burst of captures finishing together would otherwise be filed in
+// one go, holding back input and timers until the last one is done.
+class OneAtATime : public QObject
+{
+public:
+    static void post(std::function<void()> job)
+    {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [job = std::move(job)]() mutable { instance().enqueue(std::move(job)); },
+            Qt::QueuedConnection);
+    }
+
+private:
+    explicit OneAtATime(QObject *parent) : QObject(parent)
+    {
+        m_timer.setInterval(0);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (m_jobs.isEmpty()) {
+                m_timer.stop();
+                return;
+            }
+            const std::function<void()> job = m_jobs.takeFirst();
+            if (m_jobs.isEmpty())
+                m_timer.stop();
+            job();
+        });
+    }
+
+    static OneAtATime &instance()
+    {
+        static QPointer<OneAtATime> queue;
+        if (!queue)
+            queue = new OneAtATime(QCoreApplication::instance());
+        return *queue;
+    }
+
+    void enqueue(std::function<void()> job)
+    {
+        m_jobs.append(std::move(job));
+        if (!m_timer.isActive())
+            m_timer.start();
+    }
+
+    QList<std::function<void()>> m_jobs;
+    QTimer m_timer;
+};
 
 double secondsFromNow(const QElapsedTimer &timer)
 {
@@ -313,43 +364,38 @@ void AppState::autoSaveCapture(const CaptureContext &capture, const ReadCapture 
         qCInfo(lcAppState, "OCR done for %s: %ld chars", qUtf8Printable(context.fileName),
             long(text.size()));
         const qint64 size = read.bytes.size();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [weak, context, title, text, hash, size] {
-                if (!weak)
-                    return;
-                AppState &self = *weak;
-                qint64 id = 0;
-                try {
-                    // Issued here rather than on the worker: the database lives
-                    // only as long as AppState, which the worker can't hold.
-                    id = self.m_database->insertOrUpdate(context.path, title, QString(),
-                        secondsSince1970(context.createdAt), text, hash, ScreenshotStatus::inbox,
-                        size);
-                } catch (const std::exception &) {
-                    // The file stays unindexed in the screenshot folder.
-                    return;
-                }
-                self.m_capturesInFlight.remove(context.path);
-                self.refreshRecord(id);
-                std::optional<ScreenshotRecord> record;
-                try {
-                    record = self.m_database->record(id);
-                } catch (const std::exception &) { }
-                if (!record)
-                    return;
-                try {
-                    self.fileRecord(*record, title, QStringLiteral("General"));
-                    qCInfo(lcAppState, "Auto-saved capture %lld", id);
-                } catch (const std::exception &e) {
-                    qCWarning(lcAppState,
-                        "Auto-save failed for capture %lld, falling back to prompt: %s", id,
-                        qUtf8Printable(describe(e)));
-                    self.appendToPromptQueue(
-                        { *record, QString(), title, std::nullopt, errorText(e) });
-                }
-            },
-            Qt::QueuedConnection);
+        OneAtATime::post([weak, context, title, text, hash, size] {
+            if (!weak)
+                return;
+            AppState &self = *weak;
+            qint64 id = 0;
+            try {
+                // Issued here rather than on the worker: the database lives
+                // only as long as AppState, which the worker can't hold.
+                id = self.m_database->insertOrUpdate(context.path, title, QString(),
+                    secondsSince1970(context.createdAt), text, hash, ScreenshotStatus::inbox, size);
+            } catch (const std::exception &) {
+                // The file stays unindexed in the screenshot folder.
+                return;
+            }
+            self.m_capturesInFlight.remove(context.path);
+            self.refreshRecord(id);
+            std::optional<ScreenshotRecord> record;
+            try {
+                record = self.m_database->record(id);
+            } catch (const std::exception &) { }
+            if (!record)
+                return;
+            try {
+                self.fileRecord(*record, title, QStringLiteral("General"));
+                qCInfo(lcAppState, "Auto-saved capture %lld", id);
+            } catch (const std::exception &e) {
+                qCWarning(lcAppState,
+                    "Auto-save failed for capture %lld, falling back to prompt: %s", id,
+                    qUtf8Printable(describe(e)));
+                self.appendToPromptQueue({ *record, QString(), title, std::nullopt, errorText(e) });
+            }
+        });
     });
 }
 

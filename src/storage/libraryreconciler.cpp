@@ -274,11 +274,21 @@ std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &da
 
     int relinked = 0;
     int removed = 0;
+    // The list was read before the folders were walked: the user may have
+    // moved the record since. Only a row that still names the missing file goes.
+    const auto stillMissing = [&](const ScreenshotRecord &r) {
+        const std::optional<ScreenshotRecord> now = database.record(r.id);
+        return now && now->path == r.path && presenceOf(r.path, root) == Presence::absent;
+    };
     const auto remove = [&](const ScreenshotRecord &r) {
         try {
-            database.deleteRow(r.id);
+            database.runInTransaction([&] {
+                if (!stillMissing(r))
+                    return;
+                database.deleteRow(r.id);
+                ++removed;
+            });
         } catch (const std::exception &) { }
-        ++removed;
     };
     for (const ScreenshotRecord &r : missing) {
         if (r.contentHash.isEmpty()) {
@@ -311,7 +321,10 @@ std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &da
                       .value_or(r.status == ScreenshotStatus::filed ? QStringLiteral("General")
                                                                     : QString());
             try {
-                database.updateLocation(r.id, c.url, r.title, folder, r.status);
+                database.runInTransaction([&] {
+                    if (stillMissing(r))
+                        database.updateLocation(r.id, c.url, r.title, folder, r.status);
+                });
             } catch (const std::exception &) { }
             if (c.size >= 1) {
                 try {
