@@ -306,6 +306,9 @@ private:
     bool m_databaseMovedAside = false;
     BookmarkStore m_bookmarkStore;
     std::shared_ptr<FolderWatcher> m_watcher;
+    // Bumped at every (re)start of the watcher; a loss reported under an
+    // older value was about the folder watched before.
+    std::shared_ptr<std::atomic<int>> m_watchEpoch = std::make_shared<std::atomic<int>>(0);
     std::unique_ptr<CapturePromptPresenter> m_capturePrompt;
     QList<QPointer<QTimer>> m_readRetryTimers;
     // Detected captures that have no row yet, by path.

@@ -69,11 +69,15 @@ void AppState::startWatching(const QString &folder)
             self->enterNotWatching(message);
         });
     });
-    watcher->setOnFolderLost([weak, weakWatcher](Loss loss) {
-        onGuiThread(weak, [weakWatcher, loss](AppState *self) {
-            // A watcher that has since been replaced speaks for nobody.
+    const auto epoch = m_watchEpoch;
+    watcher->setOnFolderLost([weak, weakWatcher, epoch](Loss loss) {
+        const int reportedIn = epoch->load();
+        onGuiThread(weak, [weakWatcher, loss, reportedIn](AppState *self) {
+            // A watcher that has since been replaced or restarted speaks for
+            // nobody: its loss was seen before a recovery that came first.
             const auto reporter = weakWatcher.lock();
-            if (!reporter || reporter != self->m_watcher)
+            if (!reporter || reporter != self->m_watcher
+                || reportedIn != self->m_watchEpoch->load())
                 return;
             const QString folder = self->m_screenshotFolder.isEmpty() ? reporter->folder()
                                                                       : self->m_screenshotFolder;
@@ -81,6 +85,7 @@ void AppState::startWatching(const QString &folder)
         });
     });
 
+    ++*m_watchEpoch;
     watcher->start();
     m_watcher = std::move(watcher);
     setWatchStatus(WatchStatus::watching(folder));
@@ -146,6 +151,7 @@ void AppState::recoverWatcher(WatchTrigger trigger)
         startWatching(location.location);
         return;
     }
+    ++*m_watchEpoch;
     m_watcher->restart(location.location);
     setWatchStatus(WatchStatus::watching(location.location));
     discardTimer(m_watchRetryTimer);
