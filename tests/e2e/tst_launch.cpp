@@ -150,7 +150,7 @@ private Q_SLOTS:
 
         std::optional<Schema> schema;
         QTRY_VERIFY_WITH_TIMEOUT((schema = readSchema(databasePath())) && !schema->entries.isEmpty()
-                && schema->sql.contains("screenshots_au"),
+                && schema->sql.contains("screenshots_trigram_au"),
             30000);
         QCOMPARE(schema->journalMode, QString("wal"));
 
