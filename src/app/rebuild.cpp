@@ -1,11 +1,9 @@
 #include "app/appstate.h"
 
-#include <QBuffer>
-#include <QFile>
-#include <QImageReader>
 #include <QSet>
 #include <QThreadPool>
 
+#include "app/recognitionpass.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"
 #include "storage/libraryreconciler.h"
@@ -13,27 +11,6 @@
 namespace marlox {
 
 namespace {
-
-// The bitmap of a library file, or a null image. Qt decodes a truncated JPEG
-// without complaint, hence the end-of-image check.
-QImage decodeImage(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray bytes = file.readAll();
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
-    const QByteArray format = reader.format();
-    if ((format == "jpeg" || format == "jpg") && !bytes.endsWith(QByteArrayLiteral("\xFF\xD9")))
-        return {};
-    QImage image;
-    if (!reader.read(&image))
-        return {};
-    return image;
-}
 
 // Carries work from the utility pool back to AppState on the GUI thread. The
 // destructor of AppState waits for the pool, so the context outlives every
@@ -127,7 +104,7 @@ void AppState::startRebuild()
             if (stop->load())
                 break;
             ++processed;
-            const QImage image = decodeImage(r.path);
+            const QImage image = RecognitionPass::decodeImage(r.path);
             QString text;
             if (!image.isNull()) {
                 try {
