@@ -23,6 +23,7 @@
 #include "storage/libraryreconciler.h"
 #include "storage/screenshotdatabase.h"
 #include "support/filecensus.h"
+#include "support/marloxprocess.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -73,28 +74,14 @@ class TestCrashBurst : public QObject
 
     void start(QProcess &process)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
         m_output.clear();
-        process.start(m_binary, {});
-        QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
+        QVERIFY2(startOffscreen(process, m_binary), qPrintable(process.errorString()));
     }
 
     // Reads the process's log until a line holds the text.
     bool waitForLog(QProcess &process, const QString &text, int timeoutMs)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_output.contains(text)) {
-            const int left = timeoutMs - int(timer.elapsed());
-            if (left <= 0 || process.state() != QProcess::Running)
-                return false;
-            process.waitForReadyRead(std::min(left, 50));
-            m_output += QString::fromUtf8(process.readAll());
-        }
-        return true;
+        return waitForOutput(process, m_output, text, timeoutMs);
     }
 
     void runRound(const QString &shots, const QString &library, int killPoints, quint32 seed)

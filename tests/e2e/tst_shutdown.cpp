@@ -23,6 +23,7 @@
 #include "support/fakes.h"
 #include "support/filecensus.h"
 #include "support/logcapture.h"
+#include "support/marloxprocess.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -68,27 +69,13 @@ class TestShutdown : public QObject
 
     void start(QProcess &process)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
         m_output.clear();
-        process.start(m_binary, {});
-        QVERIFY2(process.waitForStarted(10000), qPrintable(process.errorString()));
+        QVERIFY2(startOffscreen(process, m_binary), qPrintable(process.errorString()));
     }
 
     bool waitForLog(QProcess &process, const QString &text, int timeoutMs)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_output.contains(text)) {
-            const int left = timeoutMs - int(timer.elapsed());
-            if (left <= 0 || process.state() != QProcess::Running)
-                return false;
-            process.waitForReadyRead(std::min(left, 50));
-            m_output += QString::fromUtf8(process.readAll());
-        }
-        return true;
+        return waitForOutput(process, m_output, text, timeoutMs);
     }
 
     void configure(const QString &shots, const QString &library)

@@ -6,9 +6,11 @@
 
 #include "filing/foldermanagementservice.h"
 #include "storage/screenshotdatabase.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
+using namespace marlox::test;
 using namespace marlox::FolderManagementService;
 using Suggestions = QList<FolderSuggestion>;
 
@@ -26,36 +28,6 @@ template <> char *toString(const FolderSuggestion &suggestion)
 } // namespace QTest
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes = "bytes")
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<unreadable>";
-    return file.readAll();
-}
-
-QStringList tree(const QString &root)
-{
-    QStringList entries;
-    for (const QFileInfo &info : QDir(root).entryInfoList(
-             QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name)) {
-        entries.append(info.fileName());
-        if (info.isDir() && !info.isSymLink()) {
-            for (const QString &child : tree(info.filePath()))
-                entries.append(info.fileName() + u'/' + child);
-        }
-    }
-    return entries;
-}
 
 // 0 = no error, else 1 + the ServiceError kind, or -1 for a file error.
 template <typename F> int errorOf(F &&operation)

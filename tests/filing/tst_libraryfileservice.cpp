@@ -6,37 +6,12 @@
 
 #include "filing/libraryfileservice.h"
 #include "storage/screenshotdatabase.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
+using namespace marlox::test;
 using namespace marlox::LibraryFileService;
-
-namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes = "image bytes")
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QStringList tree(const QString &root)
-{
-    QStringList entries;
-    QDir dir(root);
-    for (const QFileInfo &info : dir.entryInfoList(
-             QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name)) {
-        entries.append(info.fileName());
-        if (info.isDir() && !info.isSymLink()) {
-            for (const QString &child : tree(info.filePath()))
-                entries.append(info.fileName() + u'/' + child);
-        }
-    }
-    return entries;
-}
-
-} // namespace
 
 class TestLibraryFileService : public QObject
 {
