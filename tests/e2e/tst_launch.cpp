@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "support/marloxprocess.h"
 #include "support/testmain.h"
 
 namespace {
@@ -127,9 +128,7 @@ class TestLaunch : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        m_binary = qEnvironmentVariable("MARLOX_BINARY");
-        if (m_binary.isEmpty())
-            m_binary = QCoreApplication::applicationDirPath() + "/../bin/marlox";
+        m_binary = marlox::test::marloxBinary();
         QVERIFY2(QFileInfo(m_binary).isExecutable(), qPrintable(m_binary));
         QVERIFY(m_profile.isValid());
         for (const char *dir : { "/.config", "/.local/share", "/.cache", "/.local/state" })

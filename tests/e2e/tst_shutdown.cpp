@@ -92,9 +92,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_binary = qEnvironmentVariable("MARLOX_BINARY");
-        if (m_binary.isEmpty())
-            m_binary = QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/marlox");
+        m_binary = marloxBinary();
         QVERIFY2(QFileInfo(m_binary).isExecutable(), qPrintable(m_binary));
     }
 

@@ -2,10 +2,19 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcessEnvironment>
 
 namespace marlox::test {
+
+QString marloxBinary()
+{
+    const QString configured = qEnvironmentVariable("MARLOX_BINARY");
+    return configured.isEmpty()
+        ? QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/marlox")
+        : configured;
+}
 
 bool startOffscreen(QProcess &process, const QString &binary)
 {

@@ -5,6 +5,9 @@
 
 namespace marlox::test {
 
+// The marlox binary under test: $MARLOX_BINARY, else the build tree's.
+QString marloxBinary();
+
 // Starts the binary offscreen in the test's (isolated) environment, its
 // output and errors merged; false when it could not start.
 bool startOffscreen(QProcess &process, const QString &binary);
