@@ -184,8 +184,9 @@ std::optional<FrontmostApplication::Info> X11FrontmostApplication::fromWindowCla
 std::optional<FrontmostApplication::Info> X11FrontmostApplication::frontmost()
 {
 #ifdef MARLOX_HAVE_XCB
-    if (QGuiApplication::platformName() != QLatin1String("xcb")
-        || qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland"))
+    // Under XWayland too: the X server knows its own applications' windows,
+    // and reports none while a native Wayland one is in front.
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return std::nullopt;
     auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     xcb_connection_t *connection = x11 ? x11->connection() : nullptr;

@@ -22,8 +22,8 @@ public:
 };
 
 // The active X11 window's application: _NET_ACTIVE_WINDOW, its WM_CLASS, then
-// the Name= of the matching desktop entry. Answers none on Wayland and
-// offscreen, for Marlox's own windows and for the screenshot tools.
+// the Name= of the matching desktop entry. Answers none for native Wayland
+// clients and offscreen, for Marlox's own windows and for the screenshot tools.
 class X11FrontmostApplication : public FrontmostApplication
 {
 public:

@@ -21,6 +21,7 @@
 #include "app/updatecontroller.h"
 #include "library/librarywindow.h"
 #include "platform/log.h"
+#include "platform/sessionplatform.h"
 #include "platform/singleinstance.h"
 #include "shell/appicons.h"
 #include "shell/commandline.h"
@@ -29,6 +30,7 @@
 #include "shell/onboardingwindow.h"
 #include "shell/settingswindow.h"
 #include "shell/traymenu.h"
+#include "shell/traypresence.h"
 #include "shell/undotoast.h"
 #include "shell/widgetdialogs.h"
 #include "shell/windowrules.h"
@@ -46,34 +48,34 @@ void reexecWithThreadLimit(char **argv)
     execv("/proc/self/exe", argv);
 }
 
-// Panels often start after the session's autostart programs: give the tray
-// a few seconds to appear before falling back to a window with the menu.
+// Panels often start after the session's autostart programs: give a tray
+// that may still come a few seconds before falling back to a window with
+// the menu.
 constexpr int trayPollIntervalMs = 500;
 constexpr int trayPollAttempts = 10;
 
-void showTrayOrFallback(QSystemTrayIcon *tray, WindowManager *windows, QMenu *menu, int attempt)
+void showFallback(WindowManager *windows, TrayMenu *menu)
 {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray->show();
-        return;
-    }
-    if (attempt < trayPollAttempts) {
-        QTimer::singleShot(trayPollIntervalMs, tray,
-            [=] { showTrayOrFallback(tray, windows, menu, attempt + 1); });
-        return;
-    }
     qCInfo(lcShell, "No system tray: the library window carries the menu");
-    windows->setFallbackMenu(menu);
-    windows->openLibrary();
-    // The welcome window was up first; a library opening over it hides the
-    // one thing a new user has to act on.
-    // The library is brought forward from the event loop, so queue behind it.
-    QTimer::singleShot(0, tray, [] {
-        QWidget *welcome = OnboardingWindowController::window();
-        if (welcome && welcome->isVisible())
-            WindowRules::bringForward(welcome);
+    OnboardingWindowController::setTrayAbsent(true);
+    menu->setShortcutsEnabled(true);
+    windows->setFallbackMenu(menu->menu());
+    // The welcome window may be up already: a library opening over it, or
+    // taking its focus, hides the one thing a new user has to act on.
+    QWidget *welcome = OnboardingWindowController::window();
+    if (!welcome || !welcome->isVisible()) {
+        windows->openLibrary();
+        return;
+    }
+    windows->openWindow(WindowManager::library, WindowManager::Raise::no);
+    // Raised once the window manager has mapped the library.
+    QTimer::singleShot(0, windows, [] {
+        QWidget *shown = OnboardingWindowController::window();
+        if (shown && shown->isVisible())
+            WindowRules::bringForward(shown);
     });
 }
+
 // Logout, shutdown and kill end Marlox through the same quit as its menu: the
 // handler only writes to a socket, and the event loop ends after the step it
 // is in, so a file being moved into the library arrives whole.
@@ -120,7 +122,18 @@ int MarloxApp::run(int argc, char **argv)
     if (const auto status = CommandLine::handle(argc, argv))
         return *status;
     reexecWithThreadLimit(argv);
+    const QString platform
+        = SessionPlatform::chosenPlatform(SessionPlatform::fromProcess(argc, argv));
+    if (!platform.isEmpty())
+        qputenv("QT_QPA_PLATFORM", platform.toLatin1());
     QApplication app(argc, argv);
+    if (!platform.isEmpty()) {
+        // Marlox's choice alone: the file manager and anything else it
+        // starts pick their own platform.
+        qunsetenv("QT_QPA_PLATFORM");
+        qCInfo(lcShell, "Wayland session: running on XWayland (%s=1 runs natively)",
+            SessionPlatform::nativeWaylandVariable);
+    }
     QApplication::setOrganizationName(QStringLiteral("quorvintesha"));
     QApplication::setApplicationName(QStringLiteral("Marlox"));
     QApplication::setApplicationVersion(QStringLiteral(MARLOX_VERSION));
@@ -186,13 +199,32 @@ int MarloxApp::run(int argc, char **argv)
     QSystemTrayIcon tray(AppIcons::tray());
     tray.setToolTip(QStringLiteral("Marlox"));
     tray.setContextMenu(trayMenu.menu());
-    // A plain click opens the same menu, as a menu-bar item would.
+    // A plain click opens the same menu, as a menu-bar item would. A native
+    // Wayland client cannot know where the pointer is, so there the click
+    // opens the library instead of a menu far from the icon.
+    const bool canPlaceMenu = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     QObject::connect(&tray, &QSystemTrayIcon::activated, &tray,
-        [&trayMenu](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger)
+        [&trayMenu, canPlaceMenu, showLibraryWindow](QSystemTrayIcon::ActivationReason reason) {
+            if (reason != QSystemTrayIcon::Trigger)
+                return;
+            if (canPlaceMenu)
                 trayMenu.menu()->popup(QCursor::pos());
+            else
+                showLibraryWindow();
         });
-    showTrayOrFallback(&tray, &windows, trayMenu.menu(), 0);
+    TrayWait trayWait(TrayProbe::system(), trayPollIntervalMs, trayPollAttempts);
+    trayWait.start(
+        [&tray, &windows] {
+            tray.show();
+            qCInfo(lcShell, "Tray icon shown");
+            if (windows.usesFallbackMenu()) {
+                // Late, but the way back from now on: the window may close.
+                qCInfo(lcShell, "A system tray appeared");
+                windows.setFallbackMenu(nullptr);
+                OnboardingWindowController::setTrayAbsent(false);
+            }
+        },
+        [&windows, &trayMenu] { showFallback(&windows, &trayMenu); });
     return app.exec();
 }
 

@@ -22,6 +22,7 @@ namespace marlox {
 
 namespace {
 QPointer<QWidget> g_window;
+bool g_trayAbsent = false;
 
 QLabel *confirmation(const QString &text, QWidget *parent)
 {
@@ -45,7 +46,8 @@ OnboardingView::OnboardingView(AppState &state, bool isRepair, OnboardingStep fi
       m_tryItStartedAt(QDateTime::currentDateTime()),
       m_onFinish(std::move(onFinish)),
       m_openLibrary(std::move(openLibrary)),
-      m_loginItem(new LoginItemController(this))
+      m_loginItem(new LoginItemController(this)),
+      m_trayAbsent(g_trayAbsent)
 {
     setObjectName(QStringLiteral("onboarding"));
     auto *outer = new QVBoxLayout(this);
@@ -60,6 +62,14 @@ OnboardingView::OnboardingView(AppState &state, bool isRepair, OnboardingStep fi
              &AppState::lastDetectionAtChanged, &AppState::lastSavedAtChanged })
         connect(&state, signal, this, &OnboardingView::render);
     setStep(firstStep);
+}
+
+void OnboardingView::setTrayAbsent(bool absent)
+{
+    if (m_trayAbsent == absent)
+        return;
+    m_trayAbsent = absent;
+    render();
 }
 
 void OnboardingView::setStep(OnboardingStep step)
@@ -136,6 +146,13 @@ void OnboardingView::render()
     }
     page->addStretch(1);
     buildFooter();
+    // Return alone drives the guide: the step's default button has the focus.
+    for (QPushButton *candidate : m_page->findChildren<QPushButton *>()) {
+        if (candidate->isDefault() && candidate->isEnabled()) {
+            candidate->setFocus(Qt::OtherFocusReason);
+            break;
+        }
+    }
 }
 
 void OnboardingView::buildWelcome()
@@ -156,8 +173,12 @@ void OnboardingView::buildWelcome()
     tile->setStyleSheet(QStringLiteral("background: rgba(128,128,128,38); border-radius: 6px;"));
     tile->setAccessibleName(QString());
     row->addWidget(tile);
-    QLabel *where = UiText::body(
-        QStringLiteral("Marlox lives in your system tray. Look for this icon."), m_page);
+    QLabel *where = UiText::body(m_trayAbsent
+            ? QStringLiteral("Your desktop has no system tray, so Marlox keeps its menu in the "
+                             "Marlox Library window, under “Marlox” in its menu bar.")
+            : QStringLiteral("Marlox lives in your system tray. Look for this icon."),
+        m_page);
+    where->setObjectName(QStringLiteral("onboarding.whereMenu"));
     UiText::makeSecondary(where);
     row->addWidget(where, 1);
     layout->addLayout(row);
@@ -233,7 +254,11 @@ void OnboardingView::buildLibraryFolder()
     };
     if (m_state.libraryRoot().isEmpty()) {
         auto *row = new QHBoxLayout;
-        QPushButton *create = button(QStringLiteral("Create ~/Pictures/Marlox"),
+        // Names the folder it makes: the user's Pictures folder may be
+        // called otherwise.
+        QPushButton *create = button(QStringLiteral("Create ")
+                + AppState::displayPath(
+                    AppState::defaultLibraryParent() + QStringLiteral("/Marlox")),
             QStringLiteral("onboarding.createLibraryFolder"), [state] {
                 if (state)
                     state->createLibraryRoot(
@@ -414,6 +439,13 @@ void OnboardingWindowController::present(AppState &state, std::function<void()> 
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void OnboardingWindowController::setTrayAbsent(bool absent)
+{
+    g_trayAbsent = absent;
+    if (auto *view = g_window ? g_window->findChild<OnboardingView *>() : nullptr)
+        view->setTrayAbsent(absent);
 }
 
 QWidget *OnboardingWindowController::window()

@@ -32,6 +32,8 @@ public:
     OnboardingStep step() const { return m_step; }
     bool isRepair() const { return m_isRepair; }
     void setStep(OnboardingStep step);
+    // The welcome then says where the menu is instead of pointing at a tray.
+    void setTrayAbsent(bool absent);
     void goBack();
     void goForward();
 
@@ -55,6 +57,7 @@ private:
     LoginItemController *m_loginItem;
     QVBoxLayout *m_content;
     QWidget *m_page = nullptr;
+    bool m_trayAbsent = false;
 };
 
 // Keeps at most one onboarding window.
@@ -66,6 +69,8 @@ public:
     // Presents it unconditionally ("Show Welcome…").
     static void present(AppState &state, std::function<void()> openLibrary);
     static QWidget *window();
+    // For the guide open now and any shown later.
+    static void setTrayAbsent(bool absent);
 };
 
 } // namespace marlox

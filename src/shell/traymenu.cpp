@@ -129,8 +129,11 @@ void TrayMenu::populate(QMenu *menu, const TrayMenuModel &model, const TrayMenuA
     if (!model.rebuildProgress.isEmpty() || model.waitingCaptures > 0)
         menu->addSeparator();
 
+    const auto keys = [&model](const char *sequence) {
+        return model.shortcuts ? QKeySequence(QString::fromLatin1(sequence)) : QKeySequence();
+    };
     addItem(menu, QStringLiteral("Open Library"), QStringLiteral("menuBar.openLibrary"),
-        actions.openLibrary, QKeySequence(QStringLiteral("Ctrl+Alt+L")));
+        actions.openLibrary, keys("Ctrl+Alt+L"));
     addItem(menu, QStringLiteral("Settings…"), QStringLiteral("menuBar.settings"),
         actions.openSettings);
     if (model.updatesEnabled) {
@@ -140,7 +143,7 @@ void TrayMenu::populate(QMenu *menu, const TrayMenuModel &model, const TrayMenuA
     }
     menu->addSeparator();
     addItem(menu, QStringLiteral("Quit Marlox"), QStringLiteral("menuBar.quit"), actions.quit,
-        QKeySequence(QStringLiteral("Ctrl+Q")));
+        keys("Ctrl+Q"));
 }
 
 TrayMenu::TrayMenu(AppState *state, TrayMenuActions actions, QObject *parent)
@@ -171,13 +174,21 @@ void TrayMenu::setUpdatesEnabled(std::function<bool()> enabled, std::function<bo
     rebuild();
 }
 
+void TrayMenu::setShortcutsEnabled(bool enabled)
+{
+    m_shortcuts = enabled;
+    rebuild();
+}
+
 void TrayMenu::rebuild()
 {
     if (!m_state)
         return;
     const bool updates = m_updatesEnabled && m_updatesEnabled();
     const bool canCheck = !m_canCheck || m_canCheck();
-    populate(m_menu, TrayMenuModel::from(*m_state, updates, canCheck), m_actions);
+    TrayMenuModel model = TrayMenuModel::from(*m_state, updates, canCheck);
+    model.shortcuts = m_shortcuts;
+    populate(m_menu, model, m_actions);
 }
 
 void TrayMenu::scheduleRebuild()

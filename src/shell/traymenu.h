@@ -23,6 +23,9 @@ struct TrayMenuModel
     QString rebuildProgress;
     bool updatesEnabled = false;
     bool canCheckForUpdates = true;
+    // Only a menu in a window's menu bar can have working keyboard shortcuts;
+    // a tray menu has none to offer.
+    bool shortcuts = false;
 
     static TrayMenuModel from(const AppState &state, bool updatesEnabled, bool canCheck);
 };
@@ -51,6 +54,8 @@ public:
     QMenu *menu() const { return m_menu; }
     // Updates come with their own controller; until it is wired in they are off.
     void setUpdatesEnabled(std::function<bool()> enabled, std::function<bool()> canCheck = {});
+    // On when the menu moves into a window's menu bar.
+    void setShortcutsEnabled(bool enabled);
     void rebuild();
     void scheduleRebuild();
 
@@ -63,6 +68,7 @@ private:
     QMenu *m_menu = nullptr;
     std::function<bool()> m_updatesEnabled;
     std::function<bool()> m_canCheck;
+    bool m_shortcuts = false;
     bool m_rebuildPending = false;
 };
 

@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPropertyAnimation>
+#include <QVariantAnimation>
 #include <QPushButton>
 #include <QTimer>
 
@@ -50,17 +50,35 @@ bool windowsCanBeTranslucent()
 }
 
 constexpr qreal cornerRadius = 8;
+
+// Window opacity is an X11 matter; elsewhere Qt only warns about it.
+bool windowsCanFade()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
 } // namespace
+
+Qt::WindowFlags UndoToastWindow::windowFlagsFor(const QString &platform)
+{
+    const Qt::WindowFlags common
+        = Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus | Qt::WindowStaysOnTopHint;
+    // A Wayland tool tip must be a popup of a focused window and vanishes
+    // with it (the prompt, after a discard): there the toast is a window of
+    // its own, placed by the compositor.
+    if (platform.startsWith(QLatin1String("wayland")))
+        return Qt::Window | common;
+    return Qt::ToolTip | common;
+}
 
 // ---- UndoToastWindow
 
 UndoToastWindow::UndoToastWindow(std::function<void()> onUndo, QWidget *parent)
-    : QWidget(parent,
-        Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus
-            | Qt::WindowStaysOnTopHint),
+    : QWidget(parent, windowFlagsFor(QGuiApplication::platformName())),
       m_translucent(windowsCanBeTranslucent())
 {
     setObjectName(QStringLiteral("undoToast"));
+    // What window lists and screen readers call it where it is a window.
+    setWindowTitle(QStringLiteral("Moved to Trash"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_QuitOnClose, false);
     setFocusPolicy(Qt::NoFocus);
@@ -215,11 +233,16 @@ void UndoToastController::dismiss()
     m_toast = nullptr;
     m_onUndo = nullptr;
     m_onExpire = nullptr;
-    auto *fade = new QPropertyAnimation(fading, "windowOpacity", fading);
+    // Where windows cannot fade the toast stays for the fade's length.
+    auto *fade = new QVariantAnimation(fading);
     fade->setDuration(fadeMilliseconds);
     fade->setStartValue(fading->windowOpacity());
     fade->setEndValue(0.0);
-    connect(fade, &QPropertyAnimation::finished, fading, [fading] {
+    if (windowsCanFade()) {
+        connect(fade, &QVariantAnimation::valueChanged, fading,
+            [fading](const QVariant &level) { fading->setWindowOpacity(level.toReal()); });
+    }
+    connect(fade, &QVariantAnimation::finished, fading, [fading] {
         fading->hide();
         fading->deleteLater();
     });

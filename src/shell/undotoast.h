@@ -23,6 +23,7 @@ class UndoToastWindow : public QWidget
 
 public:
     explicit UndoToastWindow(std::function<void()> onUndo, QWidget *parent = nullptr);
+    static Qt::WindowFlags windowFlagsFor(const QString &platform);
     std::function<void(bool hovering)> onHoverChange;
 
 protected:

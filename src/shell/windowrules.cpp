@@ -108,7 +108,7 @@ QWidget *WindowManager::window(const QString &identifier) const
     return m_windows.value(identifier).data();
 }
 
-QWidget *WindowManager::openWindow(const QString &identifier)
+QWidget *WindowManager::openWindow(const QString &identifier, Raise raise)
 {
     QPointer<QWidget> window = m_windows.value(identifier);
     if (!window) {
@@ -125,6 +125,12 @@ QWidget *WindowManager::openWindow(const QString &identifier)
         if (identifier == library && m_fallbackMenu)
             attachFallbackMenu(window);
         Q_EMIT windowOpened(identifier, window);
+    }
+    if (raise == Raise::no) {
+        window->setAttribute(Qt::WA_ShowWithoutActivating);
+        window->show();
+        window->setAttribute(Qt::WA_ShowWithoutActivating, false);
+        return window;
     }
     window->show();
     // Raised on the next turn, once the window manager has mapped the window.
@@ -158,6 +164,10 @@ void WindowManager::presentOnboarding()
 void WindowManager::setFallbackMenu(QMenu *menu)
 {
     m_fallbackMenu = menu;
+    // Application-wide, to see the quit request itself whoever makes it: the
+    // menu, a signal, the end of the session or the fatal start-up alert.
+    if (menu)
+        QCoreApplication::instance()->installEventFilter(this);
     if (QWidget *open = window(library))
         attachFallbackMenu(open);
 }
@@ -170,14 +180,20 @@ void WindowManager::attachFallbackMenu(QWidget *window)
     bar->setObjectName(QStringLiteral("menuBar.fallback"));
     bar->addMenu(m_fallbackMenu);
     window->layout()->setMenuBar(bar);
-    window->installEventFilter(this);
     m_fallbackBar = bar;
 }
 
 bool WindowManager::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::Close && m_fallbackMenu && watched == window(library)
-        && !QCoreApplication::closingDown()) {
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance()) {
+        // Quitting closes every window first and gives up when one refuses.
+        m_quitting = true;
+        // Should something else refuse, closing this window minimises it again.
+        QTimer::singleShot(0, this, [this] { m_quitting = false; });
+        return false;
+    }
+    if (event->type() == QEvent::Close && m_fallbackMenu && !m_quitting
+        && watched == window(library) && !QCoreApplication::closingDown()) {
         // With no tray to come back through, this window is the way back.
         event->ignore();
         static_cast<QWidget *>(watched)->showMinimized();

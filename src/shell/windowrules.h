@@ -43,9 +43,11 @@ public:
     bool hasFactory(const QString &identifier) const { return m_factories.contains(identifier); }
     // The open window for an identifier, if any.
     QWidget *window(const QString &identifier) const;
+    enum class Raise { yes, no };
     // Creates or reuses the window, then raises it on the next turn of the
-    // event loop, once the window manager knows it.
-    QWidget *openWindow(const QString &identifier);
+    // event loop, once the window manager knows it. Raise::no shows it
+    // without taking the focus from the window the user is in.
+    QWidget *openWindow(const QString &identifier, Raise raise = Raise::yes);
     void openLibrary() { openWindow(library); }
     void openSettings() { openWindow(settings); }
 
@@ -57,7 +59,7 @@ public:
 
     // Without a system tray the library window carries the menu instead,
     // so the user is never left with no window and no tray: closing it then
-    // only minimises it.
+    // only minimises it, except when the application quits.
     void setFallbackMenu(QMenu *menu);
     bool usesFallbackMenu() const { return m_fallbackMenu != nullptr; }
     QMenuBar *fallbackMenuBar() const { return m_fallbackBar; }
@@ -77,6 +79,7 @@ private:
     std::function<void()> m_onboardingPresent;
     QPointer<QMenu> m_fallbackMenu;
     QPointer<QMenuBar> m_fallbackBar;
+    bool m_quitting = false;
 };
 
 } // namespace marlox

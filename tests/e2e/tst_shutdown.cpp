@@ -152,6 +152,34 @@ private Q_SLOTS:
             status == ScreenshotStatus::filed ? "filed" : "kept in the Inbox");
     }
 
+    void signalEndsTheTraylessWindow_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("TERM") << int(SIGTERM);
+        QTest::newRow("HUP") << int(SIGHUP);
+    }
+
+    // Offscreen there is no tray: the library window carries the menu and
+    // only minimises when closed, which must not keep quitting from ending.
+    void signalEndsTheTraylessWindow()
+    {
+        QFETCH(int, signal);
+        const QString base = m_dir.filePath(QStringLiteral("trayless"));
+        configure(base + QStringLiteral("/Shots"), base + QStringLiteral("/Library"));
+        QProcess marlox;
+        start(marlox);
+        auto reap = qScopeGuard([&marlox] {
+            marlox.kill();
+            marlox.waitForFinished(10000);
+        });
+        QVERIFY2(waitForLog(marlox, QStringLiteral("No system tray"), 30000), qPrintable(m_output));
+        ::kill(pid_t(marlox.processId()), signal);
+        QVERIFY2(marlox.waitForFinished(30000), qPrintable(m_output));
+        reap.dismiss();
+        QCOMPARE(marlox.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(marlox.exitCode(), 0);
+    }
+
     void secondLaunchProcessesNothing()
     {
         const QString base = m_dir.filePath(QStringLiteral("second"));

@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
@@ -34,6 +35,15 @@ class TestOnboarding : public QObject
     {
         auto *b = view.findChild<QPushButton *>(QStringLiteral("onboarding.continue"));
         return b ? b : view.findChild<QPushButton *>(QStringLiteral("onboarding.finish"));
+    }
+
+    // Return goes to whatever holds the focus, as it does for the user.
+    static void pressReturn(const QString &expectedFocus)
+    {
+        QTRY_COMPARE(
+            QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(),
+            expectedFocus);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     }
 
     static QString pageText(QWidget &view)
@@ -80,53 +90,61 @@ private Q_SLOTS:
         QCOMPARE(counterText(OnboardingStep::tryIt), QStringLiteral("Step 4 of 5"));
     }
 
+    // Driven by Return alone: each step's default button holds the focus.
     void firstRunWalksThroughEveryStep()
     {
         auto state = makeState();
         bool finished = false;
         OnboardingView view(*state, false, OnboardingStep::welcome, [&] { finished = true; }, {});
         view.show();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
         QVERIFY(!view.findChild<QPushButton *>(QStringLiteral("onboarding.back")));
         QTRY_VERIFY(pageText(view).contains(QStringLiteral("Step 1 of 5")));
-        QTest::mouseClick(forward(view), Qt::LeftButton);
+        pressReturn(QStringLiteral("onboarding.continue"));
         QTRY_COMPARE(view.step(), OnboardingStep::screenshotFolder);
 
         // Blocked until a screenshot folder is set.
         QTRY_VERIFY(forward(view) && !forward(view)->isEnabled());
         QDir().mkpath(m_dir.filePath(QStringLiteral("Shots")));
         m_dialogs->folderAnswers.append(m_dir.filePath(QStringLiteral("Shots")));
-        QTest::mouseClick(
-            view.findChild<QPushButton *>(QStringLiteral("onboarding.allowScreenshotFolder")),
-            Qt::LeftButton);
+        pressReturn(QStringLiteral("onboarding.allowScreenshotFolder"));
         QTRY_COMPARE(state->screenshotFolder(), m_dir.filePath(QStringLiteral("Shots")));
         QCOMPARE(m_dialogs->folderPanels.last().message,
             QStringLiteral("Click Open to let Marlox watch this folder."));
         QTRY_VERIFY(pageText(view).contains(QStringLiteral("Watching ")));
         QTRY_VERIFY(forward(view)->isEnabled());
-        QTest::mouseClick(forward(view), Qt::LeftButton);
+        pressReturn(QStringLiteral("onboarding.continue"));
         QTRY_COMPARE(view.step(), OnboardingStep::libraryFolder);
 
         m_dialogs->newFolderAnswers.append(m_dir.filePath(QStringLiteral("Library")));
-        QTRY_VERIFY(
-            view.findChild<QPushButton *>(QStringLiteral("onboarding.createLibraryFolder")));
-        QTest::mouseClick(
-            view.findChild<QPushButton *>(QStringLiteral("onboarding.createLibraryFolder")),
-            Qt::LeftButton);
+        pressReturn(QStringLiteral("onboarding.createLibraryFolder"));
         QTRY_VERIFY(QFileInfo(m_dir.filePath(QStringLiteral("Library"))).isDir());
         QCOMPARE(m_dialogs->savePanels.last().proposedName, QStringLiteral("Marlox"));
         QTRY_VERIFY(forward(view)->isEnabled());
-        QTest::mouseClick(forward(view), Qt::LeftButton);
+        pressReturn(QStringLiteral("onboarding.continue"));
         QTRY_COMPARE(view.step(), OnboardingStep::tryIt);
         QTRY_COMPARE(forward(view)->text(), QStringLiteral("Skip"));
         QTRY_VERIFY(pageText(view).contains(QStringLiteral("Waiting for a screenshot…")));
 
-        QTest::mouseClick(forward(view), Qt::LeftButton);
+        pressReturn(QStringLiteral("onboarding.continue"));
         QTRY_COMPARE(view.step(), OnboardingStep::done);
         // Launch at login is turned on once, on the last step.
         QCOMPARE(Autostart::status(), Autostart::Status::enabled);
         QTRY_COMPARE(forward(view)->text(), QStringLiteral("Finish"));
-        QTest::mouseClick(forward(view), Qt::LeftButton);
+        pressReturn(QStringLiteral("onboarding.finish"));
         QTRY_VERIFY(finished);
+    }
+
+    void welcomeSaysWhereTheMenuIsWithoutATray()
+    {
+        auto state = makeState();
+        OnboardingView view(*state, false, OnboardingStep::welcome, {}, {});
+        const QString tray
+            = QStringLiteral("Marlox lives in your system tray. Look for this icon.");
+        QVERIFY(pageText(view).contains(tray));
+        view.setTrayAbsent(true);
+        QTRY_VERIFY(!pageText(view).contains(tray));
+        QVERIFY(pageText(view).contains(QStringLiteral("menu bar")));
     }
 
     void repairWithOnlyTheLibraryMissingSkipsToTheEnd()

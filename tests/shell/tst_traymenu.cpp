@@ -1,15 +1,20 @@
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <QWidgetAction>
 
 #include "app/appstate.h"
 #include "app/preferences.h"
 #include "shell/traymenu.h"
+#include "shell/traypresence.h"
+#include "shell/windowrules.h"
 #include "support/fakes.h"
 #include "support/testmain.h"
 
@@ -106,10 +111,15 @@ private Q_SLOTS:
         TrayMenu::populate(&menu, model, actions);
 
         QCOMPARE(item(menu, "menuBar.openLibrary")->text(), QStringLiteral("Open Library"));
-        QCOMPARE(item(menu, "menuBar.openLibrary")->shortcut(), QKeySequence("Ctrl+Alt+L"));
         QCOMPARE(item(menu, "menuBar.settings")->text(), QStringLiteral("Settings…"));
-        QVERIFY(item(menu, "menuBar.settings")->shortcut().isEmpty());
         QCOMPARE(item(menu, "menuBar.quit")->text(), QStringLiteral("Quit Marlox"));
+        // A tray menu has no shortcuts to show; a window's menu bar has.
+        for (const QAction *action : menu.actions())
+            QVERIFY2(action->shortcut().isEmpty(), qPrintable(action->objectName()));
+        model.shortcuts = true;
+        TrayMenu::populate(&menu, model, actions);
+        QCOMPARE(item(menu, "menuBar.openLibrary")->shortcut(), QKeySequence("Ctrl+Alt+L"));
+        QVERIFY(item(menu, "menuBar.settings")->shortcut().isEmpty());
         QCOMPARE(item(menu, "menuBar.quit")->shortcut(), QKeySequence("Ctrl+Q"));
         QCOMPARE(
             item(menu, "menuBar.checkForUpdates")->text(), QStringLiteral("Check for Updates…"));
@@ -138,6 +148,111 @@ private Q_SLOTS:
         QCOMPARE(ran,
             (QStringList { QStringLiteral("settings"), QStringLiteral("library"),
                 QStringLiteral("waiting"), QStringLiteral("quit") }));
+    }
+
+    void fallbackWindowGivesWayToQuit_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("menu item") << "menu";
+        QTest::newRow("Ctrl+Q") << "keys";
+        // What a signal, the end of the session and the fatal alert do.
+        QTest::newRow("quit request") << "request";
+    }
+    void fallbackWindowGivesWayToQuit()
+    {
+        QFETCH(QString, how);
+        WindowManager windows;
+        windows.setFactory(WindowManager::library, [] {
+            auto *window = new QWidget;
+            (new QVBoxLayout(window))->addWidget(new QLineEdit(window));
+            return window;
+        });
+        QStringList opened;
+        TrayMenuModel model;
+        model.shortcuts = true;
+        TrayMenuActions actions;
+        actions.openLibrary = [&opened] { opened << QStringLiteral("library"); };
+        actions.quit = [] { QCoreApplication::quit(); };
+        QMenu menu;
+        TrayMenu::populate(&menu, model, actions);
+        windows.setFallbackMenu(&menu);
+        QPointer<QWidget> library = windows.openWindow(WindowManager::library);
+        QVERIFY(QTest::qWaitForWindowActive(library));
+        QCOMPARE(windows.fallbackMenuBar()->actions().first()->menu(), &menu);
+
+        // Closed by the user it only minimises: without a tray it is the way back.
+        library->close();
+        QVERIFY(library && library->isVisible());
+        library->showNormal();
+        QVERIFY(QTest::qWaitForWindowActive(library));
+        QTest::keyClick(library->focusWidget() ? library->focusWidget() : library.data(), Qt::Key_L,
+            Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(opened, QStringList { QStringLiteral("library") });
+
+        QSignalSpy aboutToQuit(qApp, &QCoreApplication::aboutToQuit);
+        QTimer::singleShot(0, library, [&] {
+            if (how == QLatin1String("menu"))
+                item(menu, QStringLiteral("menuBar.quit"))->trigger();
+            else if (how == QLatin1String("keys"))
+                QTest::keyClick(library->focusWidget() ? library->focusWidget() : library.data(),
+                    Qt::Key_Q, Qt::ControlModifier);
+            else
+                QCoreApplication::quit();
+        });
+        QTimer giveUp;
+        giveUp.setSingleShot(true);
+        connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+        giveUp.start(20000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(aboutToQuit.count(), 1);
+        QVERIFY(!library || !library->isVisible());
+    }
+
+    // How long Marlox waits for a tray before it shows its window instead.
+    void trayWait_data()
+    {
+        QTest::addColumn<QList<bool>>("available"); // per check; the last repeats
+        QTest::addColumn<int>("watcher"); // -1: the bus does not answer
+        QTest::addColumn<QString>("expected"); // callbacks in order
+        QTest::addColumn<int>("checksBeforeFallback");
+
+        QTest::newRow("tray at once") << QList<bool> { true } << 1 << "tray" << 0;
+        QTest::newRow("no watcher: window at once")
+            << QList<bool> { false } << 0 << "fallback" << 1;
+        QTest::newRow("watcher, host still starting")
+            << QList<bool> { false, false, true } << 1 << "tray" << 0;
+        QTest::newRow("silent bus: waits it out") << QList<bool> { false } << -1 << "fallback" << 5;
+        QTest::newRow("watcher that never hosts: waits it out")
+            << QList<bool> { false } << 1 << "fallback" << 5;
+        QTest::newRow("tray after the window, within the wait")
+            << QList<bool> { false, false, true } << 0 << "fallback tray" << 1;
+    }
+    void trayWait()
+    {
+        QFETCH(QList<bool>, available);
+        QFETCH(int, watcher);
+        QFETCH(QString, expected);
+        QFETCH(int, checksBeforeFallback);
+        int checks = 0;
+        TrayProbe probe;
+        probe.trayAvailable = [&] { return available.value(checks++, available.constLast()); };
+        probe.watcherRegistered = [watcher]() -> std::optional<bool> {
+            if (watcher < 0)
+                return std::nullopt;
+            return watcher == 1;
+        };
+        QStringList calls;
+        int checksAtFallback = 0;
+        TrayWait wait(probe, 0, 4);
+        wait.start([&] { calls << QStringLiteral("tray"); },
+            [&] {
+                calls << QStringLiteral("fallback");
+                checksAtFallback = checks;
+            });
+        // Every check is queued on the event loop; five is the whole wait.
+        QTRY_COMPARE(checks >= 5 || calls.contains(QStringLiteral("tray")), true);
+        QCOMPARE(calls.join(QLatin1Char(' ')), expected);
+        QCOMPARE(checksAtFallback, checksBeforeFallback);
     }
 
     void followsTheCoordinator()
