@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include "app/preferences.h"
 #include "platform/log.h"
@@ -24,7 +25,8 @@ FolderRelation AppState::folderRelation(const QString &a, const QString &b)
 
 QString AppState::defaultLibraryParent()
 {
-    return realHomeDirectory() + QStringLiteral("/Pictures");
+    // The user's own Pictures folder (xdg-user-dirs), localised name and all.
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
 }
 
 void AppState::showFolderAlert(FolderRelation relation)

@@ -6,28 +6,42 @@
 #include <QDBusPendingReply>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QUrl>
+#include <QPointer>
 
+#include "app/appstate.h"
+#include "platform/dialogs.h"
 #include "platform/log.h"
 
 namespace marlox {
 
 namespace {
 
-void openParentFolder(const QString &path)
+void openParentFolder(
+    const QString &path, const QPointer<AppState> &state, const FolderOpener &open)
 {
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
-    if (!QDesktopServices::openUrl(folder))
-        qCWarning(lcShell, "Couldn't open the folder %s", qUtf8Printable(folder.toLocalFile()));
+    if (open ? open(folder) : QDesktopServices::openUrl(folder))
+        return;
+    qCWarning(lcShell, "Couldn't open the folder %s", qUtf8Printable(folder.toLocalFile()));
+    if (!state)
+        return;
+    Dialogs::Alert alert;
+    alert.style = Dialogs::AlertStyle::warning;
+    alert.message = QStringLiteral("Couldn't show the screenshot");
+    alert.informativeText
+        = QStringLiteral("No file manager could open the folder. The screenshot is in %1.")
+              .arg(AppState::displayPath(folder.toLocalFile()));
+    state->dialogs().runAlert(alert);
 }
 
 } // namespace
 
-void showInFileManager(const QString &path)
+void showInFileManager(const QString &path, AppState *state, FolderOpener open)
 {
+    const QPointer<AppState> weak(state);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openParentFolder(path);
+        openParentFolder(path, weak, open);
         return;
     }
     QDBusMessage call
@@ -37,9 +51,12 @@ void showInFileManager(const QString &path)
     call << QStringList { QUrl::fromLocalFile(path).toString() } << QString();
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-        [path](QDBusPendingCallWatcher *finished) {
-            if (finished->isError())
-                openParentFolder(path);
+        [path, weak, open = std::move(open)](QDBusPendingCallWatcher *finished) {
+            if (finished->isError()) {
+                qCInfo(lcShell, "No file manager answered (%s); opening the folder",
+                    qUtf8Printable(finished->error().message()));
+                openParentFolder(path, weak, open);
+            }
             finished->deleteLater();
         });
 }

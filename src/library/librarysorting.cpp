@@ -97,10 +97,13 @@ QList<ScreenshotRecord> sort(
     // Sort keys once per record: collating 100,000 titles pairwise is slow.
     QCollator collator(locale);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
+    // The C and POSIX locales compare code points and ignore the case
+    // setting: fold the case first there.
+    const bool foldCase = locale.language() == QLocale::C;
     QList<QCollatorSortKey> keys;
     keys.reserve(records.size());
     for (const auto &record : records)
-        keys.append(collator.sortKey(record.title));
+        keys.append(collator.sortKey(foldCase ? record.title.toCaseFolded() : record.title));
     QList<qsizetype> order(records.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),

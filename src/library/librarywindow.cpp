@@ -517,8 +517,8 @@ QMenu *LibraryWindow::recordMenu(const ScreenshotRecord &record)
         if (state)
             state->copyOCRText(record);
     });
-    menu->addAction(
-        QStringLiteral("Show in File Manager"), this, [record] { showInFileManager(record.path); });
+    menu->addAction(QStringLiteral("Show in File Manager"), this,
+        [state, record] { showInFileManager(record.path, state); });
     menu->addSeparator();
     QAction *remove = menu->addAction(QStringLiteral("Delete"), this, [this, state, record] {
         if (state)

@@ -590,7 +590,7 @@ void ScreenshotDetailView::showPreview()
 
 void ScreenshotDetailView::revealInFileManager()
 {
-    showInFileManager(m_record.path);
+    showInFileManager(m_record.path, m_appState);
 }
 
 void ScreenshotDetailView::confirmDelete()

@@ -131,6 +131,9 @@ private Q_SLOTS:
         const auto sorted = sort(records, LibrarySortOrder::title, english);
         // "Äpfel" sorts with the a words (before "apple": f < p).
         QCOMPARE(ids(sorted), (QList<qint64> { 5, 3, 1, 2, 4, 6 }));
+        // LANG=C: no collation rules, but case still does not count.
+        QCOMPARE(ids(sort(records, LibrarySortOrder::title, QLocale::c())),
+            (QList<qint64> { 3, 1, 2, 4, 6, 5 }));
     }
 
     void dateSortKeepsTiesInIncomingOrder()

@@ -1,0 +1,52 @@
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/appstate.h"
+#include "library/filemanagerreveal.h"
+#include "support/fakes.h"
+#include "support/testmain.h"
+
+using namespace marlox;
+
+// No file manager answers on the test's (absent) session bus.
+class TestFileManagerReveal : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void opensTheFolderAndSaysWhenNothingCan_data()
+    {
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("folder opened") << true;
+        QTest::newRow("nothing opens it") << false;
+    }
+    void opensTheFolderAndSaysWhenNothingCan()
+    {
+        QFETCH(bool, opens);
+        QTemporaryDir dir;
+        auto dialogs = std::make_shared<test::ScriptedDialogs>();
+        AppStateDependencies deps;
+        deps.dialogs = dialogs;
+        deps.installSystemObservers = false;
+        deps.databasePath = dir.filePath(QStringLiteral("index.sqlite3"));
+        AppState state(deps);
+
+        QList<QUrl> asked;
+        showInFileManager(dir.filePath(QStringLiteral("Work/shot.png")), &state,
+            [&asked, opens](const QUrl &folder) {
+                asked.append(folder);
+                return opens;
+            });
+        QTRY_COMPARE(asked.size(), 1);
+        QCOMPARE(asked.first(), QUrl::fromLocalFile(dir.filePath(QStringLiteral("Work"))));
+        QTRY_COMPARE(dialogs->alerts.size(), opens ? 0 : 1);
+        if (!opens) {
+            QCOMPARE(
+                dialogs->alerts.first().message, QStringLiteral("Couldn't show the screenshot"));
+            QVERIFY(dialogs->alerts.first().informativeText.contains(dir.filePath("Work")));
+        }
+    }
+};
+
+MARLOX_TEST_MAIN(TestFileManagerReveal)
+#include "tst_filemanagerreveal.moc"
