@@ -112,7 +112,16 @@ QPushButton *OnboardingView::button(
     b->setObjectName(name);
     // Queued: the action may open a modal panel, and the page it sits on is
     // rebuilt when the chosen folder arrives.
-    connect(b, &QPushButton::clicked, this, std::move(action), Qt::QueuedConnection);
+    connect(
+        b, &QPushButton::clicked, this,
+        [this, action = std::move(action)] {
+            action();
+            // A closed panel hands the keyboard back to whatever the window
+            // manager picks; Return must reach this guide's default button.
+            if (QWidget *guide = window(); guide && guide->isVisible())
+                guide->activateWindow();
+        },
+        Qt::QueuedConnection);
     return b;
 }
 
@@ -439,6 +448,12 @@ void OnboardingWindowController::present(AppState &state, std::function<void()> 
     window->show();
     window->raise();
     window->activateWindow();
+    // A window opened in the same turn (the trayless library) is raised
+    // from the event loop: stay in front of it.
+    QTimer::singleShot(0, window, [window] {
+        window->raise();
+        window->activateWindow();
+    });
 }
 
 void OnboardingWindowController::setTrayAbsent(bool absent)
