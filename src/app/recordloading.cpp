@@ -10,6 +10,7 @@
 #include "app/coalescedloader.h"
 #include "app/workcounter.h"
 #include "platform/log.h"
+#include "storage/searchquery.h"
 
 namespace marlox {
 
@@ -17,11 +18,7 @@ namespace {
 
 bool isBlankSearch(const QString &text)
 {
-    for (const QChar c : text) {
-        if (c != u' ' && c != u'\t')
-            return false;
-    }
-    return true;
+    return SearchQuery::isBlank(text);
 }
 
 } // namespace

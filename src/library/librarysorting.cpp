@@ -7,6 +7,8 @@
 #include <QCollator>
 #include <QRegularExpression>
 
+#include "storage/searchquery.h"
+
 namespace marlox {
 
 QString storedText(LibrarySortOrder order)
@@ -176,8 +178,7 @@ QList<Group> groups(
 
 bool isBlankQuery(const QString &query)
 {
-    return std::all_of(query.cbegin(), query.cend(),
-        [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); });
+    return SearchQuery::isBlank(query);
 }
 
 QList<ScreenshotRecord> sectionRecords(

@@ -48,7 +48,8 @@ QList<Group> groups(const QList<ScreenshotRecord> &sorted, const QDateTime &now,
 
 // ---- the window's derived values
 
-// Blank means nothing but spaces and tabs (a line break is not blank).
+// Blank means nothing but spaces of any kind and tabs (a line break is not
+// blank).
 bool isBlankQuery(const QString &query);
 QList<ScreenshotRecord> sectionRecords(
     const QList<ScreenshotRecord> &records, const LibrarySection &section);

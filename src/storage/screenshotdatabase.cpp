@@ -213,21 +213,38 @@ private:
     sqlite3_stmt *m_stmt = nullptr;
 };
 
-QString ScreenshotDatabase::defaultPath()
+QString ScreenshotDatabase::defaultLocation()
 {
     const QString support = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (support.isEmpty())
         throw FileError(ENOENT, QStringLiteral("$XDG_DATA_HOME"), QStringLiteral("locate"));
-    const QString dir = support + QStringLiteral("/Marlox");
+    return support + QStringLiteral("/Marlox/library.sqlite3");
+}
+
+QString ScreenshotDatabase::defaultPath()
+{
+    const QString path = defaultLocation();
+    const QString dir = QFileInfo(path).path();
     if (!QDir().mkpath(dir))
         throw FileError(errno ? errno : EACCES, dir, QStringLiteral("create"));
-    return dir + QStringLiteral("/library.sqlite3");
+    return path;
 }
 
 ScreenshotDatabase::ScreenshotDatabase(const QString &path) : m_path(path)
 {
     try {
         open();
+    } catch (...) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw;
+    }
+}
+
+ScreenshotDatabase::ScreenshotDatabase(const QString &path, ReadOnly) : m_path(path)
+{
+    try {
+        openReadOnly();
     } catch (...) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -252,6 +269,24 @@ void ScreenshotDatabase::open()
     sqlite3_busy_timeout(m_db, 5000);
     exec("PRAGMA journal_mode=WAL;");
     createSchema();
+}
+
+void ScreenshotDatabase::openReadOnly()
+{
+    const QByteArray name = m_path.toUtf8();
+    if (sqlite3_open_v2(name.constData(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        if (!m_db)
+            throw SQLiteError(QStringLiteral("sqlite3_open failed"));
+        throwError();
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    // Reading the schema now makes a file that is no index fail here, not at
+    // the first search.
+    Statement st(*this,
+        QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('screenshots', "
+                       "'screenshots_fts', 'screenshots_trigram');"));
+    if (!st.next() || sqlite3_column_int(st.get(), 0) != 3)
+        throw SQLiteError(QStringLiteral("%1 holds no screenshot index").arg(m_path));
 }
 
 void ScreenshotDatabase::createSchema()
@@ -526,20 +561,25 @@ std::optional<ScreenshotRecord> ScreenshotDatabase::record(qint64 id)
 QString ScreenshotDatabase::matchExpression(const QString &text)
 {
     QStringList terms;
-    for (const QString &piece : SearchQuery::pieces(text))
-        terms.append(SearchQuery::quoted(piece) + QLatin1Char('*'));
+    for (const SearchQuery::Piece &piece : SearchQuery::split(text)) {
+        if (!piece.words.isEmpty())
+            terms.append(SearchQuery::prefixPhrase(piece));
+    }
     return terms.join(QLatin1Char(' '));
 }
 
 QList<SearchResult> ScreenshotDatabase::search(
     const QString &text, const LibrarySection &section, int limit)
 {
-    const QStringList pieces = SearchQuery::pieces(text);
-    if (pieces.isEmpty())
-        return {};
-    if (std::any_of(pieces.cbegin(), pieces.cend(), SearchQuery::hasNoSpaceScript))
+    const QList<SearchQuery::Piece> pieces = SearchQuery::split(text);
+    if (std::any_of(pieces.cbegin(), pieces.cend(), [](const SearchQuery::Piece &piece) {
+            return SearchQuery::hasNoSpaceScript(piece.joined);
+        }))
         return searchNoSpaceScript(pieces, section, limit);
-    return rankedSearch(matchExpression(text), section, limit);
+    const QString expression = matchExpression(text);
+    if (expression.isEmpty())
+        return {};
+    return rankedSearch(expression, section, limit);
 }
 
 QList<SearchResult> ScreenshotDatabase::searchForComparison(
@@ -637,18 +677,20 @@ QList<SearchResult> ScreenshotDatabase::fetchMatches(
 // columns (a trigram index cannot answer them). Other pieces of the same
 // query still go through the word index as prefixes.
 QList<SearchResult> ScreenshotDatabase::searchNoSpaceScript(
-    const QStringList &pieces, const LibrarySection &section, int limit)
+    const QList<SearchQuery::Piece> &pieces, const LibrarySection &section, int limit)
 {
     QStringList words;
     QStringList trigrams;
     QStringList shortPieces;
-    for (const QString &piece : pieces) {
-        if (!SearchQuery::hasNoSpaceScript(piece))
-            words.append(SearchQuery::quoted(piece) + QLatin1Char('*'));
-        else if (QStringView(piece).toUcs4().size() >= 3)
-            trigrams.append(SearchQuery::quoted(piece));
-        else
-            shortPieces.append(piece);
+    for (const SearchQuery::Piece &piece : pieces) {
+        if (!SearchQuery::hasNoSpaceScript(piece.joined)) {
+            if (!piece.words.isEmpty())
+                words.append(SearchQuery::prefixPhrase(piece));
+        } else if (QStringView(piece.joined).toUcs4().size() >= 3) {
+            trigrams.append(SearchQuery::quoted(piece.joined));
+        } else {
+            shortPieces.append(piece.joined);
+        }
     }
     const QString wordExpression = words.join(QLatin1Char(' '));
     const QString trigramExpression = trigrams.join(QLatin1Char(' '));
@@ -732,21 +774,26 @@ QStringList ScreenshotDatabase::termsStartingWith(QChar first)
 QList<SearchResult> ScreenshotDatabase::similarMatches(
     const QString &text, const LibrarySection &section, int limit, const QList<qint64> &excludeIds)
 {
-    QStringList pieces = SearchQuery::pieces(text);
-    pieces.removeIf(SearchQuery::hasNoSpaceScript);
+    QList<SearchQuery::Piece> pieces = SearchQuery::split(text);
+    pieces.removeIf([](const SearchQuery::Piece &piece) {
+        return piece.words.isEmpty() || SearchQuery::hasNoSpaceScript(piece.joined);
+    });
     if (pieces.isEmpty() || limit <= 0)
         return {};
 
     QMutexLocker lock(&m_mutex);
     const auto slice = [this](QChar first) { return termsStartingWith(first); };
-    // Each piece: its own prefix, or any term close to it.
+    // Each piece: its own prefix, or any term close to it. A piece of several
+    // words (a date, a path) is only taken as typed.
     QList<std::vector<VocabMatcher::Candidate>> candidates;
-    std::vector<int> costs;
+    std::vector<double> costs;
     bool any = false;
-    for (const QString &piece : pieces) {
-        candidates.append(VocabMatcher::similarTerms(piece, slice));
+    for (const SearchQuery::Piece &piece : pieces) {
+        candidates.append(piece.words.contains(QLatin1Char(' '))
+                ? std::vector<VocabMatcher::Candidate> {}
+                : VocabMatcher::similarTerms(piece.words, slice));
         for (const auto &candidate : candidates.back())
-            costs.push_back(candidate.cost);
+            costs.push_back(candidate.relativeCost);
         any = any || !candidates.back().empty();
     }
     if (!any)
@@ -754,16 +801,17 @@ QList<SearchResult> ScreenshotDatabase::similarMatches(
     std::sort(costs.begin(), costs.end());
     costs.erase(std::unique(costs.begin(), costs.end()), costs.end());
 
-    // Cheapest guesses first: each round allows one more cost step and adds
-    // only records not found before.
+    // Cheapest guesses first, by cost for each typed letter (one wrong letter
+    // in a long word is a safer guess than in a short one): each round allows
+    // one more cost step and adds only records not found before.
     QList<SearchResult> results;
     QList<qint64> seen = excludeIds;
-    for (const int allowed : costs) {
+    for (const double allowed : costs) {
         QStringList groups;
         for (qsizetype i = 0; i < pieces.size(); ++i) {
-            QStringList alternatives { SearchQuery::quoted(pieces[i]) + QLatin1Char('*') };
+            QStringList alternatives { SearchQuery::prefixPhrase(pieces[i]) };
             for (const auto &candidate : candidates[i]) {
-                if (candidate.cost <= allowed)
+                if (candidate.relativeCost <= allowed)
                     alternatives.append(SearchQuery::quoted(candidate.term));
             }
             groups.append(

@@ -11,6 +11,7 @@
 #include "platform/errors.h"
 #include "storage/librarysection.h"
 #include "storage/screenshotrecord.h"
+#include "storage/searchquery.h"
 #include "storage/vocabmatcher.h"
 
 struct sqlite3;
@@ -32,10 +33,20 @@ public:
 
     // $XDG_DATA_HOME/Marlox/library.sqlite3, creating the folders; throws FileError.
     static QString defaultPath();
+    // The same place, without creating anything.
+    static QString defaultLocation();
 
     // Opens (creating if missing) the database at path; ":memory:" is private
     // and in memory. Throws SQLiteError.
     explicit ScreenshotDatabase(const QString &path);
+    // An existing index opened to read only: nothing is created, upgraded or
+    // written, and it reads alongside a running Marlox (also what is still in
+    // the write-ahead log). Throws SQLiteError when there is no index at path
+    // or it cannot be read.
+    struct ReadOnly
+    {
+    };
+    ScreenshotDatabase(const QString &path, ReadOnly);
     ~ScreenshotDatabase();
     ScreenshotDatabase(const ScreenshotDatabase &) = delete;
     ScreenshotDatabase &operator=(const ScreenshotDatabase &) = delete;
@@ -89,8 +100,9 @@ public:
     QStringList termsStartingWith(QChar first);
     void migrateStatuses(const QString &libraryRoot);
 
-    // The FTS5 match expression for typed text: every word a quoted prefix
-    // term, all of them required; empty when nothing searchable remains.
+    // The FTS5 match expression for typed text: every typed piece a quoted
+    // phrase of the words the index splits it into, its last word a prefix,
+    // all of them required; empty when nothing searchable remains.
     static QString matchExpression(const QString &text);
 
     // Makes the n-th statement from now fail (1 = the next one); 0 turns it off.
@@ -102,6 +114,7 @@ private:
     friend class Statement;
 
     void open();
+    void openReadOnly();
     void createSchema();
     bool hasColumn(const QString &column, const QString &table);
     bool hasTable(const QString &table);
@@ -112,7 +125,7 @@ private:
     QList<SearchResult> fetchMatches(
         const QString &table, const QString &expression, const QList<qint64> &ranked);
     QList<SearchResult> searchNoSpaceScript(
-        const QStringList &pieces, const LibrarySection &section, int limit);
+        const QList<SearchQuery::Piece> &pieces, const LibrarySection &section, int limit);
     void injectFault();
 
     QString m_path;

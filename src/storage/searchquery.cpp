@@ -12,16 +12,76 @@ bool isBreak(char32_t ch)
         || ch == 0x2029;
 }
 
+// The combining accents the word index folds away with its diacritics
+// (U+0300 to U+0331, as a bit set); other marks separate words there.
+bool isFoldedAccent(char32_t ch)
+{
+    constexpr quint32 low = 0x08029FDF;
+    constexpr quint32 high = 0x000361F8;
+    if (ch < 0x300 || ch > 0x331)
+        return false;
+    return ch < 0x320 ? (low >> (ch - 0x300)) & 1 : (high >> (ch - 0x320)) & 1;
+}
+
 } // namespace
 
-QStringList pieces(const QString &text)
+bool isBlank(QStringView text)
 {
-    QStringList result;
-    QString piece;
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) {
+        switch (c.unicode()) {
+        case u'\t':
+        case 0x180E: // Mongolian vowel separator, a space before Unicode 6.3
+        case 0x200B: // zero-width space
+        case 0x2060: // word joiner
+        case 0xFEFF: // zero-width no-break space
+            return true;
+        default:
+            return c.category() == QChar::Separator_Space;
+        }
+    });
+}
+
+bool isWordCharacter(char32_t ch)
+{
+    if (ch < 0x80)
+        return (ch >= u'0' && ch <= u'9') || ((ch | 0x20) >= u'a' && (ch | 0x20) <= u'z');
+    // The index's character tables stop at Unicode 6.1 and count anything
+    // they do not know (noncharacters too, but for the last two of the basic
+    // plane) as part of a word.
+    if (ch == 0xFFFE || ch == 0xFFFF)
+        return false;
+    const QChar::UnicodeVersion age = QChar::unicodeVersion(ch);
+    if (age == QChar::Unicode_Unassigned || age > QChar::Unicode_6_1
+        || QChar::category(ch) == QChar::Other_NotAssigned)
+        return true;
+    switch (QChar::category(ch)) {
+    case QChar::Letter_Uppercase:
+    case QChar::Letter_Lowercase:
+    case QChar::Letter_Titlecase:
+    case QChar::Letter_Modifier:
+    case QChar::Letter_Other:
+    case QChar::Number_DecimalDigit:
+    case QChar::Number_Letter:
+    case QChar::Number_Other:
+    case QChar::Other_PrivateUse:
+        return true;
+    case QChar::Mark_NonSpacing:
+        return isFoldedAccent(ch);
+    default:
+        return false;
+    }
+}
+
+QList<Piece> split(const QString &text)
+{
+    QList<Piece> result;
+    Piece piece;
+    bool gap = false; // a separator since the last word character
     const auto flush = [&] {
-        if (!piece.isEmpty())
+        if (!piece.joined.isEmpty() || !piece.words.isEmpty())
             result.append(piece);
-        piece.clear();
+        piece = {};
+        gap = false;
     };
     // Walk by code point so letters outside the BMP are kept whole.
     for (const char32_t ch : QStringView(text).toUcs4()) {
@@ -29,11 +89,35 @@ QStringList pieces(const QString &text)
             flush();
             continue;
         }
+        const QString character = QString::fromUcs4(&ch, 1);
         if (QChar::isLetterOrNumber(ch) || QChar::isMark(ch))
-            piece += QString::fromUcs4(&ch, 1);
+            piece.joined += character;
+        if (!isWordCharacter(ch)) {
+            gap = true;
+            continue;
+        }
+        if (gap && !piece.words.isEmpty())
+            piece.words += QLatin1Char(' ');
+        gap = false;
+        piece.words += character;
     }
     flush();
     return result;
+}
+
+QStringList pieces(const QString &text)
+{
+    QStringList result;
+    for (const Piece &piece : split(text)) {
+        if (!piece.joined.isEmpty())
+            result.append(piece.joined);
+    }
+    return result;
+}
+
+QString prefixPhrase(const Piece &piece)
+{
+    return quoted(piece.words) + QLatin1Char('*');
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 
 namespace marlox {
 
@@ -9,6 +10,7 @@ namespace {
 
 constexpr int edit = 2;
 constexpr int misread = 1;
+constexpr qsizetype wholeWordBelow = 5;
 
 bool confusable(QChar a, QChar b)
 {
@@ -82,7 +84,11 @@ QString VocabMatcher::fold(const QString &word)
     return out;
 }
 
-int VocabMatcher::prefixCost(QStringView typed, QStringView term, int maxCost)
+namespace {
+
+// The cost of turning `typed` into `term` (prefix: its closest prefix), or
+// -1 when it exceeds maxCost.
+int editCost(QStringView typed, QStringView term, int maxCost, bool prefix)
 {
     const qsizetype n = typed.size();
     // A prefix longer than the typed word by more than the allowed inserts never wins.
@@ -121,8 +127,22 @@ int VocabMatcher::prefixCost(QStringView typed, QStringView term, int maxCost)
             return -1;
     }
     const auto &last = rows[size_t(n % 3)];
-    const int cost = *std::min_element(last.cbegin(), last.cend());
+    if (!prefix && term.size() > m)
+        return -1;
+    const int cost = prefix ? *std::min_element(last.cbegin(), last.cend()) : last.back();
     return cost <= maxCost ? cost : -1;
+}
+
+} // namespace
+
+int VocabMatcher::prefixCost(QStringView typed, QStringView term, int maxCost)
+{
+    return editCost(typed, term, maxCost, true);
+}
+
+int VocabMatcher::wordCost(QStringView typed, QStringView term, int maxCost)
+{
+    return editCost(typed, term, maxCost, false);
 }
 
 std::vector<VocabMatcher::Candidate> VocabMatcher::similarTerms(
@@ -133,17 +153,26 @@ std::vector<VocabMatcher::Candidate> VocabMatcher::similarTerms(
     std::vector<Candidate> found;
     if (maxCost == 0)
         return found;
+    // A few letters are the start of too many words: a short word is only
+    // taken for a whole term one edit away, never for the start of a longer one.
+    const bool whole = typed.size() < wholeWordBelow;
     for (const QChar first : firstLetters(typed)) {
         for (const QString &term : termsStartingWith(first)) {
             if (term.size() + maxCost < typed.size())
                 continue;
-            const int cost = prefixCost(typed, term, maxCost);
-            if (cost > 0)
-                found.push_back({ term, cost });
+            const int cost
+                = whole ? wordCost(typed, term, maxCost) : prefixCost(typed, term, maxCost);
+            if (cost > 0 && !(whole && term.startsWith(typed)))
+                found.push_back({ term, cost, double(cost) / double(typed.size()) });
         }
     }
-    std::stable_sort(found.begin(), found.end(),
-        [](const Candidate &a, const Candidate &b) { return a.cost < b.cost; });
+    // Cheapest first; of equal cost, the term whose length is nearest the
+    // typed word's.
+    const auto distance
+        = [&typed](const Candidate &c) { return std::abs(c.term.size() - typed.size()); };
+    std::stable_sort(found.begin(), found.end(), [&](const Candidate &a, const Candidate &b) {
+        return a.cost != b.cost ? a.cost < b.cost : distance(a) < distance(b);
+    });
     if (found.size() > size_t(limit))
         found.resize(size_t(limit));
     return found;

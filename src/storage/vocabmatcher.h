@@ -18,6 +18,8 @@ struct Candidate
 {
     QString term;
     int cost = 0; // in half edits
+    // The cost for each typed letter: a guess at a short word is a bolder one.
+    double relativeCost = 0;
 };
 
 // Half edits allowed for a typed word of that many characters; 0 means too
@@ -27,6 +29,9 @@ int allowedCost(qsizetype length);
 // The cost of turning `typed` into the closest prefix of `term`, or -1 when
 // it exceeds maxCost.
 int prefixCost(QStringView typed, QStringView term, int maxCost);
+
+// The same for the whole of `term`.
+int wordCost(QStringView typed, QStringView term, int maxCost);
 
 // Lower case without diacritics, as the word index stores its terms.
 QString fold(const QString &word);
@@ -39,6 +44,8 @@ QString firstLetters(const QString &folded);
 
 // The closest terms that are not already prefix matches, cheapest first, at
 // most `limit`; termsStartingWith gives the vocabulary's terms by first letter.
+// A typed word of under five letters is only matched to whole terms (one
+// edit away), not to the start of longer ones.
 std::vector<Candidate> similarTerms(const QString &typed,
     const std::function<QStringList(QChar)> &termsStartingWith, int limit = 24);
 

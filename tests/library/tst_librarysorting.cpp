@@ -152,6 +152,11 @@ private Q_SLOTS:
         QTest::newRow("empty") << QString() << true;
         QTest::newRow("spaces") << QStringLiteral("   ") << true;
         QTest::newRow("spaces and tabs") << QStringLiteral(" \t ") << true;
+        QTest::newRow("no-break, figure, narrow and ideographic spaces")
+            << QStringLiteral("\u00A0\u2007\u202F\u3000\t") << true;
+        QTest::newRow("zero-width space") << QStringLiteral(" \u200B") << true;
+        QTest::newRow("ideographic space around a word")
+            << QStringLiteral("\u3000a\u3000") << false;
         QTest::newRow("line break is not blank") << QStringLiteral(" \n ") << false;
         QTest::newRow("word in spaces") << QStringLiteral("  foo ") << false;
     }

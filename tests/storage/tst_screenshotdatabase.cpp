@@ -113,7 +113,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("expression");
         QTest::newRow("words and hyphen")
-            << QStringLiteral("Q3 report-final") << QStringLiteral("\"Q3\"* \"reportfinal\"*");
+            << QStringLiteral("Q3 report-final") << QStringLiteral("\"Q3\"* \"report final\"*");
         QTest::newRow("only punctuation") << QStringLiteral(" -- ** \"\" ") << QString();
         QTest::newRow("operators quoted")
             << QStringLiteral("NOT AND") << QStringLiteral("\"NOT\"* \"AND\"*");

@@ -1,12 +1,15 @@
 #include <sqlite3.h>
 
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "storage/screenshotdatabase.h"
 #include "storage/searchquery.h"
 #include "storage/vocabmatcher.h"
+#include "support/searchcases.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -70,7 +73,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("section");
         QTest::addColumn<int>("limit");
         const QStringList queries { "a", "al", "alpha", "be ga", "alp bet gam", "delta", "omega",
-            "x", "zzz", "ga de", "Alpha!", "1" };
+            "x", "zzz", "ga de", "Alpha!", "1", "alpha-beta", "gamma.del", "x1/11" };
         for (const QString &query : queries) {
             for (int section = 0; section < 4; ++section) {
                 for (const int limit : { 50, 7 }) {
@@ -115,6 +118,81 @@ private Q_SLOTS:
         QCOMPARE(ids(actual), ids(expected));
         QCOMPARE(snippets(actual), snippets(expected));
         QCOMPARE(actual, expected);
+    }
+
+    // Text typed as it stood on the screen, punctuation inside and around
+    // words, finds its screenshot; the same words apart or reordered do not.
+    void punctuatedWordsFindTheirRecord_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("titles");
+        for (const auto &row : test::punctuatedQueries())
+            QTest::newRow(row.query)
+                << QString::fromUtf8(row.query) << QString::fromUtf8(row.titles);
+    }
+
+    void punctuatedWordsFindTheirRecord()
+    {
+        QFETCH(QString, query);
+        QFETCH(QString, titles);
+        static ScreenshotDatabase *db = [this] {
+            auto *made = new ScreenshotDatabase(dbPath("punctuated.sqlite3"));
+            for (const auto &record : test::punctuatedRecords())
+                add(*made, QString::fromUtf8(record.text), QString::fromUtf8(record.title));
+            return made;
+        }();
+        QCOMPARE(searchIds(*db, query), titles);
+    }
+
+    // The query is split exactly where the word index splits text: one code
+    // point between two letters either stays inside the word or divides it.
+    void splitAgreesWithTheWordIndex()
+    {
+        sqlite3 *raw = nullptr;
+        QCOMPARE(sqlite3_open(":memory:", &raw), SQLITE_OK);
+        const auto close = qScopeGuard([raw] { sqlite3_close(raw); });
+        QCOMPARE(sqlite3_exec(raw,
+                     "CREATE VIRTUAL TABLE t USING fts5(x);"
+                     "CREATE VIRTUAL TABLE v USING fts5vocab(t, instance);"
+                     "BEGIN;",
+                     nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        sqlite3_stmt *insert = nullptr;
+        QCOMPARE(
+            sqlite3_prepare_v2(raw, "INSERT INTO t(rowid, x) VALUES (?, ?);", -1, &insert, nullptr),
+            SQLITE_OK);
+        QHash<char32_t, int> splitWords;
+        for (char32_t ch = 0x21; ch < 0x30000; ++ch) {
+            if (ch >= 0xD800 && ch < 0xE000)
+                continue;
+            const QString text = QLatin1Char('a') + QString::fromUcs4(&ch, 1) + QLatin1Char('b');
+            const QByteArray utf8 = text.toUtf8();
+            sqlite3_bind_int64(insert, 1, ch);
+            sqlite3_bind_text(insert, 2, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+            QCOMPARE(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_reset(insert);
+            int words = 0;
+            for (const auto &piece : SearchQuery::split(text))
+                words += int(piece.words.count(QLatin1Char(' '))) + 1;
+            splitWords.insert(ch, words);
+        }
+        sqlite3_finalize(insert);
+        QCOMPARE(sqlite3_exec(raw, "COMMIT;", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_stmt *count = nullptr;
+        QCOMPARE(sqlite3_prepare_v2(
+                     raw, "SELECT doc, count(*) FROM v GROUP BY doc;", -1, &count, nullptr),
+            SQLITE_OK);
+        QStringList disagree;
+        while (sqlite3_step(count) == SQLITE_ROW) {
+            const auto ch = char32_t(sqlite3_column_int64(count, 0));
+            // Letters and marks that later Unicode versions reclassified.
+            const bool reclassified = (ch >= 0x19B0 && ch <= 0x19C9) || ch == 0x1885 || ch == 0x1886
+                || ch == 0x1CF2 || ch == 0x1CF3;
+            if (splitWords.value(ch) != sqlite3_column_int(count, 1) && !reclassified)
+                disagree.append(QString::number(ch, 16));
+        }
+        sqlite3_finalize(count);
+        QCOMPARE(disagree.join(QLatin1Char(' ')), QString());
     }
 
     void recordListUsesTheCoveringIndexInTheSameOrder()
@@ -349,6 +427,49 @@ private Q_SLOTS:
         QFETCH(QString, term);
         QFETCH(int, cost);
         QCOMPARE(VocabMatcher::prefixCost(typed, term, 3), cost);
+    }
+
+    // A short word is only taken for a whole term one edit away; longer words
+    // still guess at the start of longer terms. Equal costs: nearest length first.
+    void similarTermsOfShortAndLongWords_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("guesses");
+        QTest::newRow("short: one letter off, not the start of a longer word") << "porc"
+                                                                               << "pork,port";
+        QTest::newRow("short: misreading") << "rnap"
+                                           << "map";
+        QTest::newRow("short: never a prefix guess") << "invo"
+                                                     << "";
+        QTest::newRow("five letters: prefixes again") << "invoc"
+                                                      << "invioce,invoice,invoices";
+        QTest::newRow("long: nearest length first") << "invoise"
+                                                    << "invoice,invoices";
+    }
+
+    void similarTermsOfShortAndLongWords()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, guesses);
+        const QStringList vocabulary { "invioce", "invoice", "invoices", "map", "percent",
+            "porcelain", "porch", "pork", "port", "rnap" };
+        QStringList found;
+        for (const auto &candidate : VocabMatcher::similarTerms(typed, [&](QChar first) {
+                 return vocabulary.filter(QRegularExpression(QStringLiteral("^") + first));
+             }))
+            found.append(candidate.term);
+        QCOMPARE(found.join(QLatin1Char(',')), guesses);
+    }
+
+    // A wrong letter in a long word is a safer guess than one in a short word.
+    void similarMatchesRankGuessesByCostPerLetter()
+    {
+        ScreenshotDatabase db(dbPath("relative.sqlite3"));
+        const qint64 shortGuess = add(db, QStringLiteral("porc spreadsheet porc"));
+        const qint64 longGuess = add(db, QStringLiteral("the budget spreadshet of pork chops"));
+        QCOMPARE(ids(db.similarMatches(
+                     QStringLiteral("spreadsheet pork"), LibrarySection::all(), 5, {})),
+            (QStringList { QString::number(longGuess), QString::number(shortGuess) }));
     }
 
     void similarMatchesFindMisreadWords()
