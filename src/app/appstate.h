@@ -18,6 +18,7 @@
 #include "app/presenters.h"
 #include "app/promptqueue.h"
 #include "app/recognitionpass.h"
+#include "app/selfplacedfiles.h"
 #include "detection/detection.h"
 #include "filing/pendingundo.h"
 #include "platform/dialogs.h"
@@ -82,6 +83,9 @@ struct AppStateDependencies
     bool installSystemObservers = true;
     // Delays between read attempts of a new screenshot, in seconds.
     QList<double> readRetryDelays = { 0.5, 1.0, 2.0, 4.0 };
+    // Delays before indexing an auto-saved capture again after the index
+    // refused it, in seconds; the last one repeats while the file is there.
+    QList<double> indexRetryDelays = { 2.0, 10.0, 60.0 };
     // Seconds between attempts to get a lost screenshot folder back.
     double watchRetryInterval = 30.0;
     // Called instead of exiting when even an in-memory database fails (tests).
@@ -274,6 +278,16 @@ private:
     void continueWithCapture(const CaptureContext &capture, const ReadCapture &read);
     void indexAndPrompt(const CaptureContext &capture, const ReadCapture &read);
     void autoSaveCapture(const CaptureContext &capture, const ReadCapture &read);
+    struct RecognizedCapture;
+    // The auto-save's steps on the GUI thread: index, file, fall back to the
+    // prompt; a refused index write is tried again later.
+    void indexAndFileAutoSaved(
+        const CaptureContext &capture, const RecognizedCapture &recognized, int attempt);
+    void retryIndexingAutoSaved(const CaptureContext &capture, const RecognizedCapture &recognized,
+        int attempt, const std::exception &error);
+    // The file changed between the read and the filing: the row gets the
+    // hash and size of what is in the library now.
+    void rehashFiled(qint64 id, const QString &path, const QString &text);
     void handleUnreadableCapture(const CaptureContext &capture);
     // Indexes the capture in the Inbox without text; none (logged with
     // failureFormat) when the insert fails or the row cannot be read back.
@@ -313,6 +327,8 @@ private:
     QList<QPointer<QTimer>> m_readRetryTimers;
     // Detected captures that have no row yet, by path.
     QHash<QString, std::shared_ptr<CaptureContext>> m_capturesInFlight;
+    // Put back into the screenshot folder by Marlox; not new captures.
+    SelfPlacedFiles m_selfPlaced;
     PromptQueue m_promptQueue;
     PendingUndoSlot m_pendingUndoSlot;
     std::unique_ptr<CoalescedLoader<QList<ScreenshotRecord>>> m_recordsLoader;

@@ -20,6 +20,7 @@
 #include "filing/contenthash.h"
 #include "filing/ocrengine.h"
 #include "platform/frontmostapp.h"
+#include "platform/imagecompleteness.h"
 #include "platform/log.h"
 
 namespace marlox {
@@ -39,6 +40,17 @@ struct AppState::ReadCapture
 {
     QImage image;
     QByteArray bytes;
+    qint64 modifiedNs = 0; // the file's modification time when it was read
+};
+
+// What the auto-save indexes: the read bytes' size and hash, and their text.
+struct AppState::RecognizedCapture
+{
+    QString title;
+    QString text;
+    QString hash;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
 };
 
 namespace {
@@ -47,7 +59,7 @@ constexpr qint64 maxCaptureBytes = qint64(1) << 30;
 
 // The whole file, or none. Only a regular file is opened, and without
 // blocking, so a FIFO or a device dropped into the folder can't hang the GUI.
-std::optional<QByteArray> readRegularFile(const QString &path)
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 *modifiedNs = nullptr)
 {
     const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -60,6 +72,8 @@ std::optional<QByteArray> readRegularFile(const QString &path)
         ::close(fd);
         return std::nullopt;
     }
+    if (modifiedNs)
+        *modifiedNs = qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
     QByteArray bytes;
     bytes.reserve(qsizetype(info.st_size));
     char chunk[65536];
@@ -97,6 +111,16 @@ bool pathExists(const QString &path)
     {
     };
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+// Whether the file at path is still the size and age it had when read.
+bool unchangedSinceRead(const QString &path, qint64 size, qint64 modifiedNs)
+{
+    struct stat info
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && info.st_size == size
+        && qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec == modifiedNs;
 }
 
 // Reading and decoding these would hold the GUI thread for a noticeable
@@ -187,33 +211,36 @@ QString recognizeQuietly(TextRecognizer &ocr, const QImage &image, const QString
 } // namespace
 
 // One read attempt: the file's bytes, then a bitmap decoded from exactly those
-// bytes. A truncated JPEG decodes without complaint in Qt, hence the
-// end-of-image check.
+// bytes. Qt decodes a cut-off JPEG or GIF without complaint, so a file still
+// being written is caught by its structure first.
 std::optional<AppState::ReadCapture> AppState::readCapture(const QString &path)
 {
     if (!isRegularFile(path))
         return std::nullopt;
-    std::optional<QByteArray> bytes = readRegularFile(path);
+    qint64 modifiedNs = 0;
+    std::optional<QByteArray> bytes = readRegularFile(path, &modifiedNs);
     if (!bytes || bytes->isEmpty())
         return std::nullopt;
     QBuffer buffer(&*bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
-    const QByteArray format = reader.format();
-    if (format == "jpeg" || format == "jpg") {
-        if (!bytes->endsWith(QByteArrayLiteral("\xFF\xD9")))
-            return std::nullopt;
-    }
+    if (!ImageCompleteness::isComplete(*bytes))
+        return std::nullopt;
     QImage image;
     if (!reader.read(&image) || image.isNull())
         return std::nullopt;
     buffer.close();
-    return ReadCapture { std::move(image), std::move(*bytes) };
+    return ReadCapture { std::move(image), std::move(*bytes), modifiedNs };
 }
 
 void AppState::handleDetection(const Detection &detection)
 {
+    if (m_selfPlaced.isSelfPlaced(detection.url)) {
+        qCInfo(lcAppState, "Ignoring %s: Marlox put it back there itself",
+            qUtf8Printable(QFileInfo(detection.url).fileName()));
+        return;
+    }
     auto capture = std::make_shared<CaptureContext>();
     capture->sinceDetection.start();
     m_lastDetectionAt = QDateTime::currentDateTime();
@@ -363,39 +390,91 @@ void AppState::autoSaveCapture(const CaptureContext &capture, const ReadCapture 
         const QString hash = ContentHash::ofData(read.bytes);
         qCInfo(lcAppState, "OCR done for %s: %ld chars", qUtf8Printable(context.fileName),
             long(text.size()));
-        const qint64 size = read.bytes.size();
-        OneAtATime::post([weak, context, title, text, hash, size] {
-            if (!weak)
-                return;
-            AppState &self = *weak;
-            qint64 id = 0;
-            try {
-                // Issued here rather than on the worker: the database lives
-                // only as long as AppState, which the worker can't hold.
-                id = self.m_database->insertOrUpdate(context.path, title, QString(),
-                    secondsSince1970(context.createdAt), text, hash, ScreenshotStatus::inbox, size);
-            } catch (const std::exception &) {
-                // The file stays unindexed in the screenshot folder.
-                return;
-            }
-            self.m_capturesInFlight.remove(context.path);
-            self.refreshRecord(id);
-            std::optional<ScreenshotRecord> record;
-            try {
-                record = self.m_database->record(id);
-            } catch (const std::exception &) { }
-            if (!record)
-                return;
-            try {
-                self.fileRecord(*record, title, QStringLiteral("General"));
-                qCInfo(lcAppState, "Auto-saved capture %lld", id);
-            } catch (const std::exception &e) {
-                qCWarning(lcAppState,
-                    "Auto-save failed for capture %lld, falling back to prompt: %s", id,
-                    qUtf8Printable(describe(e)));
-                self.appendToPromptQueue({ *record, QString(), title, std::nullopt, errorText(e) });
-            }
+        const RecognizedCapture recognized { title, text, hash, qint64(read.bytes.size()),
+            read.modifiedNs };
+        OneAtATime::post([weak, context, recognized] {
+            if (weak)
+                weak->indexAndFileAutoSaved(context, recognized, 0);
         });
+    });
+}
+
+void AppState::indexAndFileAutoSaved(
+    const CaptureContext &capture, const RecognizedCapture &recognized, int attempt)
+{
+    const QString &title = recognized.title;
+    qint64 id = 0;
+    try {
+        // Issued here rather than on the worker: the database lives only as
+        // long as AppState, which the worker can't hold.
+        id = m_database->insertOrUpdate(capture.path, title, QString(),
+            secondsSince1970(capture.createdAt), recognized.text, recognized.hash,
+            ScreenshotStatus::inbox, recognized.size);
+    } catch (const std::exception &e) {
+        retryIndexingAutoSaved(capture, recognized, attempt, e);
+        return;
+    }
+    m_capturesInFlight.remove(capture.path);
+    refreshRecord(id);
+    std::optional<ScreenshotRecord> record;
+    try {
+        record = m_database->record(id);
+    } catch (const std::exception &) { }
+    if (!record)
+        return;
+    try {
+        const ScreenshotRecord filed = fileRecord(*record, title, QStringLiteral("General"));
+        qCInfo(lcAppState, "Auto-saved capture %lld", id);
+        if (!unchangedSinceRead(filed.path, recognized.size, recognized.modifiedNs))
+            rehashFiled(id, filed.path, recognized.text);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Auto-save failed for capture %lld, falling back to prompt: %s", id,
+            qUtf8Printable(describe(e)));
+        appendToPromptQueue({ *record, QString(), title, std::nullopt, errorText(e) });
+    }
+}
+
+void AppState::retryIndexingAutoSaved(const CaptureContext &capture,
+    const RecognizedCapture &recognized, int attempt, const std::exception &error)
+{
+    if (!pathExists(capture.path)) {
+        qCWarning(lcAppState, "Failed to index auto-saved screenshot %s, and it is gone now: %s",
+            qUtf8Printable(capture.fileName), qUtf8Printable(describe(error)));
+        m_capturesInFlight.remove(capture.path);
+        return;
+    }
+    const QList<double> &delays = m_deps.indexRetryDelays;
+    const double delay = delays.isEmpty() ? 60.0 : delays.at(qMin(attempt, delays.size() - 1));
+    qCWarning(lcAppState, "Failed to index auto-saved screenshot %s: %s; trying again in %.*fs",
+        qUtf8Printable(capture.fileName), qUtf8Printable(describe(error)), 1, delay);
+    // Still in m_capturesInFlight: a quit before the next try keeps it in the Inbox.
+    QTimer::singleShot(qRound(delay * 1000), this, [this, capture, recognized, attempt] {
+        indexAndFileAutoSaved(capture, recognized, attempt + 1);
+    });
+}
+
+void AppState::rehashFiled(qint64 id, const QString &path, const QString &text)
+{
+    qCInfo(lcAppState, "Capture %lld changed after it was read; hashing the filed file again", id);
+    QPointer<AppState> weak(this);
+    m_utilityPool->start([weak, id, path, text] {
+        const std::optional<QString> hash = ContentHash::ofFile(path);
+        const qint64 size = QFileInfo(path).size();
+        if (!hash)
+            return;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [weak, id, text, hash, size] {
+                if (!weak)
+                    return;
+                try {
+                    weak->m_database->updateOCR(id, text, *hash, size);
+                } catch (const std::exception &e) {
+                    qCWarning(lcAppState, "Failed to store the hash of capture %lld: %s", id,
+                        qUtf8Printable(describe(e)));
+                }
+            },
+            Qt::QueuedConnection);
     });
 }
 

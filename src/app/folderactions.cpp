@@ -27,8 +27,15 @@ QStringList withoutLaterDuplicates(const QStringList &names)
 ScreenshotRecord AppState::fileRecord(
     const ScreenshotRecord &record, const QString &title, const QString &folder)
 {
-    const ScreenshotRecord filed
-        = LibraryFileService::fileRecord(record, title, folder, m_libraryRoot, *m_database);
+    ScreenshotRecord filed;
+    try {
+        filed = LibraryFileService::fileRecord(record, title, folder, m_libraryRoot, *m_database);
+    } catch (const std::exception &) {
+        // A refused index write moves the file back to where its row points:
+        // for an Inbox capture the screenshot folder, where it is no new capture.
+        m_selfPlaced.note(record.path);
+        throw;
+    }
     noteFolderUsed(folder);
     refreshRecord(filed.id);
     setLastSavedAt(QDateTime::currentDateTime());

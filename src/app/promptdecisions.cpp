@@ -192,6 +192,8 @@ void AppState::undoDiscard()
         return;
     try {
         const ScreenshotRecord restored = RecordTrashService::restore(*undo, *m_database);
+        // Back in the screenshot folder, the watcher would take it for a new capture.
+        m_selfPlaced.note(restored.path);
         refreshRecord(restored.id);
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Undo discard failed: %s", qUtf8Printable(describe(e)));
@@ -253,7 +255,10 @@ void AppState::dropDeletedFromPromptQueue(qint64 id)
 
 QString AppState::errorText(const std::exception &error)
 {
-    if (const auto *file = dynamic_cast<const FileError *>(&error); file && file->isNoSuchFile())
+    // Only the library root's absence comes without a path; a missing file
+    // with one is the capture's own, gone since it was detected.
+    if (const auto *file = dynamic_cast<const FileError *>(&error);
+        file && file->isNoSuchFile() && file->path().isEmpty())
         return QStringLiteral(
             "No library folder set — choose one from the menu bar, then try again.");
     const QString invalidFolder
@@ -264,6 +269,8 @@ QString AppState::errorText(const std::exception &error)
             return QStringLiteral("Title can't be empty.");
         case LibraryFileService::ServiceError::Kind::invalidFolderName:
             return invalidFolder;
+        case LibraryFileService::ServiceError::Kind::captureGone:
+            return filing->description();
         }
     }
     if (const auto *folders = dynamic_cast<const FolderManagementService::ServiceError *>(&error);

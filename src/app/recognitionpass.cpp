@@ -8,6 +8,7 @@
 
 #include "filing/ocrengine.h"
 #include "platform/errors.h"
+#include "platform/imagecompleteness.h"
 #include "platform/log.h"
 #include "storage/screenshotdatabase.h"
 
@@ -23,8 +24,7 @@ QImage decodeImage(const QString &path)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
-    const QByteArray format = reader.format();
-    if ((format == "jpeg" || format == "jpg") && !bytes.endsWith(QByteArrayLiteral("\xFF\xD9")))
+    if (!ImageCompleteness::isComplete(bytes))
         return {};
     QImage image;
     if (!reader.read(&image))

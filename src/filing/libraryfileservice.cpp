@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTextBoundaryFinder>
 
 #include "filing/foldermanagementservice.h"
 #include "platform/filemoves.h"
@@ -42,6 +43,36 @@ QString baseOf(const QString &fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(u'.');
     return dot > 0 ? fileName.left(dot) : fileName;
+}
+
+// The longest start of base, cut between characters, that leaves room for
+// `reserved` more bytes within the name limit.
+QString fitBase(const QString &base, qsizetype reserved)
+{
+    const qsizetype budget = maxFileNameBytes - reserved;
+    if (base.toUtf8().size() <= budget)
+        return base;
+    QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, base);
+    qsizetype cut = 0;
+    qsizetype bytes = 0;
+    qsizetype previous = 0;
+    for (qsizetype next = characters.toNextBoundary(); next > 0;
+         next = characters.toNextBoundary()) {
+        bytes += base.mid(previous, next - previous).toUtf8().size();
+        if (bytes > budget)
+            break;
+        cut = next;
+        previous = next;
+    }
+    QString fitted = base.left(cut);
+    while (!fitted.isEmpty() && isTrimmedFromName(fitted.back()))
+        fitted.chop(1);
+    return fitted;
+}
+
+qsizetype utf8Size(const QString &text)
+{
+    return text.toUtf8().size();
 }
 
 // Like mkdir -p, but reports the errno the way every other service error does.
@@ -88,6 +119,9 @@ QString ServiceError::description() const
         return QStringLiteral("Title can't be empty.");
     case Kind::invalidFolderName:
         return QStringLiteral("Folder names can't contain “/” or begin with “.”.");
+    case Kind::captureGone:
+        return QStringLiteral("The screenshot's file is gone: it was moved or deleted outside "
+                              "Marlox.");
     }
     return {};
 }
@@ -109,23 +143,25 @@ QString libraryFileName(const QString &title, const QString &extension)
     name.replace(QStringLiteral("  "), QStringLiteral(" "));
     if (name.isEmpty())
         name = QStringLiteral("Screenshot");
-    return name + u'.' + extension;
+    return fitBase(name, 1 + utf8Size(extension)) + u'.' + extension;
 }
 
-QString uniqueFileURL(const QString &directory, const QString &fileName)
+QString uniqueFileURL(const QString &directory, const QString &fileName,
+    const std::function<bool(const QString &path)> &isTaken)
 {
     const QDir dir(directory);
+    const auto taken
+        = [&](const QString &path) { return entryExists(path) || (isTaken && isTaken(path)); };
     QString candidate = dir.filePath(fileName);
-    if (!entryExists(candidate))
+    if (!taken(candidate))
         return candidate;
     const QString base = baseOf(fileName);
     const QString extension = extensionOf(fileName);
+    const QString dotExtension = extension.isEmpty() ? QString() : u'.' + extension;
     for (qint64 n = 2;; ++n) {
-        QString name = base + u' ' + QString::number(n);
-        if (!extension.isEmpty())
-            name += u'.' + extension;
-        candidate = dir.filePath(name);
-        if (!entryExists(candidate))
+        const QString suffix = u' ' + QString::number(n) + dotExtension;
+        candidate = dir.filePath(fitBase(base, utf8Size(suffix)) + suffix);
+        if (!taken(candidate))
             return candidate;
     }
 }
@@ -161,6 +197,8 @@ ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title
         throw ServiceError(ServiceError::Kind::invalidFolderName);
 
     const QString source = QDir::cleanPath(record.path);
+    if (!entryExists(source))
+        throw ServiceError(ServiceError::Kind::captureGone);
     const QString fileName = libraryFileName(trimmed, extensionOf(QFileInfo(source).fileName()));
     const QString folderDirectory = QDir::cleanPath(libraryRoot + u'/' + folder);
     makeDirectories(folderDirectory);
@@ -170,8 +208,14 @@ ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title
     if (moves) {
         // Another process may take the chosen name between the test and the
         // move; the move never replaces, so pick the next free name instead.
+        // A name the index still holds (its file renamed or deleted by hand)
+        // would be refused by the index after the move.
+        const auto heldByAnotherRow = [&](const QString &path) {
+            const std::optional<qint64> id = database.idForPath(path);
+            return id && *id != record.id;
+        };
         for (int attempt = 0;; ++attempt) {
-            destination = uniqueFileURL(folderDirectory, fileName);
+            destination = uniqueFileURL(folderDirectory, fileName, heldByAnotherRow);
             try {
                 FileMoves::moveFile(source, destination);
                 break;

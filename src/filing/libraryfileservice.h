@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <optional>
 
 #include <QString>
@@ -14,7 +15,7 @@ namespace marlox::LibraryFileService {
 class ServiceError : public Error
 {
 public:
-    enum class Kind { emptyTitle, invalidFolderName };
+    enum class Kind { emptyTitle, invalidFolderName, captureGone };
     explicit ServiceError(Kind kind) : m_kind(kind) { }
     Kind kind() const { return m_kind; }
     QString description() const override;
@@ -32,9 +33,16 @@ ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title
 // points. Logs, never throws: the caller rethrows the index's error.
 void moveBack(const QString &movedTo, const QString &original, const std::exception &cause);
 
+// The longest file name most Linux file systems accept, in bytes.
+constexpr qsizetype maxFileNameBytes = 255;
+
+// Shortened at a character boundary to fit maxFileNameBytes with its extension.
 QString libraryFileName(const QString &title, const QString &extension);
-// directory/fileName, or "base 2.ext", "base 3.ext"… when taken.
-QString uniqueFileURL(const QString &directory, const QString &fileName);
+// directory/fileName, or "base 2.ext", "base 3.ext"… when taken: by an entry
+// on disk, or by whatever isTaken (given a candidate path) also counts. The
+// base is shortened where a suffix would overflow the name limit.
+QString uniqueFileURL(const QString &directory, const QString &fileName,
+    const std::function<bool(const QString &path)> &isTaken = {});
 // The first folder below root that holds file, or none.
 std::optional<QString> libraryFolderName(const QString &file, const QString &root);
 

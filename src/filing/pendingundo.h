@@ -9,6 +9,7 @@ namespace marlox {
 // What is needed to bring one trashed screenshot back.
 struct PendingUndo
 {
+    qint64 id = 0; // the record's, given back on restore
     QString originalPath;
     QString trashedURL; // absolute path of the file inside the Trash
     QString title;

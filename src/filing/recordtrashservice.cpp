@@ -86,6 +86,7 @@ Outcome trash(const ScreenshotRecord &record, ScreenshotDatabase &database, File
     if (!trashedPath)
         return Outcome::trashed(std::nullopt);
     PendingUndo undo;
+    undo.id = record.id;
     undo.originalPath = record.path;
     undo.trashedURL = *trashedPath;
     undo.title = record.title;
@@ -137,8 +138,14 @@ ScreenshotRecord restore(const PendingUndo &undo, ScreenshotDatabase &database)
     record.status = ScreenshotStatus::inbox;
     record.fileSize = 0;
     try {
-        record.id = database.insertOrUpdate(record.path, record.title, record.folder,
-            record.createdAt, record.ocrText, record.contentHash, record.status, record.fileSize);
+        // Under its old id, so whatever still refers to the record (a
+        // recognition finishing late, a selection) finds it again.
+        record.id = undo.id > 0
+            ? database.insertOrUpdateKeepingId(undo.id, record.path, record.title, record.folder,
+                record.createdAt, record.ocrText, record.contentHash, record.status,
+                record.fileSize)
+            : database.insertOrUpdate(record.path, record.title, record.folder, record.createdAt,
+                record.ocrText, record.contentHash, record.status, record.fileSize);
     } catch (const std::exception &error) {
         // Unindexed outside the library, nothing would ever find the file
         // again; in the Trash the user still can.

@@ -45,7 +45,7 @@ Outcome trash(const ScreenshotRecord &record, ScreenshotDatabase &database, File
 void deletePermanently(const ScreenshotRecord &record, ScreenshotDatabase &database);
 
 // Moves the file back (to "name 2.ext"… when its place is taken, never
-// replacing anything) and re-creates it as an Inbox record with a new id.
+// replacing anything) and re-creates it as an Inbox record under its old id.
 ScreenshotRecord restore(const PendingUndo &undo, ScreenshotDatabase &database);
 
 } // namespace marlox::RecordTrashService

@@ -127,9 +127,23 @@ QByteArray parentDirectory(const QByteArray &path)
     return path.left(slash);
 }
 
+std::function<void()> &afterCopyHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+bool sameFileUnchanged(const struct stat &before, const struct stat &now)
+{
+    return before.st_dev == now.st_dev && before.st_ino == now.st_ino
+        && before.st_size == now.st_size && before.st_mtim.tv_sec == now.st_mtim.tv_sec
+        && before.st_mtim.tv_nsec == now.st_mtim.tv_nsec;
+}
+
 // Copies `from` to a new file `to` on another file system; on any failure
 // the source is untouched and nothing is left behind at the destination.
-void copyAcross(
+// Answers the source's status as it was before the copy.
+struct stat copyAcross(
     const QByteArray &from, const QByteArray &to, const QString &fromPath, const QString &toPath)
 {
     FileDescriptor source(::open(from.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
@@ -199,9 +213,20 @@ void copyAcross(
         ::unlink(to.constData());
         throw;
     }
+    return info;
 }
 
 } // namespace
+
+QString SourceChanged::description() const
+{
+    return QStringLiteral("%1 changed while it was being copied; it was left in place").arg(m_path);
+}
+
+void setAfterCopyHookForTesting(std::function<void()> hook)
+{
+    afterCopyHook() = std::move(hook);
+}
 
 void moveFile(const QString &from, const QString &to)
 {
@@ -222,7 +247,22 @@ void moveFile(const QString &from, const QString &to)
     if (code != EXDEV)
         fail(code == EEXIST ? to : from, "move", code);
 
-    copyAcross(source, destination, from, to);
+    const struct stat before = copyAcross(source, destination, from, to);
+    if (afterCopyHook())
+        afterCopyHook()();
+    // A file still being written would lose its later part with the source:
+    // remove it only if it is exactly what was copied. One gone meanwhile
+    // leaves the copy as the only one, so that stays.
+    struct stat now
+    {
+    };
+    const bool examined = ::lstat(source.constData(), &now) == 0;
+    if (!examined && errno == ENOENT)
+        return;
+    if (!examined || !sameFileUnchanged(before, now)) {
+        ::unlink(destination.constData());
+        throw SourceChanged(from);
+    }
     if (::unlink(source.constData()) != 0) {
         // Two copies would be worse than none moved: take the new one back.
         const int unlinkCode = errno;

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <functional>
+
 #include <QString>
+
+#include "platform/errors.h"
 
 namespace marlox::FileMoves {
 
@@ -8,7 +12,23 @@ namespace marlox::FileMoves {
 // `to` and never replaces anything already at `to` (EEXIST). Across file
 // systems a file is copied into the destination folder, flushed, linked into
 // place and only then removed at the source; a failure before the link leaves
-// the source untouched and no partial copy. Throws FileError.
+// the source untouched and no partial copy. Throws FileError, or
+// SourceChanged when the source was written to during the copy: then the
+// source stays and the copy is removed, so nothing is lost half-copied.
 void moveFile(const QString &from, const QString &to);
+
+class SourceChanged : public Error
+{
+public:
+    explicit SourceChanged(QString path) : m_path(std::move(path)) { }
+    const QString &path() const { return m_path; }
+    QString description() const override;
+
+private:
+    QString m_path;
+};
+
+// Runs between a cross-file-system copy and the check of its source. Tests only.
+void setAfterCopyHookForTesting(std::function<void()> hook);
 
 } // namespace marlox::FileMoves

@@ -403,6 +403,40 @@ qint64 ScreenshotDatabase::insertOrUpdate(const QString &path, const QString &ti
     return id.value_or(sqlite3_last_insert_rowid(m_db));
 }
 
+qint64 ScreenshotDatabase::insertOrUpdateKeepingId(qint64 id, const QString &path,
+    const QString &title, const QString &folder, double createdAt, const QString &ocrText,
+    const QString &contentHash, ScreenshotStatus status, qint64 fileSize)
+{
+    QMutexLocker lock(&m_mutex);
+    try {
+        Statement st(*this,
+            QStringLiteral("INSERT INTO screenshots (id, path, title, folder, created_at, "
+                           "ocr_text, content_hash, status, file_size)\n"
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)\n"
+                           "ON CONFLICT(path) DO UPDATE SET\n    title = excluded.title,\n"
+                           "    folder = excluded.folder,\n    created_at = excluded.created_at,\n"
+                           "    ocr_text = excluded.ocr_text,\n"
+                           "    content_hash = excluded.content_hash,\n"
+                           "    status = excluded.status,\n    file_size = excluded.file_size;"));
+        st.bind(1, id);
+        st.bind(2, path);
+        st.bind(3, title);
+        st.bind(4, folder);
+        st.bind(5, createdAt);
+        st.bind(6, ocrText);
+        st.bind(7, contentHash);
+        st.bind(8, storedText(status));
+        st.bind(9, fileSize);
+        st.run();
+    } catch (const SQLiteError &error) {
+        if (error.code() != SQLITE_CONSTRAINT_PRIMARYKEY)
+            throw;
+        return insertOrUpdate(
+            path, title, folder, createdAt, ocrText, contentHash, status, fileSize);
+    }
+    return idForPath(path).value_or(id);
+}
+
 std::optional<qint64> ScreenshotDatabase::idForPath(const QString &path)
 {
     QMutexLocker lock(&m_mutex);

@@ -57,6 +57,12 @@ public:
     qint64 insertOrUpdate(const QString &path, const QString &title, const QString &folder,
         double createdAt, const QString &ocrText, const QString &contentHash,
         ScreenshotStatus status, qint64 fileSize);
+    // The same for a row deleted earlier and now coming back (an undone
+    // discard): it gets its old id again, which no other row can have been
+    // given since; should one hold it anyway, a new id is used.
+    qint64 insertOrUpdateKeepingId(qint64 id, const QString &path, const QString &title,
+        const QString &folder, double createdAt, const QString &ocrText, const QString &contentHash,
+        ScreenshotStatus status, qint64 fileSize);
     std::optional<qint64> idForPath(const QString &path);
     void updateLocation(qint64 id, const QString &path, const QString &title, const QString &folder,
         ScreenshotStatus status);

@@ -22,6 +22,7 @@
 #include "platform/frontmostapp.h"
 #include "storage/bookmarkstore.h"
 #include "support/fakes.h"
+#include "support/imagebytes.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
@@ -288,25 +289,42 @@ private Q_SLOTS:
         QVERIFY(m_prompt->current().defaultTitle.startsWith(QStringLiteral("Screenshot 20")));
     }
 
+    void fileReadableLaterIsProcessedOnRetry_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("firstPiece");
+        const QByteArray png = encodedImage("PNG");
+        QTest::newRow("PNG") << "late.png" << png << png.left(png.size() / 2);
+        // Qt decodes the first frame of a GIF whose later ones are still to come.
+        const QByteArray gif = gifBytes(3);
+        QTest::newRow("GIF written frame by frame")
+            << "late.gif" << gif << gif.left(gifBytes(1).size() - 1);
+    }
     void fileReadableLaterIsProcessedOnRetry()
     {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, firstPiece);
         auto state = makeState(false, true, { 0.5, 1.0, 2.0, 4.0 });
         LogCapture log;
-        const QString path = shot(QStringLiteral("late.png"));
-        const QByteArray bytes = encodedImage("PNG");
-        writeFile(path, bytes.left(bytes.size() / 2));
+        const QString path = shot(name);
+        writeFile(path, firstPiece);
         QTimer::singleShot(1000, this, [&] { writeFile(path, bytes); });
 
         state->handleDetection({ path, 0 });
         QCOMPARE(state->promptQueue().count(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(state->promptQueue().count(), 1, 15000);
+        const qint64 id = state->promptQueue().items.first().record.id;
         QCOMPARE(state->promptQueue().items.first().record.path, path);
         QTRY_COMPARE_WITH_TIMEOUT(
-            state->database().ocrText(state->promptQueue().items.first().record.id),
-            std::optional<QString>(m_ocr->text), 30000);
-        QCOMPARE(log.count(QStringLiteral("Couldn't read screenshot late.png yet; retrying")), 1);
+            state->database().record(id)->contentHash.toLatin1(), sha256Hex(bytes), 30000);
+        QCOMPARE(state->database().record(id)->fileSize, bytes.size());
         QCOMPARE(
-            log.countStartingWith(QStringLiteral("Couldn't read screenshot late.png after")), 0);
+            log.count(QStringLiteral("Couldn't read screenshot %1 yet; retrying").arg(name)), 1);
+        QCOMPARE(
+            log.countStartingWith(QStringLiteral("Couldn't read screenshot %1 after").arg(name)),
+            0);
     }
 
     void vanishedFileIsNotIndexed()

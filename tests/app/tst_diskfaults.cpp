@@ -15,6 +15,7 @@
 #include "app/preferences.h"
 #include "storage/bookmarkstore.h"
 #include "storage/libraryreconciler.h"
+#include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/filecensus.h"
 #include "support/logcapture.h"
@@ -33,8 +34,9 @@ struct Setup
     QString databasePath;
 };
 
-std::unique_ptr<AppState> makeState(
-    const Setup &setup, std::shared_ptr<ScriptedDialogs> dialogs = {})
+std::unique_ptr<AppState> makeState(const Setup &setup,
+    std::shared_ptr<ScriptedDialogs> dialogs = {},
+    const std::function<void(AppStateDependencies &)> &adjust = {})
 {
     QFile::remove(Preferences::filePath());
     if (!setup.shots.isEmpty())
@@ -47,6 +49,8 @@ std::unique_ptr<AppState> makeState(
     deps.databasePath = setup.databasePath;
     deps.installSystemObservers = false;
     deps.exit = [](int) {};
+    if (adjust)
+        adjust(deps);
     return std::make_unique<AppState>(deps);
 }
 
@@ -113,8 +117,161 @@ class TestDiskFaults : public QObject
         QThreadPool::globalInstance()->waitForDone();
     }
 
+    // Watching the screenshot folder with the real watcher, recognition faked.
+    std::unique_ptr<AppState> watchingState(const Setup &setup,
+        const std::shared_ptr<FakeRecognizer> &ocr, bool autoSave,
+        const QList<double> &indexRetryDelays = { 2.0, 10.0, 60.0 })
+    {
+        auto state = makeState(setup, {}, [&](AppStateDependencies &deps) {
+            deps.ocr = ocr;
+            deps.indexRetryDelays = indexRetryDelays;
+        });
+        state->setAutoSaveEnabled(autoSave);
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(state->watchStatus().isWatching(), 10000); }();
+        return state;
+    }
+
 private Q_SLOTS:
     void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    // A filed screenshot renamed away by hand leaves its row's name behind.
+    // A capture with the same default title used to take that free name, be
+    // refused by the index, go back to the screenshot folder and be detected
+    // again, about three times a second for ever.
+    void nameLeftInTheIndexIsFiledOnceUnderTheNext()
+    {
+        const Setup setup = setupIn(QStringLiteral("stalename"));
+        auto ocr = std::make_shared<FakeRecognizer>();
+        ocr->open();
+        LogCapture log;
+        auto state = watchingState(setup, ocr, true);
+        const QString path = setup.shots + QStringLiteral("/Screenshot 5.png");
+        QVERIFY(writeWholeFile(path, distinctPng(5)));
+        const QString title = AppState::defaultTitle(std::nullopt, QFileInfo(path).birthTime());
+        const QString general = setup.library + QStringLiteral("/General/");
+        state->database().insertOrUpdate(general + title + QStringLiteral(".png"), title,
+            QStringLiteral("General"), 1.7e9, {}, {}, ScreenshotStatus::filed, 0);
+
+        const QString filed = general + title + QStringLiteral(" 2.png");
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(filed), 20000);
+        QTest::qWait(2000); // long enough for several rounds of the old loop
+        QCOMPARE(
+            log.countStartingWith(QStringLiteral("Detected stable screenshot Screenshot 5")), 1);
+        QVERIFY(!QFileInfo::exists(path));
+        QCOMPARE(state->database().idForPath(filed).has_value(), true);
+        QCOMPARE(state->database().allRecords().size(), 2);
+        QVERIFY(state->promptQueue().isEmpty());
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    // The index refusing the first insert of an auto-saved capture: it is
+    // logged and tried again, not forgotten unindexed in the screenshot folder.
+    void refusedAutoSaveInsertIsTriedAgain()
+    {
+        const Setup setup = setupIn(QStringLiteral("insertretry"));
+        auto ocr = std::make_shared<FakeRecognizer>();
+        LogCapture log;
+        auto state = watchingState(setup, ocr, true, { 0.2 });
+        const QString path = setup.shots + QStringLiteral("/Screenshot 6.png");
+        QVERIFY(writeWholeFile(path, distinctPng(6)));
+        // Recognition has started: the insert is the next statement.
+        QTRY_VERIFY_WITH_TIMEOUT(ocr->calls.load() == 1, 20000);
+        state->database().failNthStatementForTesting(1);
+        ocr->open();
+
+        // No statement of the test's own may take the failure first.
+        QTRY_COMPARE_WITH_TIMEOUT(log.countStartingWith(QStringLiteral(
+                                      "Failed to index auto-saved screenshot Screenshot 6.png: ")),
+            1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(state->database().allRecords().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            state->database().allRecords().first().status, ScreenshotStatus::filed, 20000);
+        QCOMPARE(log.countStartingWith(
+                     QStringLiteral("Failed to index auto-saved screenshot Screenshot 6.png: ")),
+            1);
+        QVERIFY(!QFileInfo::exists(path));
+        QCOMPARE(contentCensus({ setup.shots, setup.library }).size(), 1);
+        QCOMPARE(state->database().allRecords().first().ocrText, QStringLiteral("read 64x48"));
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    // A save the index refuses after the move puts the file back into the
+    // screenshot folder; that must not come back as a second capture.
+    void refusedSaveIsNotDetectedAgain()
+    {
+        const Setup setup = setupIn(QStringLiteral("movedback"));
+        auto ocr = std::make_shared<FakeRecognizer>();
+        ocr->open();
+        LogCapture log;
+        auto state = watchingState(setup, ocr, false);
+        const QString path = setup.shots + QStringLiteral("/Screenshot 8.png");
+        QVERIFY(writeWholeFile(path, distinctPng(8)));
+        QTRY_COMPARE_WITH_TIMEOUT(state->promptQueue().count(), 1, 20000);
+        const ScreenshotRecord record = state->promptQueue().items.first().record;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !state->database().record(record.id)->contentHash.isEmpty(), 20000);
+        QTest::qWait(500); // the watcher has seen the file settle
+
+        // The name is looked up first; the row update after the move fails.
+        state->database().failNthStatementForTesting(2);
+        const std::optional<QString> error
+            = state->savePrompt(record, QStringLiteral("Kept"), QStringLiteral("Work"));
+        QVERIFY(error);
+        QVERIFY(QFileInfo::exists(path));
+        QTest::qWait(3000); // the watcher would report the returned file within this
+
+        QCOMPARE(
+            log.countStartingWith(QStringLiteral("Detected stable screenshot Screenshot 8")), 1);
+        QCOMPARE(state->promptQueue().count(), 1);
+        // A second detection would have indexed it afresh, without its text.
+        QCOMPARE(state->database().ocrText(record.id),
+            std::optional<QString>(QStringLiteral("read 64x48")));
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    // Undo puts a discarded capture back into the screenshot folder, where
+    // the watcher finds it again: it must come back as it was, not as a new
+    // capture with a fresh prompt, title, text and id.
+    void undoneDiscardComesBackQuietly()
+    {
+        const Setup setup = setupIn(QStringLiteral("undo"));
+        auto ocr = std::make_shared<FakeRecognizer>();
+        ocr->open();
+        LogCapture log;
+        auto state = watchingState(setup, ocr, false);
+        const QString path = setup.shots + QStringLiteral("/Screenshot 7.png");
+        QVERIFY(writeWholeFile(path, distinctPng(7)));
+        QTRY_COMPARE_WITH_TIMEOUT(state->promptQueue().count(), 1, 20000);
+        const ScreenshotRecord record = state->promptQueue().items.first().record;
+        QTRY_COMPARE_WITH_TIMEOUT(state->database().ocrText(record.id),
+            std::optional<QString>(QStringLiteral("read 64x48")), 20000);
+        state->skipPrompt(record, QStringLiteral("Typed title"));
+        const ScreenshotRecord before = *state->database().record(record.id);
+
+        state->deleteRecord(before, std::nullopt);
+        QVERIFY(!QFileInfo::exists(path));
+        QTest::qWait(1500); // the watcher sees the file gone
+        state->undoDiscard();
+        QVERIFY(QFileInfo::exists(path));
+        QTest::qWait(3000); // and would report it as new within this
+
+        QCOMPARE(
+            log.countStartingWith(QStringLiteral("Detected stable screenshot Screenshot 7")), 1);
+        QVERIFY(state->promptQueue().isEmpty());
+        const std::optional<ScreenshotRecord> after = state->database().record(record.id);
+        QVERIFY(after);
+        QCOMPARE(after->title, QStringLiteral("Typed title"));
+        QCOMPARE(after->createdAt, before.createdAt);
+        QCOMPARE(after->contentHash, before.contentHash);
+        QCOMPARE(state->database().ocrText(record.id),
+            std::optional<QString>(QStringLiteral("read 64x48")));
+        QCOMPARE(state->database().allRecords().size(), 1);
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
 
     void fullLibraryDiskRefusesTheSave()
     {

@@ -302,7 +302,8 @@ private Q_SLOTS:
             QString(), 1.7e9, {}, {}, ScreenshotStatus::inbox, 0);
         const ScreenshotRecord record = *state->database().record(id);
 
-        state->database().failNthStatementForTesting(1);
+        // The first statement looks the chosen name up; the second records the move.
+        state->database().failNthStatementForTesting(2);
         const std::optional<QString> error
             = state->savePrompt(record, QStringLiteral("Kept"), QStringLiteral("Work"));
         QVERIFY(error);

@@ -324,7 +324,7 @@ private Q_SLOTS:
         QVERIFY(!state->pendingUndoSlot().pending.has_value());
         const auto restored = state->database().idForPath(a.path);
         QVERIFY(restored.has_value());
-        QVERIFY(*restored != a.id);
+        QCOMPARE(*restored, a.id);
         QCOMPARE(state->database().record(*restored)->title, a.title);
         QCOMPARE(state->database().ocrText(*restored),
             std::optional<QString>(QStringLiteral("text of a.png")));
@@ -361,6 +361,18 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(a.path));
         QCOMPARE(
             log.countStartingWith(QStringLiteral("Save failed for capture %1: ").arg(a.id)), 1);
+    }
+
+    void savingAVanishedCaptureSaysItIsGone()
+    {
+        auto state = makeState();
+        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
+        enqueue(*state, a);
+        QVERIFY(QFile::remove(a.path));
+        QCOMPARE(m_prompt->current().onSave(QStringLiteral("T"), QStringLiteral("General")),
+            std::optional<QString>(QStringLiteral(
+                "The screenshot's file is gone: it was moved or deleted outside Marlox.")));
+        QCOMPARE(state->promptQueue().count(), 1);
     }
 
     void closedPromptComesBackForTheNextCapture()
@@ -427,6 +439,8 @@ private Q_SLOTS:
         QTest::newRow("other file error")
             << 4 << "Couldn't save: " + FileError(EACCES, QStringLiteral("/x/a.png")).description();
         QTest::newRow("anything else") << 5 << "Couldn't save: disk on fire";
+        QTest::newRow("a file gone, not the library folder")
+            << 6 << "Couldn't save: move /x/a.png: " + QString::fromLocal8Bit(strerror(ENOENT));
     }
     void errorTexts()
     {
@@ -450,6 +464,11 @@ private Q_SLOTS:
             break;
         case 4:
             QCOMPARE(AppState::errorText(FileError(EACCES, QStringLiteral("/x/a.png"))), text);
+            break;
+        case 6:
+            QCOMPARE(AppState::errorText(
+                         FileError(ENOENT, QStringLiteral("/x/a.png"), QStringLiteral("move"))),
+                text);
             break;
         default:
             QCOMPARE(AppState::errorText(std::runtime_error("disk on fire")), text);

@@ -107,6 +107,11 @@ private Q_SLOTS:
         QTest::newRow("tab and newline at the ends trimmed") << "\tName\n"
                                                              << "png"
                                                              << "Name.png";
+        // 252 bytes of text and the extension would pass the 255-byte limit.
+        QTest::newRow("too long: cut between characters")
+            << QString(84, QChar(0x6F22)) << "png" << QString(83, QChar(0x6F22)) + ".png";
+        QTest::newRow("too long: no space left at the cut") << QString(250, u'a') + " b"
+                                                            << "png" << QString(250, u'a') + ".png";
     }
 
     void libraryFileName()
@@ -348,24 +353,53 @@ private Q_SLOTS:
         QCOMPARE(m_db->allRecords().first().status, ScreenshotStatus::inbox);
     }
 
-    void vanishedSourceIsANoSuchFileErrorAndTheRowStays()
+    void vanishedSourceSaysTheCaptureIsGoneAndTheRowStays()
     {
         const auto record = capture(QStringLiteral("c.png"));
         QVERIFY(QFile::remove(record.path));
         try {
             fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db);
             QFAIL("expected an error");
-        } catch (const FileError &error) {
-            QVERIFY(error.isNoSuchFile());
+        } catch (const ServiceError &error) {
+            QCOMPARE(error.kind(), ServiceError::Kind::captureGone);
         }
         QCOMPARE(m_db->record(record.id)->path, record.path);
-        QCOMPARE(tree(m_root), QStringList { "Work" });
+        QCOMPARE(tree(m_root), QStringList());
+    }
+
+    // A filed file renamed away by hand leaves its row's name behind; the
+    // index would refuse that name for another record.
+    void nameStillHeldByTheIndexIsSkipped()
+    {
+        const QString stale = m_root + QStringLiteral("/Work/T.png");
+        m_db->insertOrUpdate(stale, QStringLiteral("T"), QStringLiteral("Work"), 1, {}, {},
+            ScreenshotStatus::filed, 0);
+        const auto record = capture(QStringLiteral("c.png"));
+        const auto filed
+            = fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db);
+        QCOMPARE(filed.path, m_root + QStringLiteral("/Work/T 2.png"));
+        QCOMPARE(m_db->record(record.id)->path, filed.path);
+        QVERIFY(!QFileInfo::exists(record.path));
+    }
+
+    void longTitlesFitTheNameLimitWithTheirSuffix()
+    {
+        const QString title = QString(84, QChar(0x6F22));
+        for (const QString &expected :
+            { QString(83, QChar(0x6F22)) + ".png", QString(83, QChar(0x6F22)) + " 2.png" }) {
+            const auto record = capture(QStringLiteral("c.png"));
+            const auto filed = fileRecord(record, title, QStringLiteral("Work"), m_root, *m_db);
+            QCOMPARE(QFileInfo(filed.path).fileName(), expected);
+            QVERIFY(QFileInfo(filed.path).isFile());
+            QCOMPARE(m_db->record(record.id)->title, title);
+        }
     }
 
     void databaseFailureAfterTheMoveMovesTheFileBack()
     {
         const auto record = capture(QStringLiteral("c.png"));
-        m_db->failNthStatementForTesting(1);
+        // The first statement looks the chosen name up in the index.
+        m_db->failNthStatementForTesting(2);
         QVERIFY_THROWS_EXCEPTION(SQLiteError,
             fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db));
         QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/Work/T.png")));

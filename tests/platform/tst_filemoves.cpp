@@ -184,6 +184,31 @@ private Q_SLOTS:
         QCOMPARE(entries(m_mount), QStringList());
     }
 
+    void sourceWrittenDuringTheCopyStays()
+    {
+        if (!mountTmpfs("size=1m"))
+            QSKIP("Needs root to mount a tmpfs for a second file system");
+        const QString from = m_dir->filePath(QStringLiteral("growing.gif"));
+        const QByteArray first = patternBytes(32 * 1024);
+        const QByteArray whole = first + patternBytes(300 * 1024);
+        writeFile(from, first);
+        FileMoves::setAfterCopyHookForTesting([&] {
+            QFile file(from);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(whole.mid(first.size()));
+        });
+        bool refused = false;
+        try {
+            FileMoves::moveFile(from, m_mount + QStringLiteral("/growing.gif"));
+        } catch (const FileMoves::SourceChanged &) {
+            refused = true;
+        }
+        FileMoves::setAfterCopyHookForTesting({});
+        QVERIFY(refused);
+        QCOMPARE(readFile(from), whole);
+        QCOMPARE(entries(m_mount), QStringList());
+    }
+
     void directoriesAreNotCopiedAcross()
     {
         if (!mountTmpfs("size=1m"))
