@@ -13,8 +13,26 @@ namespace marlox {
 
 FolderRelation AppState::folderRelation(const QString &a, const QString &b)
 {
-    const QString pa = QDir::cleanPath(a);
-    const QString pb = QDir::cleanPath(b);
+    // Links resolved: a screenshot folder that is a link into the library is
+    // inside it. The part of a path that does not exist yet stays as written.
+    const auto resolved = [](const QString &path) {
+        QString existing = QDir::cleanPath(path);
+        QStringList missing;
+        for (;;) {
+            const QString canonical = QFileInfo(existing).canonicalFilePath();
+            if (!canonical.isEmpty()) {
+                missing.prepend(canonical);
+                return QDir::cleanPath(missing.join(QLatin1Char('/')));
+            }
+            const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+            if (slash < 0 || existing == QLatin1String("/"))
+                return QDir::cleanPath(path);
+            missing.prepend(existing.mid(slash + 1));
+            existing = slash == 0 ? QStringLiteral("/") : existing.left(slash);
+        }
+    };
+    const QString pa = resolved(a);
+    const QString pb = resolved(b);
     if (pa == pb)
         return FolderRelation::same;
     const QString prefix = pa.endsWith(QLatin1Char('/')) ? pa : pa + QLatin1Char('/');

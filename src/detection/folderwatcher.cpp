@@ -1,11 +1,13 @@
 #include "detection/folderwatcher.h"
 
 #include <algorithm>
+#include <ctime>
 #include <cerrno>
 #include <fcntl.h>
 #include <dirent.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -13,10 +15,12 @@
 #include <QFileInfo>
 #include <QHashFunctions>
 #include <QObject>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
+#include "detection/logtext.h"
 #include "platform/log.h"
 
 namespace marlox {
@@ -46,13 +50,73 @@ std::optional<FileInfo> examineAt(int dirFd, const QByteArray &path)
     // the file appeared.
     info.creationDate = hasBirth ? seconds(stx.stx_btime) : seconds(stx.stx_ctime);
     info.isDirectory = S_ISDIR(stx.stx_mode);
+    info.changeTime = seconds(stx.stx_ctime);
     return info;
 }
 
-double now()
+// The clock file systems stamp times with: a file changed after a reading of
+// it never carries an earlier time, which the finer system clock cannot
+// promise.
+double systemNow()
 {
-    using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
+    timespec now = {};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+// A folder whose last change is closer than this to a listing may change
+// again within the same timestamp tick (FAT counts in 2 s steps) without
+// its stamp moving, so that stamp cannot tell that nothing changed.
+constexpr double stampSettleTime = 3.0;
+
+// A folder is listed at least this often all the same (in seconds): a network
+// file system may show another machine's changes late in the stamp.
+constexpr double relistInterval = 60.0;
+
+// The folder's own change stamp: any name added, removed or renamed in it
+// moves its modification and change times.
+struct FolderStamp
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 modifiedSeconds = 0;
+    quint32 modifiedNanoseconds = 0;
+    qint64 changedSeconds = 0;
+    quint32 changedNanoseconds = 0;
+
+    bool operator==(const FolderStamp &) const = default;
+
+    double latest() const
+    {
+        return std::max(double(modifiedSeconds) + modifiedNanoseconds / 1e9,
+            double(changedSeconds) + changedNanoseconds / 1e9);
+    }
+};
+
+std::optional<FolderStamp> folderStamp(const QByteArray &path)
+{
+    struct statx stx = {};
+    if (statx(AT_FDCWD, path.constData(), AT_STATX_SYNC_AS_STAT,
+            STATX_INO | STATX_MTIME | STATX_CTIME, &stx)
+        != 0)
+        return std::nullopt;
+    return FolderStamp { makedev(stx.stx_dev_major, stx.stx_dev_minor), stx.stx_ino,
+        stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec, stx.stx_ctime.tv_sec, stx.stx_ctime.tv_nsec };
+}
+
+// The name as Qt spells it, or none when that spelling would not lead back
+// to the same bytes (not valid in the file name encoding).
+std::optional<QString> decodedName(const QByteArray &raw)
+{
+    QString name = QFile::decodeName(raw);
+    if (QFile::encodeName(name) != raw)
+        return std::nullopt;
+    return name;
+}
+
+bool isCandidateName(const QString &name)
+{
+    return !name.startsWith(QLatin1Char('.')) && isScreenshotExtension(QFileInfo(name).suffix());
 }
 
 } // namespace
@@ -71,37 +135,116 @@ std::optional<FileInfo> FileInfo::examine(const QString &path)
 class FolderWatcherCore : public QObject
 {
 public:
-    explicit FolderWatcherCore(const QString &folder) : m_folder(folder) { }
+    FolderWatcherCore(const QString &folder, FolderWatcher::Options options)
+        : m_folder(folder), m_options(std::move(options))
+    {
+        if (!m_options.clock)
+            m_options.clock = systemNow;
+    }
     ~FolderWatcherCore() override { stopSources(); }
 
     std::function<void(const Detection &)> onStableFile;
     std::function<void(int)> onStartFailure;
     std::function<void(Loss)> onFolderLost;
 
-    void start()
+    void start(double requestedAt)
     {
         stopSources();
-        if (!m_hasBaseline)
-            takeBaseline();
-        startSources();
+        const bool heldBack = !m_hasBaseline && takeBaseline(requestedAt);
+        if (startSources() && heldBack)
+            scan(true);
     }
 
-    void restart(const QString &folder)
+    void restart(const QString &folder, double requestedAt)
     {
         stopSources();
         m_folder = folder;
         if (!m_hasBaseline)
-            takeBaseline();
+            takeBaseline(requestedAt);
         if (startSources())
-            scan();
+            scan(true);
     }
 
     void stop() { stopSources(); }
 
+    // The fallback timer's scan. A forced scan lists and examines every file
+    // even when the folder's stamp says nothing changed.
+    void scan(bool force = false)
+    {
+        if (m_isLost || m_inotifyFd < 0)
+            return;
+        if (!checkFolderIdentity())
+            return;
+        // Taken before the listing, so a change during it moves the stamp.
+        const auto stamp = folderStamp(QFile::encodeName(m_folder));
+        force |= m_examineAllNext;
+        const double listedAt = m_options.clock();
+        if (!force && stamp && m_trustedStamp && *stamp == *m_trustedStamp
+            && listedAt - m_listedAt < relistInterval)
+            return;
+        int error = 0;
+        const auto listing = listFolder(force, &error);
+        if (!listing) {
+            if (error == ENOENT || error == ENOTDIR)
+                m_folderMissing = true;
+            else
+                loseAfterPendingEvents(Loss::unreadable);
+            return;
+        }
+        trustStampIfSettled(stamp, listedAt);
+        for (auto it = m_ledger.seen.begin(); it != m_ledger.seen.end();) {
+            if (listing->contains(it.key()))
+                ++it;
+            else
+                it = m_ledger.seen.erase(it);
+        }
+        QStringList newNames;
+        for (auto it = listing->cbegin(); it != listing->cend(); ++it) {
+            const auto seen = m_ledger.seen.constFind(it.key());
+            if (seen == m_ledger.seen.cend() || *seen != it.value().identity)
+                newNames.append(it.key());
+        }
+        std::sort(newNames.begin(), newNames.end());
+        for (const QString &name : std::as_const(newNames)) {
+            if (addCandidate(name, listing->value(name)))
+                qCDebug(
+                    lcFolderWatcher, "Scan found new file %s", qUtf8Printable(escapedForLog(name)));
+        }
+    }
+
+    void stabilityTick()
+    {
+        const QStringList names = m_pendingSizes.keys();
+        for (const QString &name : names) {
+            const QString path = filePath(name);
+            const auto info = FileInfo::examine(path);
+            if (!info) {
+                forgetCandidate(name);
+                continue;
+            }
+            if (info->size > 0 && info->size == m_pendingSizes.value(name)) {
+                const int ticks = m_pendingStableTicks.value(name) + 1;
+                m_pendingStableTicks.insert(name, ticks);
+                if (ticks >= FolderWatcher::requiredStableTicks)
+                    emitStable(name, path);
+            } else {
+                m_pendingSizes.insert(name, info->size);
+                m_pendingStableTicks.insert(name, 0);
+            }
+        }
+        // Nothing to follow: no reason to wake up until a candidate appears.
+        if (m_pendingSizes.isEmpty() && m_stabilityTimer)
+            m_stabilityTimer->stop();
+    }
+
 private:
     using Listing = QHash<QString, FileInfo>;
 
-    std::optional<Listing> listFolder(int *error = nullptr) const
+    // With examineAll false, a name the ledger holds whose directory entry
+    // still has the recorded inode number is taken as that file without
+    // examining it: replacing a file under its name is an event, or moves the
+    // inode number.
+    std::optional<Listing> listFolder(bool examineAll, int *error = nullptr)
     {
         DIR *dir = opendir(QFile::encodeName(m_folder).constData());
         if (!dir) {
@@ -110,31 +253,83 @@ private:
             return std::nullopt;
         }
         Listing listing;
+        QSet<QByteArray> undecodable;
         while (const dirent *entry = readdir(dir)) {
             const QByteArray raw(entry->d_name);
             if (raw.startsWith('.'))
                 continue;
-            const QString name = QFile::decodeName(raw);
-            if (!isScreenshotExtension(QFileInfo(name).suffix()))
+            const auto name = decodedName(raw);
+            if (!name) {
+                undecodable.insert(raw);
                 continue;
+            }
+            if (!isCandidateName(*name))
+                continue;
+            if (!examineAll) {
+                const auto seen = m_ledger.seen.constFind(*name);
+                if (seen != m_ledger.seen.cend() && seen->fileNumber == entry->d_ino) {
+                    FileInfo known;
+                    known.identity = *seen;
+                    listing.insert(*name, known);
+                    continue;
+                }
+            }
             const auto info = examineAt(dirfd(dir), raw);
             if (!info || info->isDirectory)
                 continue;
-            listing.insert(name, *info);
+            listing.insert(*name, *info);
         }
         closedir(dir);
+        noteUndecodable(undecodable);
         return listing;
     }
 
-    void takeBaseline()
+    // Such a name cannot be handed on as a path that opens the file: say so
+    // once per name rather than at every listing.
+    void noteUndecodable(const QSet<QByteArray> &names)
     {
-        const auto listing = listFolder();
+        for (const QByteArray &raw : names) {
+            if (!m_undecodable.contains(raw)
+                && isScreenshotExtension(QFileInfo(QString::fromLatin1(raw)).suffix()))
+                qCWarning(lcFolderWatcher, "Skipping %s: its name is not valid UTF-8",
+                    qUtf8Printable(escapedForLog(raw)));
+        }
+        m_undecodable = names;
+    }
+
+    void trustStampIfSettled(const std::optional<FolderStamp> &stamp, double listedAt)
+    {
+        m_examineAllNext = false;
+        m_listedAt = listedAt;
+        if (stamp && listedAt - stamp->latest() >= stampSettleTime)
+            m_trustedStamp = stamp;
+        else
+            m_trustedStamp.reset();
+    }
+
+    // Answers whether a file was held back from the baseline: one that
+    // changed after the watch was asked to start may be a new screenshot.
+    bool takeBaseline(double requestedAt)
+    {
+        if (m_options.beforeBaseline)
+            m_options.beforeBaseline();
+        const auto stamp = folderStamp(QFile::encodeName(m_folder));
+        const double listedAt = m_options.clock();
+        const auto listing = listFolder(true);
         if (!listing)
-            return;
+            return false;
+        trustStampIfSettled(stamp, listedAt);
         m_ledger.seen.clear();
-        for (auto it = listing->cbegin(); it != listing->cend(); ++it)
+        bool heldBack = false;
+        for (auto it = listing->cbegin(); it != listing->cend(); ++it) {
+            if (it.value().changeTime >= requestedAt) {
+                heldBack = true;
+                continue;
+            }
             m_ledger.seen.insert(it.key(), it.value().identity);
+        }
         m_hasBaseline = true;
+        return heldBack;
     }
 
     bool startSources()
@@ -149,7 +344,8 @@ private:
             fd = -1;
         }
         if (fd < 0) {
-            qCWarning(lcFolderWatcher, "open() failed for %s: errno %d", path.constData(), error);
+            qCWarning(lcFolderWatcher, "open() failed for %s: errno %d",
+                qUtf8Printable(escapedForLog(m_folder)), error);
             if (onStartFailure)
                 onStartFailure(error);
             return false;
@@ -160,22 +356,20 @@ private:
         m_folderDevice = st.st_dev;
         m_folderInode = st.st_ino;
         m_folderMissing = false;
-        qCInfo(lcFolderWatcher, "Watching %s, %ld existing files", path.constData(),
-            long(m_ledger.seen.size()));
+        qCInfo(lcFolderWatcher, "Watching %s, %ld existing files",
+            qUtf8Printable(escapedForLog(m_folder)), long(m_ledger.seen.size()));
 
         m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
         connect(m_notifier, &QSocketNotifier::activated, this, [this] { readEvents(true); });
 
         if (!m_stabilityTimer) {
-            m_stabilityTimer = makeTimer(FolderWatcher::pollInterval, [this] { stabilityTick(); });
-            m_fallbackScanTimer
-                = makeTimer(FolderWatcher::fallbackScanInterval, [this] { scan(); });
-            m_folderCheckTimer = makeTimer(FolderWatcher::folderCheckInterval, [this] {
+            m_stabilityTimer = makeTimer(m_options.pollInterval, [this] { stabilityTick(); });
+            m_fallbackScanTimer = makeTimer(m_options.fallbackScanInterval, [this] { scan(); });
+            m_folderCheckTimer = makeTimer(m_options.folderCheckInterval, [this] {
                 if (!m_isLost)
                     checkFolderIdentity();
             });
         }
-        m_stabilityTimer->start();
         m_fallbackScanTimer->start();
         m_folderCheckTimer->start();
         return true;
@@ -209,6 +403,9 @@ private:
         m_pendingIdentities.clear();
         m_pendingSizes.clear();
         m_pendingStableTicks.clear();
+        // Events go unseen from here on: the next listing examines every file.
+        m_trustedStamp.reset();
+        m_examineAllNext = true;
     }
 
     // Reads every queued event. With mayScan false only losses and dropped
@@ -222,6 +419,7 @@ private:
         bool renamed = false;
         bool ignored = false;
         bool needScan = false;
+        QSet<QString> touched;
         alignas(inotify_event) char buffer[64 * 1024];
         for (;;) {
             const ssize_t n = ::read(m_inotifyFd, buffer, sizeof buffer);
@@ -234,6 +432,8 @@ private:
                 p += sizeof(inotify_event) + event->len;
                 const uint32_t mask = event->mask;
                 if (mask & IN_Q_OVERFLOW) {
+                    // Events were dropped: only examining every file tells.
+                    m_examineAllNext = true;
                     needScan = true;
                     continue;
                 }
@@ -246,7 +446,7 @@ private:
                 else if (mask & IN_IGNORED)
                     ignored = true;
                 else if (event->len > 0)
-                    needScan |= noteNameEvent(QFile::decodeName(event->name), mask);
+                    noteNameEvent(QByteArray(event->name), mask, touched);
                 else
                     needScan = true;
             }
@@ -261,23 +461,66 @@ private:
             markLost(Loss::deleted);
         else if (renamed)
             markLost(Loss::renamed);
-        else if (needScan && mayScan)
+        if (!mayScan || m_isLost)
+            return;
+        if (needScan)
             scan();
+        QStringList names(touched.cbegin(), touched.cend());
+        std::sort(names.begin(), names.end());
+        for (const QString &name : std::as_const(names))
+            considerName(name);
     }
 
-    // Answers whether the event calls for a listing.
-    bool noteNameEvent(const QString &name, uint32_t mask)
+    // Collects the names an event may have made new; a removed name leaves
+    // the ledger and the candidates at once.
+    void noteNameEvent(const QByteArray &raw, uint32_t mask, QSet<QString> &touched)
     {
+        const auto name = decodedName(raw);
+        if (!name || !isCandidateName(*name))
+            return; // the listing names undecodable files once
         if (mask & (IN_DELETE | IN_MOVED_FROM)) {
             // Inode numbers and coarse birth times come back at once on some
             // file systems: forget the name so a file saved under it is new.
-            m_ledger.seen.remove(name);
-            forgetCandidate(name);
-            return true;
+            m_ledger.seen.remove(*name);
+            forgetCandidate(*name);
+            touched.remove(*name);
+            return;
         }
         // A candidate that is still being written is followed by the poll.
-        if ((mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB)) && m_pendingSizes.contains(name))
+        if ((mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB)) && m_pendingSizes.contains(*name))
+            return;
+        touched.insert(*name);
+    }
+
+    // One name an event pointed at, examined on its own: a folder of many
+    // files is not listed for every event.
+    void considerName(const QString &name)
+    {
+        if (m_isLost || m_inotifyFd < 0)
+            return;
+        const auto info = FileInfo::examine(filePath(name));
+        if (!info || info->isDirectory)
+            return;
+        const auto seen = m_ledger.seen.constFind(name);
+        if (seen != m_ledger.seen.cend() && *seen == info->identity)
+            return;
+        if (addCandidate(name, *info))
+            qCDebug(
+                lcFolderWatcher, "Event found new file %s", qUtf8Printable(escapedForLog(name)));
+    }
+
+    // Answers false when the file already is a candidate.
+    bool addCandidate(const QString &name, const FileInfo &info)
+    {
+        const auto pending = m_pendingIdentities.constFind(name);
+        if (pending != m_pendingIdentities.cend() && *pending == info.identity)
             return false;
+        m_pendingIdentities.insert(name, info.identity);
+        // Examined a moment ago: its size stands.
+        m_pendingSizes.insert(name, info.size);
+        m_pendingStableTicks.insert(name, 0);
+        if (m_stabilityTimer && !m_stabilityTimer->isActive())
+            m_stabilityTimer->start();
         return true;
     }
 
@@ -328,69 +571,6 @@ private:
         return true;
     }
 
-    void scan()
-    {
-        if (m_isLost || m_inotifyFd < 0)
-            return;
-        if (!checkFolderIdentity())
-            return;
-        int error = 0;
-        const auto listing = listFolder(&error);
-        if (!listing) {
-            if (error == ENOENT || error == ENOTDIR)
-                m_folderMissing = true;
-            else
-                loseAfterPendingEvents(Loss::unreadable);
-            return;
-        }
-        for (auto it = m_ledger.seen.begin(); it != m_ledger.seen.end();) {
-            if (listing->contains(it.key()))
-                ++it;
-            else
-                it = m_ledger.seen.erase(it);
-        }
-        QStringList newNames;
-        for (auto it = listing->cbegin(); it != listing->cend(); ++it) {
-            const auto seen = m_ledger.seen.constFind(it.key());
-            if (seen == m_ledger.seen.cend() || *seen != it.value().identity)
-                newNames.append(it.key());
-        }
-        std::sort(newNames.begin(), newNames.end());
-        for (const QString &name : std::as_const(newNames)) {
-            const FileInfo &info = listing->value(name);
-            const auto pending = m_pendingIdentities.constFind(name);
-            if (pending != m_pendingIdentities.cend() && *pending == info.identity)
-                continue;
-            qCDebug(lcFolderWatcher, "Scan found new file %s", qUtf8Printable(name));
-            m_pendingIdentities.insert(name, info.identity);
-            // The listing examined the file a moment ago: its size stands.
-            m_pendingSizes.insert(name, info.size);
-            m_pendingStableTicks.insert(name, 0);
-        }
-    }
-
-    void stabilityTick()
-    {
-        const QStringList names = m_pendingSizes.keys();
-        for (const QString &name : names) {
-            const QString path = filePath(name);
-            const auto info = FileInfo::examine(path);
-            if (!info) {
-                forgetCandidate(name);
-                continue;
-            }
-            if (info->size > 0 && info->size == m_pendingSizes.value(name)) {
-                const int ticks = m_pendingStableTicks.value(name) + 1;
-                m_pendingStableTicks.insert(name, ticks);
-                if (ticks >= FolderWatcher::requiredStableTicks)
-                    emitStable(name, path);
-            } else {
-                m_pendingSizes.insert(name, info->size);
-                m_pendingStableTicks.insert(name, 0);
-            }
-        }
-    }
-
     void emitStable(const QString &name, const QString &path)
     {
         const std::optional<FileIdentity> kept = m_pendingIdentities.contains(name)
@@ -403,9 +583,11 @@ private:
             return;
         m_ledger.seen.insert(name, info->identity);
         if (kept && *kept != info->identity)
-            qCDebug(lcFolderWatcher, "%s was replaced while being written", qUtf8Printable(name));
-        const double latency = now() - info->creationDate;
-        qCInfo(lcFolderWatcher, "Stable file %s after %.*fs", qUtf8Printable(name), 3, latency);
+            qCDebug(lcFolderWatcher, "%s was replaced while being written",
+                qUtf8Printable(escapedForLog(name)));
+        const double latency = m_options.clock() - info->creationDate;
+        qCInfo(lcFolderWatcher, "Stable file %s after %.*fs", qUtf8Printable(escapedForLog(name)),
+            3, latency);
         if (!onStableFile)
             return;
         QMetaObject::invokeMethod(
@@ -421,8 +603,8 @@ private:
         if (m_isLost)
             return;
         m_isLost = true;
-        qCWarning(lcFolderWatcher, "Lost watched folder %s: %s", qUtf8Printable(m_folder),
-            qUtf8Printable(lossName(reason)));
+        qCWarning(lcFolderWatcher, "Lost watched folder %s: %s",
+            qUtf8Printable(escapedForLog(m_folder)), qUtf8Printable(lossName(reason)));
         stopSources();
         if (onFolderLost)
             onFolderLost(reason);
@@ -431,6 +613,7 @@ private:
     QString filePath(const QString &name) const { return m_folder + QLatin1Char('/') + name; }
 
     QString m_folder;
+    FolderWatcher::Options m_options;
     int m_inotifyFd = -1;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_stabilityTimer = nullptr;
@@ -440,6 +623,11 @@ private:
     dev_t m_folderDevice = 0;
     ino_t m_folderInode = 0;
     bool m_folderMissing = false;
+    // The folder's stamp at the last listing, kept only once it had settled.
+    std::optional<FolderStamp> m_trustedStamp;
+    double m_listedAt = 0;
+    bool m_examineAllNext = true;
+    QSet<QByteArray> m_undecodable;
     SeenFileLedger m_ledger;
     bool m_hasBaseline = false;
     bool m_isLost = false;
@@ -448,8 +636,14 @@ private:
     QHash<QString, int> m_pendingStableTicks;
 };
 
-FolderWatcher::FolderWatcher(const QString &folder)
-    : m_folder(folder), m_thread(std::make_unique<QThread>()), m_core(new FolderWatcherCore(folder))
+FolderWatcher::FolderWatcher(const QString &folder) : FolderWatcher(folder, Options {})
+{ }
+
+FolderWatcher::FolderWatcher(const QString &folder, Options options)
+    : m_folder(folder),
+      m_clock(options.clock ? options.clock : systemNow),
+      m_thread(std::make_unique<QThread>()),
+      m_core(new FolderWatcherCore(folder, std::move(options)))
 {
     m_thread->setObjectName(QStringLiteral("com.quorvintesha.Marlox.folderwatcher"));
     m_core->moveToThread(m_thread.get());
@@ -493,21 +687,38 @@ void FolderWatcher::setOnFolderLost(std::function<void(Loss)> callback)
 
 void FolderWatcher::start()
 {
+    // Taken here, not when the watcher thread gets to it: a file saved in
+    // between is new to whoever asked.
     QMetaObject::invokeMethod(
-        m_core, [core = m_core] { core->start(); }, Qt::QueuedConnection);
+        m_core, [core = m_core, requestedAt = m_clock()] { core->start(requestedAt); },
+        Qt::QueuedConnection);
 }
 
 void FolderWatcher::restart(const QString &folder)
 {
     m_folder = folder;
     QMetaObject::invokeMethod(
-        m_core, [core = m_core, folder] { core->restart(folder); }, Qt::QueuedConnection);
+        m_core,
+        [core = m_core, folder, requestedAt = m_clock()] { core->restart(folder, requestedAt); },
+        Qt::QueuedConnection);
 }
 
 void FolderWatcher::stop()
 {
     QMetaObject::invokeMethod(
         m_core, [core = m_core] { core->stop(); }, Qt::QueuedConnection);
+}
+
+void FolderWatcher::scanNow()
+{
+    QMetaObject::invokeMethod(
+        m_core, [core = m_core] { core->scan(); }, Qt::BlockingQueuedConnection);
+}
+
+void FolderWatcher::pollNow()
+{
+    QMetaObject::invokeMethod(
+        m_core, [core = m_core] { core->stabilityTick(); }, Qt::BlockingQueuedConnection);
 }
 
 } // namespace marlox

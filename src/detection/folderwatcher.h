@@ -39,6 +39,7 @@ struct FileInfo
     qint64 size = 0;
     double creationDate = 0; // seconds since 1970
     bool isDirectory = false;
+    double changeTime = 0; // last status change, seconds since 1970
 
     // The status of path, following links; none when it cannot be examined.
     static std::optional<FileInfo> examine(const QString &path);
@@ -59,7 +60,21 @@ public:
     static constexpr std::chrono::milliseconds fallbackScanInterval { 1000 };
     static constexpr std::chrono::milliseconds folderCheckInterval { 30000 };
 
+    // What tests and benchmarks may replace to drive time themselves.
+    struct Options
+    {
+        std::chrono::milliseconds pollInterval = FolderWatcher::pollInterval;
+        std::chrono::milliseconds fallbackScanInterval = FolderWatcher::fallbackScanInterval;
+        std::chrono::milliseconds folderCheckInterval = FolderWatcher::folderCheckInterval;
+        // Wall-clock seconds since 1970; the system clock when empty.
+        std::function<double()> clock;
+        // Runs on the watcher thread just before the first listing of the
+        // folder, to stand for whatever happens between start() and it.
+        std::function<void()> beforeBaseline;
+    };
+
     explicit FolderWatcher(const QString &folder);
+    FolderWatcher(const QString &folder, Options options);
     ~FolderWatcher();
     FolderWatcher(const FolderWatcher &) = delete;
     FolderWatcher &operator=(const FolderWatcher &) = delete;
@@ -80,8 +95,15 @@ public:
     void restart(const QString &folder);
     void stop();
 
+    // Run one fallback scan or one stability poll on the watcher thread and
+    // wait for it: callers that drive time themselves need not wait for the
+    // timers. Not from the watcher's own callbacks.
+    void scanNow();
+    void pollNow();
+
 private:
     QString m_folder;
+    std::function<double()> m_clock;
     std::unique_ptr<QThread> m_thread;
     FolderWatcherCore *m_core = nullptr; // lives on m_thread, deleted when it ends
 };

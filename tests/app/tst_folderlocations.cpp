@@ -115,14 +115,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("screenshotFolder"); // relative to the library root
         QTest::addColumn<QString>("text");
-        QTest::newRow("the library root itself") << "" << sameText;
-        QTest::newRow("the library root with a trailing slash") << "/" << sameText;
-        QTest::newRow("a folder inside the library") << "/Work" << insideText;
+        QTest::addColumn<bool>("throughLink"); // chosen as a link placed outside the library
+        QTest::newRow("the library root itself") << "" << sameText << false;
+        QTest::newRow("the library root with a trailing slash") << "/" << sameText << false;
+        QTest::newRow("a folder inside the library") << "/Work" << insideText << false;
+        QTest::newRow("a link to the library root") << "" << sameText << true;
+        QTest::newRow("a link to a folder inside the library") << "/Work" << insideText << true;
     }
     void screenshotFolderCollidingWithLibraryIsRefused()
     {
         QFETCH(QString, screenshotFolder);
         QFETCH(QString, text);
+        QFETCH(bool, throughLink);
         const QString library = makeDir("Library");
         QVERIFY(QDir().mkpath(library + "/Work"));
         auto state = makeState();
@@ -130,7 +134,13 @@ private Q_SLOTS:
         const WatchStatus before = state->watchStatus();
         QSignalSpy changed(state.get(), &AppState::screenshotFolderChanged);
 
-        state->setScreenshotFolder(library + screenshotFolder);
+        QString chosen = library + screenshotFolder;
+        if (throughLink) {
+            const QString link = m_dir->filePath("Shots link");
+            QVERIFY(QFile::link(chosen, link));
+            chosen = link;
+        }
+        state->setScreenshotFolder(chosen);
         verifyFolderAlert(text);
         QVERIFY(state->screenshotFolder().isEmpty());
         QCOMPARE(changed.count(), 0);
