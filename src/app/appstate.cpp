@@ -64,8 +64,7 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
         qCWarning(lcAppState, "Failed to load records: %s", qUtf8Printable(describe(e)));
     }
 
-    if (m_databaseMovedAside)
-        startRebuild();
+    startRebuild();
 
     if (m_screenshotFolder.isEmpty()) {
         const QString noun = QStringLiteral("screenshot folder");

@@ -247,7 +247,17 @@ private:
     void openDatabase();
     void loadPreferences();
     void runMigrations();
+    // Start-up's rebuild when the index owes one, then a reconcile and the
+    // recognition of rows still owed text.
     void startRebuild();
+    void libraryRootChosen();
+    void runLibraryUpkeep(bool rebuild);
+    void runReconcile(bool followUp);
+    void reconcileAgainIfDeferred(bool deferred);
+    struct OwedRecognition;
+    // Reads the text of rebuilt and adopted rows, a few per job.
+    void recogniseOwed();
+    void recogniseOwedChunk(std::shared_ptr<OwedRecognition> run);
     void launchCheck(
         const BookmarkStore::Resolution &screenshot, const BookmarkStore::Resolution &library);
     void installObservers();
@@ -336,6 +346,7 @@ private:
     MountWatcher *m_mountWatcher = nullptr;
     SleepWatcher *m_sleepWatcher = nullptr;
     QThreadPool *m_utilityPool = nullptr;
+    bool m_recognisingOwed = false;
     // Set when AppState goes: a rebuild's recognition pass stops at the next file.
     std::shared_ptr<std::atomic<bool>> m_stopBackground
         = std::make_shared<std::atomic<bool>>(false);

@@ -140,6 +140,7 @@ void AppState::setLibraryRoot(const QString &location, bool create)
             lcAppState, "Failed to save library root bookmark: %s", qUtf8Printable(describe(e)));
     }
     setLibraryRootValue(QDir::cleanPath(location));
+    libraryRootChosen();
 }
 
 } // namespace marlox

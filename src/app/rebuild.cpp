@@ -1,9 +1,12 @@
 #include "app/appstate.h"
 
+#include <QDir>
 #include <QSet>
 #include <QThreadPool>
+#include <QTimer>
 
 #include "app/recognitionpass.h"
+#include "filing/libraryrootguard.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"
 #include "storage/libraryreconciler.h"
@@ -61,15 +64,146 @@ private:
     qsizetype m_last = 0;
 };
 
+// A rebuild is owed from the moment the index is found wanting until one
+// completes over a library that is there and holds something; a kill or a
+// quit in between leaves it owed for the next launch.
+const QString kRebuildOwed = QStringLiteral("rebuildOwed");
+
+// How long after its last change a library file may still be in the middle
+// of being filed by this process (moved, row not yet written).
+constexpr double kQuietSeconds = 2.0;
+
+// Records read per job of the recognition pass, so that a reconcile asked
+// for meanwhile does not wait for the whole pass.
+constexpr int kRecognitionChunk = 16;
+
+bool holdsAnything(const QString &folder)
+{
+    return !QDir(folder)
+                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                .isEmpty();
+}
+
+LibraryReconciler::Report reconcileNow(const QString &root, ScreenshotDatabase &database,
+    const std::atomic<bool> &stop, const MainThread &mainThread)
+{
+    const LibraryReconciler::Report report
+        = LibraryReconciler::reconcileTree(root, database, { kQuietSeconds, &stop });
+    qCDebug(lcAppState,
+        "Reconciled the library: %d relinked, %d removed, %d moves finished, %d adopted, %d "
+        "temporaries removed",
+        report.relinked, report.removed, report.finishedMoves, report.adopted,
+        report.temporariesRemoved);
+    if (report.adopted > 0)
+        qCInfo(lcAppState, "Adopted %d image files found in the library", report.adopted);
+    if (report.changedRows())
+        mainThread.post([](AppState &state) { state.reloadRecords(); });
+    return report;
+}
+
 } // namespace
+
+// Where the recognition of rebuilt and adopted records stands over its jobs.
+struct AppState::OwedRecognition
+{
+    qsizetype done = 0;
+    long processed = 0;
+    bool reportedFailure = false;
+    // Failed to recognise in this run: left owed for the next launch.
+    QSet<qint64> leftOwed;
+};
 
 void AppState::startRebuild()
 {
+    bool owed = m_databaseMovedAside;
+    try {
+        if (m_databaseMovedAside)
+            m_database->setStateValue(kRebuildOwed, QStringLiteral("1"));
+        owed = owed || m_database->stateValue(kRebuildOwed).has_value();
+        if (!owed && !m_libraryRoot.isEmpty())
+            owed = !m_database->hasRowsUnder(m_libraryRoot);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Couldn't read what the index owes: %s", qUtf8Printable(describe(e)));
+    }
     if (m_libraryRoot.isEmpty()) {
-        qCInfo(lcAppState, "Fresh database but no library folder yet; nothing to rebuild");
+        if (owed)
+            qCInfo(lcAppState, "Fresh database but no library folder yet; nothing to rebuild");
         return;
     }
+    runLibraryUpkeep(owed);
+}
+
+void AppState::libraryRootChosen()
+{
+    bool known = true;
+    try {
+        known = m_database->hasRowsUnder(m_libraryRoot);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Couldn't look up the new library folder in the index: %s",
+            qUtf8Printable(describe(e)));
+    }
+    runLibraryUpkeep(!known);
+}
+
+void AppState::runLibraryUpkeep(bool rebuild)
+{
     const QString root = m_libraryRoot;
+    ScreenshotDatabase *database = m_database.get();
+    const std::shared_ptr<std::atomic<bool>> stop = m_stopBackground;
+    const MainThread mainThread(this);
+    const auto setProgress
+        = [](AppState &state, const QString &text) { state.setRebuildProgress(text); };
+
+    m_utilityPool->start([root, database, stop, mainThread, setProgress, rebuild] {
+        if (rebuild) {
+            try {
+                database->setStateValue(kRebuildOwed, QStringLiteral("1"));
+            } catch (const std::exception &e) {
+                qCWarning(
+                    lcAppState, "Couldn't note the owed rebuild: %s", qUtf8Printable(describe(e)));
+            }
+            const auto away = LibraryRootGuard::unreachableReason(root, *database);
+            if (away || !holdsAnything(root)) {
+                qCInfo(lcAppState,
+                    "Library folder %s is away or empty; the index rebuild waits for it",
+                    qUtf8Printable(root));
+            } else {
+                ProgressPublisher progress(mainThread, setProgress);
+                const QList<qint64> created = LibraryReconciler::rebuild(
+                    root, *database, std::ref(progress), { kQuietSeconds, stop.get() });
+                if (!stop->load()) {
+                    try {
+                        database->setStateValue(kRebuildOwed, std::nullopt);
+                    } catch (const std::exception &e) {
+                        qCWarning(lcAppState, "Couldn't note the finished rebuild: %s",
+                            qUtf8Printable(describe(e)));
+                    }
+                }
+                qCInfo(lcAppState, "Rebuilt index from library: %ld screenshots",
+                    long(created.size()));
+                mainThread.post([](AppState &state) { state.reloadRecords(); });
+            }
+        }
+        if (stop->load())
+            return;
+        const auto report = reconcileNow(root, *database, *stop, mainThread);
+        mainThread.post([report](AppState &state) {
+            state.recogniseOwed();
+            state.reconcileAgainIfDeferred(report.deferred > 0);
+        });
+    });
+}
+
+void AppState::recogniseOwed()
+{
+    if (m_recognisingOwed)
+        return;
+    m_recognisingOwed = true;
+    recogniseOwedChunk(std::make_shared<OwedRecognition>());
+}
+
+void AppState::recogniseOwedChunk(std::shared_ptr<OwedRecognition> handle)
+{
     ScreenshotDatabase *database = m_database.get();
     const std::shared_ptr<TextRecognizer> ocr = textRecognizer();
     const std::shared_ptr<std::atomic<bool>> stop = m_stopBackground;
@@ -77,60 +211,79 @@ void AppState::startRebuild()
     const auto setProgress
         = [](AppState &state, const QString &text) { state.setRebuildProgress(text); };
 
-    m_utilityPool->start([root, database, ocr, stop, mainThread, setProgress] {
-        ProgressPublisher progress(mainThread, setProgress);
-        const QList<qint64> created
-            = LibraryReconciler::rebuild(root, *database, std::ref(progress));
-        qCInfo(lcAppState, "Rebuilt index from library: %ld screenshots", long(created.size()));
-        mainThread.post([](AppState &state) { state.reloadRecords(); });
-
-        const QSet<qint64> createdIds(created.cbegin(), created.cend());
-        QList<ScreenshotRecord> rebuilt;
+    m_utilityPool->start([database, ocr, stop, mainThread, setProgress, handle] {
+        OwedRecognition &run = *handle;
+        QList<qint64> owed;
         try {
-            for (const ScreenshotRecord &r : database->allRecordsForList()) {
-                if (createdIds.contains(r.id))
-                    rebuilt.append(r);
+            for (const qint64 id : database->pendingRecognition()) {
+                if (!run.leftOwed.contains(id))
+                    owed.append(id);
             }
         } catch (const std::exception &e) {
-            qCWarning(
-                lcAppState, "Failed to load rebuilt records: %s", qUtf8Printable(describe(e)));
+            qCWarning(lcAppState, "Couldn't read the records owed recognition: %s",
+                qUtf8Printable(describe(e)));
         }
-
-        ProgressPublisher recognition(mainThread, setProgress);
-        recognition(0, rebuilt.size());
-        long processed = 0;
-        bool reportedFailure = false;
-        for (const ScreenshotRecord &r : std::as_const(rebuilt)) {
-            if (stop->load())
-                break;
-            ++processed;
-            const QImage image = RecognitionPass::decodeImage(r.path);
+        if (stop->load())
+            return;
+        const qsizetype total = run.done + owed.size();
+        ProgressPublisher progress(mainThread, setProgress);
+        if (run.done == 0 && !owed.isEmpty())
+            progress(0, total);
+        for (qsizetype i = 0; i < owed.size() && i < kRecognitionChunk && !stop->load(); ++i) {
+            const qint64 id = owed[i];
+            ++run.processed;
+            std::optional<ScreenshotRecord> record;
+            try {
+                record = database->record(id);
+            } catch (const std::exception &) { }
+            const QImage image = record ? RecognitionPass::decodeImage(record->path) : QImage();
             QString text;
+            bool read = true;
             if (!image.isNull()) {
                 try {
                     text = ocr->recognizeText(image);
                 } catch (const std::exception &e) {
                     // One line, not one per file: recognition that cannot run
                     // fails the same way for every file.
-                    if (!reportedFailure)
+                    if (!run.reportedFailure)
                         qCWarning(lcAppState, "Text recognition failed for %s: %s",
-                            qUtf8Printable(r.fileName()), qUtf8Printable(describe(e)));
-                    reportedFailure = true;
+                            qUtf8Printable(record->fileName()), qUtf8Printable(describe(e)));
+                    run.reportedFailure = true;
+                    read = false;
                 }
             }
-            if (!text.isEmpty()) {
+            if (read) {
                 try {
-                    database->updateOCR(r.id, text, r.contentHash, std::nullopt);
+                    database->runInTransaction([&] {
+                        if (!text.isEmpty())
+                            database->updateOCR(id, text, record->contentHash, std::nullopt);
+                        database->clearPendingRecognition(id);
+                    });
                 } catch (const std::exception &e) {
                     qCWarning(lcAppState, "Failed to store the text of %s: %s",
-                        qUtf8Printable(r.fileName()), qUtf8Printable(describe(e)));
+                        qUtf8Printable(record ? record->fileName() : QString::number(id)),
+                        qUtf8Printable(describe(e)));
+                    read = false;
                 }
             }
-            recognition(processed, rebuilt.size());
+            if (!read)
+                run.leftOwed.insert(id);
+            ++run.done;
+            progress(run.done, total);
         }
-        qCInfo(lcAppState, "OCR re-run done for %ld rebuilt screenshots", processed);
-        mainThread.post([](AppState &state) {
-            state.reloadRecords();
+        if (stop->load())
+            return;
+        const bool more = run.done < total;
+        mainThread.post([handle, more, processed = run.processed](AppState &state) {
+            if (more) {
+                state.recogniseOwedChunk(handle);
+                return;
+            }
+            state.m_recognisingOwed = false;
+            if (processed > 0) {
+                qCInfo(lcAppState, "OCR re-run done for %ld rebuilt screenshots", processed);
+                state.reloadRecords();
+            }
             state.setRebuildProgress(QString());
         });
     });
@@ -138,16 +291,31 @@ void AppState::startRebuild()
 
 void AppState::reconcileLibrary()
 {
+    runReconcile(false);
+}
+
+void AppState::reconcileAgainIfDeferred(bool deferred)
+{
+    // Once: a file changed over and over is left for the next reconcile.
+    if (deferred)
+        QTimer::singleShot(int(kQuietSeconds * 1000) + 250, this, [this] { runReconcile(true); });
+}
+
+void AppState::runReconcile(bool followUp)
+{
     if (m_libraryRoot.isEmpty())
         return;
     const QString root = m_libraryRoot;
     ScreenshotDatabase *database = m_database.get();
+    const std::shared_ptr<std::atomic<bool>> stop = m_stopBackground;
     const MainThread mainThread(this);
-    m_utilityPool->start([root, database, mainThread] {
-        const auto [relinked, removed] = LibraryReconciler::reconcile(root, *database);
-        qCDebug(lcAppState, "Reconciled the library: %d relinked, %d removed", relinked, removed);
-        if (relinked > 0 || removed > 0)
-            mainThread.post([](AppState &state) { state.reloadRecords(); });
+    m_utilityPool->start([root, database, stop, mainThread, followUp] {
+        const auto report = reconcileNow(root, *database, *stop, mainThread);
+        mainThread.post([report, followUp](AppState &state) {
+            if (report.adopted > 0)
+                state.recogniseOwed();
+            state.reconcileAgainIfDeferred(report.deferred > 0 && !followUp);
+        });
     });
 }
 

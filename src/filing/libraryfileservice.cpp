@@ -9,6 +9,7 @@
 #include <QTextBoundaryFinder>
 
 #include "filing/foldermanagementservice.h"
+#include "filing/libraryrootguard.h"
 #include "platform/filemoves.h"
 #include "platform/log.h"
 
@@ -201,6 +202,8 @@ ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title
         throw ServiceError(ServiceError::Kind::captureGone);
     const QString fileName = libraryFileName(trimmed, extensionOf(QFileInfo(source).fileName()));
     const QString folderDirectory = QDir::cleanPath(libraryRoot + u'/' + folder);
+    // Never recreate a library on the bare mount point of a disk that is away.
+    LibraryRootGuard::requireReachable(libraryRoot, database);
     makeDirectories(folderDirectory);
 
     QString destination = folderDirectory + u'/' + fileName;

@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
@@ -12,11 +13,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QElapsedTimer>
 #include <QSet>
+#include <QThread>
 
 #include "detection/detection.h"
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
+#include "filing/libraryrootguard.h"
+#include "platform/log.h"
 
 namespace marlox::LibraryReconciler {
 
@@ -39,22 +44,6 @@ bool canList(const QString &directory)
         return false;
     ::closedir(dir);
     return true;
-}
-
-bool isEmptyDirectory(const QString &directory)
-{
-    DIR *dir = ::opendir(encoded(directory).constData());
-    if (!dir)
-        return false;
-    bool empty = true;
-    while (const dirent *entry = ::readdir(dir)) {
-        if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0) {
-            empty = false;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return empty;
 }
 
 bool isStrictlyInside(const QString &path, const QString &root)
@@ -129,127 +118,244 @@ template <typename Visit> void enumerateFiles(const QString &root, Visit visit)
     }
 }
 
-struct NewRecord
+// Seconds since the file's inode last changed: a rename or link sets it, so
+// a file just moved into the library is young however old its content.
+double ageOf(const QString &path)
 {
-    QString path;
-    QString folder;
-    QString title;
-    double createdAt = 0;
-    QString contentHash;
-    qint64 fileSize = 0;
-};
+    struct stat info;
+    if (::lstat(encoded(path).constData(), &info) != 0)
+        return 0;
+    const double changed = double(info.st_ctim.tv_sec) + double(info.st_ctim.tv_nsec) / 1e9;
+    return secondsSince1970(QDateTime::currentDateTimeUtc()) - changed;
+}
 
-std::optional<qint64> insert(ScreenshotDatabase &database, const NewRecord &r)
+bool stopped(const Options &options)
+{
+    return options.stop && options.stop->load();
+}
+
+ScreenshotDatabase::NewFile newFile(const QString &path, const QFileInfo &info, const QString &root)
+{
+    ScreenshotDatabase::NewFile f;
+    f.path = path;
+    f.folder = LibraryFileService::libraryFolderName(path, root).value_or(QString());
+    f.title = info.completeBaseName();
+    f.createdAt = creationTime(info);
+    f.status = f.folder.isEmpty() ? ScreenshotStatus::inbox : ScreenshotStatus::filed;
+    f.fileSize = info.size();
+    return f;
+}
+
+// Inserts the batch as one transaction; if the transaction itself fails, file
+// by file, so that one bad row costs only itself.
+void insertBatch(ScreenshotDatabase &database, const QList<ScreenshotDatabase::NewFile> &batch,
+    QList<qint64> &ids)
 {
     try {
-        return database.insertOrUpdate(r.path, r.title, r.folder, r.createdAt, QString(),
-            r.contentHash, r.folder.isEmpty() ? ScreenshotStatus::inbox : ScreenshotStatus::filed,
-            r.fileSize);
-    } catch (const std::exception &) {
-        return std::nullopt;
+        ids.append(database.insertNewFiles(batch));
+        return;
+    } catch (const std::exception &e) {
+        qCWarning(lcDatabase, "Indexing %d library files at once failed (%s); one by one now",
+            int(batch.size()), qUtf8Printable(describe(e)));
+    }
+    for (const ScreenshotDatabase::NewFile &f : batch) {
+        try {
+            ids.append(database.insertNewFiles({ f }));
+        } catch (const std::exception &) { }
     }
 }
 
-// Inserts the batch as one transaction; if the transaction itself fails, row
-// by row, so that the outcome is the same as without batching.
-void insertBatch(ScreenshotDatabase &database, const QList<NewRecord> &batch, QList<qint64> &ids)
+// Hashes and indexes the files in batches, until a stop.
+void indexFiles(ScreenshotDatabase &database, QList<ScreenshotDatabase::NewFile> files,
+    QList<qint64> &ids, const Options &options, const std::function<void()> &oneDone)
 {
-    QList<qint64> inserted;
-    try {
-        database.runInTransaction([&] {
-            for (const NewRecord &r : batch) {
-                if (const auto id = insert(database, r))
-                    inserted.append(*id);
-            }
-        });
-    } catch (const std::exception &) {
-        inserted.clear();
-        for (const NewRecord &r : batch) {
-            if (const auto id = insert(database, r))
-                inserted.append(*id);
+    QList<ScreenshotDatabase::NewFile> batch;
+    for (ScreenshotDatabase::NewFile &f : files) {
+        if (stopped(options))
+            break;
+        f.contentHash = ContentHash::ofFile(f.path).value_or(QString());
+        batch.append(std::move(f));
+        if (batch.size() == kBatchSize) {
+            insertBatch(database, batch, ids);
+            batch.clear();
         }
+        oneDone();
     }
-    ids.append(inserted);
+    if (!batch.isEmpty())
+        insertBatch(database, batch, ids);
 }
 
-} // namespace
-
-QList<qint64> rebuild(
-    const QString &libraryRoot, ScreenshotDatabase &database, const Progress &progress)
+QSet<QString> knownPaths(ScreenshotDatabase &database)
 {
-    const QString root = QDir::cleanPath(libraryRoot);
     QSet<QString> known;
     try {
         for (const ScreenshotRecord &r : database.allRecordsForList())
             known.insert(r.path);
     } catch (const std::exception &) { }
+    return known;
+}
 
-    QList<NewRecord> found;
+constexpr QLatin1String kMoveTemporary(".marlox-move-");
+
+// Removes the hidden copies a move between disks leaves behind when killed
+// before its link; a young one may belong to a move running right now.
+int removeMoveTemporaries(const QStringList &directories, double quietSeconds)
+{
+    int removed = 0;
+    for (const QString &directory : directories) {
+        const QStringList names = QDir(directory).entryList(
+            { kMoveTemporary + QLatin1Char('*') }, QDir::Files | QDir::Hidden | QDir::System);
+        for (const QString &name : names) {
+            const QString path = directory + u'/' + name;
+            if (ageOf(path) < quietSeconds)
+                continue;
+            if (::unlink(encoded(path).constData()) == 0) {
+                ++removed;
+                qCInfo(lcDatabase, "Removed %s, left by an interrupted move", qUtf8Printable(path));
+            }
+        }
+    }
+    return removed;
+}
+
+struct ModificationTime
+{
+    qint64 seconds = -1;
+    qint64 nanoseconds = -1;
+    bool operator==(const ModificationTime &) const = default;
+};
+
+std::optional<std::pair<qint64, ModificationTime>> sizeAndTime(const QString &path)
+{
+    struct stat info;
+    if (::lstat(encoded(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return std::make_pair(
+        qint64(info.st_size), ModificationTime { info.st_mtim.tv_sec, info.st_mtim.tv_nsec });
+}
+
+} // namespace
+
+QList<qint64> rebuild(const QString &libraryRoot, ScreenshotDatabase &database,
+    const Progress &progress, const Options &options)
+{
+    const QString root = QDir::cleanPath(libraryRoot);
+    const QSet<QString> known = knownPaths(database);
+
+    QList<ScreenshotDatabase::NewFile> ready;
+    QList<ScreenshotDatabase::NewFile> young;
+    double youngest = options.quietSeconds;
     enumerateFiles(root, [&](const QString &path, const QFileInfo &info) {
         if (known.contains(path) || !isScreenshotExtension(info.suffix().toLower()))
             return;
-        NewRecord r;
-        r.path = path;
-        r.folder = LibraryFileService::libraryFolderName(path, root).value_or(QString());
-        r.title = info.completeBaseName();
-        r.createdAt = creationTime(info);
-        r.fileSize = info.size();
-        found.append(r);
+        const double age = options.quietSeconds > 0 ? ageOf(path) : 0;
+        if (age < options.quietSeconds) {
+            young.append(newFile(path, info, root));
+            youngest = std::min(youngest, std::max(0.0, age));
+        } else {
+            ready.append(newFile(path, info, root));
+        }
     });
 
-    QList<qint64> ids;
-    QList<NewRecord> batch;
-    if (progress)
-        progress(0, found.size());
-    for (qsizetype i = 0; i < found.size(); ++i) {
-        NewRecord &r = found[i];
-        r.contentHash = ContentHash::ofFile(r.path).value_or(QString());
-        batch.append(r);
-        if (batch.size() == kBatchSize || i + 1 == found.size()) {
-            insertBatch(database, batch, ids);
-            batch.clear();
-        }
+    const qsizetype total = ready.size() + young.size();
+    qsizetype done = 0;
+    const auto oneDone = [&] {
+        ++done;
         if (progress)
-            progress(i + 1, found.size());
+            progress(done, total);
+    };
+    if (progress)
+        progress(0, total);
+    QList<qint64> ids;
+    indexFiles(database, ready, ids, options, oneDone);
+    if (young.isEmpty() || stopped(options))
+        return ids;
+
+    // Files that just arrived: wait until a filing of this process would
+    // have written their rows, then index those still without one.
+    QElapsedTimer waited;
+    waited.start();
+    const qint64 waitMs = qint64((options.quietSeconds - youngest) * 1000) + 50;
+    while (waited.elapsed() < waitMs && !stopped(options))
+        QThread::msleep(50);
+    const QSet<QString> knownNow = knownPaths(database);
+    QList<ScreenshotDatabase::NewFile> stillNew;
+    for (const ScreenshotDatabase::NewFile &f : std::as_const(young)) {
+        if (knownNow.contains(f.path) || !QFileInfo(f.path).isFile())
+            oneDone();
+        else
+            stillNew.append(f);
     }
+    indexFiles(database, stillNew, ids, options, oneDone);
     return ids;
 }
 
-std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &database)
+Report reconcileTree(
+    const QString &libraryRoot, ScreenshotDatabase &database, const Options &options)
 {
+    Report report;
     const QString root = QDir::cleanPath(libraryRoot);
     QList<ScreenshotRecord> records;
     try {
         records = database.allRecordsForList();
     } catch (const std::exception &) {
-        return { 0, 0 };
+        return report;
     }
-    // An unmounted disk or a root that is not a folder: no listing says
-    // anything about any file, so nothing may be taken as gone.
-    if (!canList(root))
-        return { 0, 0 };
-    // A disk unmounted from under the root leaves the bare, empty mount
-    // point: empty while records say files are inside is taken as away.
-    const bool anyInside = std::any_of(records.cbegin(), records.cend(),
-        [&](const ScreenshotRecord &r) { return isStrictlyInside(QDir::cleanPath(r.path), root); });
-    if (anyInside && isEmptyDirectory(root))
-        return { 0, 0 };
+    // An unmounted disk, another disk in its place, or a root that is not a
+    // folder: no listing says anything about any file, so nothing may be
+    // taken as gone, and nothing is written there.
+    if (const auto reason = LibraryRootGuard::unreachableReason(root, database)) {
+        qCInfo(lcDatabase, "Library left alone: %s", qUtf8Printable(*reason));
+        return report;
+    }
+
+    // Folders outside the library that hold Inbox files: judged the same way.
+    QHash<QString, bool> outsideReachable;
+    for (const ScreenshotRecord &r : std::as_const(records)) {
+        const QString path = QDir::cleanPath(r.path);
+        if (isStrictlyInside(path, root))
+            continue;
+        const QString directory = parentOf(path);
+        if (!outsideReachable.contains(directory)) {
+            outsideReachable.insert(
+                directory, !LibraryRootGuard::unreachableReason(directory, database));
+        }
+    }
+
+    QStringList temporaryPlaces { root };
+    for (const QString &folder : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        temporaryPlaces.append(root + u'/' + folder);
+    for (auto it = outsideReachable.cbegin(); it != outsideReachable.cend(); ++it) {
+        if (it.value())
+            temporaryPlaces.append(it.key());
+    }
+    report.temporariesRemoved = removeMoveTemporaries(temporaryPlaces, options.quietSeconds);
 
     QSet<QString> recordPaths;
     QList<ScreenshotRecord> missing;
-    for (const ScreenshotRecord &r : records) {
+    // Missing from a folder outside the library that may be a disk that is
+    // away: such a row may follow its content into the library, never go.
+    QSet<qint64> keepUnlessFound;
+    // Records whose file lies outside the library, by the file's size: the
+    // sources a move into the library may have left behind.
+    QHash<qint64, QList<ScreenshotRecord>> outsideBySize;
+    for (const ScreenshotRecord &r : std::as_const(records)) {
         recordPaths.insert(r.path);
+        const bool inside = isStrictlyInside(QDir::cleanPath(r.path), root);
+        if (!inside && !outsideReachable.value(parentOf(QDir::cleanPath(r.path))))
+            keepUnlessFound.insert(r.id);
         switch (presenceOf(r.path, root)) {
-        case Presence::present:
-            if (r.fileSize == 0) {
-                const QFileInfo info(r.path);
-                if (info.exists() && info.size() > 0) {
-                    try {
-                        database.updateFileSize(r.id, info.size());
-                    } catch (const std::exception &) { }
-                }
+        case Presence::present: {
+            const QFileInfo info(r.path);
+            if (r.fileSize == 0 && info.exists() && info.size() > 0) {
+                try {
+                    database.updateFileSize(r.id, info.size());
+                } catch (const std::exception &) { }
             }
+            if (!inside && info.isFile() && !keepUnlessFound.contains(r.id))
+                outsideBySize[info.size()].append(r);
             break;
+        }
         case Presence::absent:
             missing.append(r);
             break;
@@ -257,8 +363,6 @@ std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &da
             break;
         }
     }
-    if (missing.isEmpty())
-        return { 0, 0 };
 
     QList<Candidate> candidates;
     enumerateFiles(root, [&](const QString &path, const QFileInfo &info) {
@@ -271,28 +375,101 @@ std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &da
     QList<bool> claimed(candidates.size(), false);
     // Outer: hashed yet; inner: the hash, none when the file could not be read.
     QList<std::optional<std::optional<QString>>> hashes(candidates.size());
+    const auto hashOf = [&](qsizetype i) {
+        if (!hashes[i])
+            hashes[i] = ContentHash::ofFile(candidates[i].url);
+        return *hashes[i];
+    };
+    QList<bool> young(candidates.size(), false);
+    if (options.quietSeconds > 0) {
+        for (qsizetype i = 0; i < candidates.size(); ++i) {
+            young[i] = ageOf(candidates[i].url) < options.quietSeconds;
+            report.deferred += young[i] ? 1 : 0;
+        }
+    }
 
-    int relinked = 0;
-    int removed = 0;
     // The list was read before the folders were walked: the user may have
-    // moved the record since. Only a row that still names the missing file goes.
-    const auto stillMissing = [&](const ScreenshotRecord &r) {
+    // moved the record since. Only a row that still names the file goes.
+    const auto stillAt = [&](const ScreenshotRecord &r) {
         const std::optional<ScreenshotRecord> now = database.record(r.id);
-        return now && now->path == r.path && presenceOf(r.path, root) == Presence::absent;
+        return now && now->path == r.path;
+    };
+    const auto folderOf = [&](const QString &path, ScreenshotStatus status) {
+        return LibraryFileService::libraryFolderName(path, root)
+            .value_or(status == ScreenshotStatus::filed ? QStringLiteral("General") : QString());
+    };
+
+    // A move between disks killed after the copy was linked into the library
+    // and before the source was removed: the same bytes (and the copied
+    // modification time) in both places. Finish it.
+    QSet<qint64> finished;
+    for (qsizetype i = 0; i < candidates.size() && !outsideBySize.isEmpty(); ++i) {
+        if (young[i])
+            continue;
+        const Candidate &c = candidates[i];
+        const auto copy = sizeAndTime(c.url);
+        if (!copy)
+            continue;
+        for (const ScreenshotRecord &r : outsideBySize.value(copy->first)) {
+            if (finished.contains(r.id) || sizeAndTime(r.path) != copy)
+                continue;
+            const std::optional<QString> copyHash = hashOf(i);
+            if (!copyHash || ContentHash::ofFile(r.path) != copyHash)
+                continue;
+            const QString folder
+                = LibraryFileService::libraryFolderName(c.url, root).value_or(QString());
+            const ScreenshotStatus status
+                = folder.isEmpty() ? ScreenshotStatus::inbox : ScreenshotStatus::filed;
+            bool done = false;
+            try {
+                database.runInTransaction([&] {
+                    if (!stillAt(r))
+                        return;
+                    // The source goes first: a kill before the row is written
+                    // leaves a missing row and its file, which the relink finds.
+                    if (::unlink(encoded(r.path).constData()) != 0)
+                        throw FileError(errno, r.path, QStringLiteral("remove"));
+                    database.updateLocation(
+                        r.id, c.url, QFileInfo(c.url).completeBaseName(), folder, status);
+                    database.updateFileSize(r.id, copy->first);
+                    done = true;
+                });
+            } catch (const std::exception &e) {
+                qCWarning(lcDatabase, "Couldn't finish the move of %s to %s: %s",
+                    qUtf8Printable(r.path), qUtf8Printable(c.url), qUtf8Printable(describe(e)));
+            }
+            if (done) {
+                qCInfo(lcDatabase, "Finished the interrupted move of %s to %s",
+                    qUtf8Printable(r.path), qUtf8Printable(c.url));
+                finished.insert(r.id);
+                claimed[i] = true;
+                ++report.finishedMoves;
+                break;
+            }
+        }
+    }
+
+    // The disk may have gone since the folders were judged: judge again right
+    // before a row goes.
+    const auto stillThere = [&](const ScreenshotRecord &r) {
+        const QString path = QDir::cleanPath(r.path);
+        return !LibraryRootGuard::unreachableReason(
+            isStrictlyInside(path, root) ? root : parentOf(path), database);
     };
     const auto remove = [&](const ScreenshotRecord &r) {
         try {
             database.runInTransaction([&] {
-                if (!stillMissing(r))
+                if (!stillAt(r) || presenceOf(r.path, root) != Presence::absent || !stillThere(r))
                     return;
                 database.deleteRow(r.id);
-                ++removed;
+                ++report.removed;
             });
         } catch (const std::exception &) { }
     };
-    for (const ScreenshotRecord &r : missing) {
+    for (const ScreenshotRecord &r : std::as_const(missing)) {
         if (r.contentHash.isEmpty()) {
-            remove(r);
+            if (!keepUnlessFound.contains(r.id))
+                remove(r);
             continue;
         }
         QList<qsizetype> positions;
@@ -308,22 +485,18 @@ std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &da
 
         bool found = false;
         for (const qsizetype i : std::as_const(positions)) {
-            if (claimed[i])
-                continue;
-            if (!hashes[i])
-                hashes[i] = ContentHash::ofFile(candidates[i].url);
-            if (*hashes[i] != r.contentHash)
+            if (claimed[i] || hashOf(i) != r.contentHash)
                 continue;
             claimed[i] = true;
             const Candidate &c = candidates[i];
-            const QString folder
-                = LibraryFileService::libraryFolderName(c.url, root)
-                      .value_or(r.status == ScreenshotStatus::filed ? QStringLiteral("General")
-                                                                    : QString());
+            const QString folder = folderOf(c.url, r.status);
+            // A capture whose filing was cut short lands in a folder: filed.
+            const ScreenshotStatus status
+                = folder.isEmpty() ? ScreenshotStatus::inbox : ScreenshotStatus::filed;
             try {
                 database.runInTransaction([&] {
-                    if (stillMissing(r))
-                        database.updateLocation(r.id, c.url, r.title, folder, r.status);
+                    if (stillAt(r) && presenceOf(r.path, root) == Presence::absent)
+                        database.updateLocation(r.id, c.url, r.title, folder, status);
                 });
             } catch (const std::exception &) { }
             if (c.size >= 1) {
@@ -331,14 +504,34 @@ std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &da
                     database.updateFileSize(r.id, c.size);
                 } catch (const std::exception &) { }
             }
-            ++relinked;
+            ++report.relinked;
             found = true;
             break;
         }
-        if (!found)
+        if (!found && !keepUnlessFound.contains(r.id))
             remove(r);
     }
-    return { relinked, removed };
+
+    // Images put into the tree by hand: indexed as if filed there.
+    QList<ScreenshotDatabase::NewFile> adopt;
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        const QFileInfo info(candidates[i].url);
+        if (claimed[i] || young[i] || !isScreenshotExtension(info.suffix().toLower()))
+            continue;
+        ScreenshotDatabase::NewFile f = newFile(candidates[i].url, info, root);
+        f.contentHash = hashOf(i).value_or(QString());
+        adopt.append(f);
+    }
+    for (qsizetype from = 0; from < adopt.size(); from += kBatchSize)
+        insertBatch(database, adopt.mid(from, kBatchSize), report.adoptedIds);
+    report.adopted = int(report.adoptedIds.size());
+    return report;
+}
+
+std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &database)
+{
+    const Report report = reconcileTree(libraryRoot, database);
+    return { report.relinked + report.finishedMoves + report.adopted, report.removed };
 }
 
 } // namespace marlox::LibraryReconciler

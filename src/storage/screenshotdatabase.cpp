@@ -93,6 +93,11 @@ QByteArray trigramFill()
         .toUtf8();
 }
 
+// What must survive a kill of the process: work owed to the index itself.
+const char *const kUpkeepSchema
+    = "CREATE TABLE IF NOT EXISTS index_state (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+      "CREATE TABLE IF NOT EXISTS pending_recognition (id INTEGER PRIMARY KEY);";
+
 // Per connection, so it adds nothing to the file.
 const char *const kVocabulary = "CREATE VIRTUAL TABLE IF NOT EXISTS temp.screenshots_vocab USING "
                                 "fts5vocab(main, screenshots_fts, row);";
@@ -183,6 +188,12 @@ public:
     void bind32(int index, int value) { check(sqlite3_bind_int(m_stmt, index, value)); }
     void bind(int index, double value) { check(sqlite3_bind_double(m_stmt, index, value)); }
     void bindNull(int index) { check(sqlite3_bind_null(m_stmt, index)); }
+    // Ready for the next row of a batch.
+    void reset()
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
 
     // One step of a data-changing statement: anything but "done" is a failure.
     void run()
@@ -314,6 +325,7 @@ void ScreenshotDatabase::createSchema()
         exec(statement.constData());
     if (!hadTrigram)
         exec(trigramFill().constData());
+    exec(kUpkeepSchema);
     exec(kVocabulary);
 }
 
@@ -435,6 +447,96 @@ qint64 ScreenshotDatabase::insertOrUpdateKeepingId(qint64 id, const QString &pat
             path, title, folder, createdAt, ocrText, contentHash, status, fileSize);
     }
     return idForPath(path).value_or(id);
+}
+
+QList<qint64> ScreenshotDatabase::insertNewFiles(const QList<NewFile> &files)
+{
+    QMutexLocker lock(&m_mutex);
+    QList<qint64> ids;
+    runInTransaction([&] {
+        Statement insert(*this,
+            QStringLiteral("INSERT INTO screenshots (path, title, folder, created_at, ocr_text, "
+                           "content_hash, status, file_size) VALUES (?, ?, ?, ?, '', ?, ?, ?) "
+                           "ON CONFLICT(path) DO NOTHING;"));
+        Statement owe(
+            *this, QStringLiteral("INSERT OR IGNORE INTO pending_recognition(id) VALUES (?);"));
+        for (const NewFile &f : files) {
+            insert.reset();
+            insert.bind(1, f.path);
+            insert.bind(2, f.title);
+            insert.bind(3, f.folder);
+            insert.bind(4, f.createdAt);
+            insert.bind(5, f.contentHash);
+            insert.bind(6, storedText(f.status));
+            insert.bind(7, f.fileSize);
+            insert.run();
+            if (sqlite3_changes(m_db) != 1)
+                continue;
+            const qint64 id = sqlite3_last_insert_rowid(m_db);
+            owe.reset();
+            owe.bind(1, id);
+            owe.run();
+            ids.append(id);
+        }
+    });
+    return ids;
+}
+
+QList<qint64> ScreenshotDatabase::pendingRecognition()
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("SELECT id FROM pending_recognition ORDER BY id;"));
+    QList<qint64> ids;
+    while (st.next())
+        ids.append(sqlite3_column_int64(st.get(), 0));
+    return ids;
+}
+
+void ScreenshotDatabase::clearPendingRecognition(qint64 id)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("DELETE FROM pending_recognition WHERE id = ?;"));
+    st.bind(1, id);
+    st.run();
+}
+
+bool ScreenshotDatabase::hasRowsUnder(const QString &folder)
+{
+    QString prefix = QDir::cleanPath(folder);
+    if (!prefix.endsWith(u'/'))
+        prefix += u'/';
+    // A range over the unique path index: '0' follows '/'.
+    QString end = prefix;
+    end.back() = u'0';
+    QMutexLocker lock(&m_mutex);
+    Statement st(
+        *this, QStringLiteral("SELECT 1 FROM screenshots WHERE path >= ? AND path < ? LIMIT 1;"));
+    st.bind(1, prefix);
+    st.bind(2, end);
+    return st.next();
+}
+
+std::optional<QString> ScreenshotDatabase::stateValue(const QString &key)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this, QStringLiteral("SELECT value FROM index_state WHERE key = ?;"));
+    st.bind(1, key);
+    if (st.next())
+        return columnText(st.get(), 0);
+    return std::nullopt;
+}
+
+void ScreenshotDatabase::setStateValue(const QString &key, const std::optional<QString> &value)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this,
+        value ? QStringLiteral("INSERT INTO index_state(key, value) VALUES (?, ?) "
+                               "ON CONFLICT(key) DO UPDATE SET value = excluded.value;")
+              : QStringLiteral("DELETE FROM index_state WHERE key = ?;"));
+    st.bind(1, key);
+    if (value)
+        st.bind(2, *value);
+    st.run();
 }
 
 std::optional<qint64> ScreenshotDatabase::idForPath(const QString &path)

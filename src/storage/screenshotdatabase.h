@@ -75,6 +75,32 @@ public:
     std::optional<QString> ocrText(qint64 id);
     void updateFileSize(qint64 id, qint64 fileSize);
 
+    // A library file no row names yet, as a rebuild or reconcile finds it.
+    struct NewFile
+    {
+        QString path;
+        QString title;
+        QString folder;
+        double createdAt = 0;
+        QString contentHash;
+        ScreenshotStatus status = ScreenshotStatus::filed;
+        qint64 fileSize = 0;
+    };
+    // Indexes the files without text in one transaction, one statement
+    // prepared for all, and marks each new row as owed recognition. A path a
+    // row already names is left as it is (the row may be a filing that just
+    // happened). Answers the new ids in order; throws SQLiteError, keeping none.
+    QList<qint64> insertNewFiles(const QList<NewFile> &files);
+    // Rows still owed recognition after a rebuild or adoption, oldest first.
+    QList<qint64> pendingRecognition();
+    void clearPendingRecognition(qint64 id);
+    // Whether any row's path lies below the folder.
+    bool hasRowsUnder(const QString &folder);
+    // Small facts about the index kept with it (a rebuild still owed, the
+    // library's disk); none when unset.
+    std::optional<QString> stateValue(const QString &key);
+    void setStateValue(const QString &key, const std::optional<QString> &value);
+
     // Runs work (which may call any operation here) as one transaction, so a
     // batch of writes costs one commit; no other thread's statement can slip
     // in between. A throw from work or a failed commit rolls back and rethrows.

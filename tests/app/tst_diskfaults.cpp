@@ -19,6 +19,7 @@
 #include "support/fakes.h"
 #include "support/filecensus.h"
 #include "support/logcapture.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 #include "support/tmpfsmount.h"
 
@@ -129,6 +130,21 @@ class TestDiskFaults : public QObject
         state->setAutoSaveEnabled(autoSave);
         [&] { QTRY_VERIFY_WITH_TIMEOUT(state->watchStatus().isWatching(), 10000); }();
         return state;
+    }
+
+    void verifyRefusedOnAbsentDisk(AppState &state, const Setup &setup, int seed)
+    {
+        const QString path = setup.shots + QStringLiteral("/Screenshot %1.png").arg(seed);
+        const ScreenshotRecord record = inboxCapture(state, path, seed);
+        const QStringList before = tree(setup.library);
+        const std::optional<QString> error
+            = state.savePrompt(record, QStringLiteral("Kept"), QStringLiteral("General"));
+        QVERIFY(error);
+        QVERIFY2(error->contains(QStringLiteral("isn't available")), qPrintable(*error));
+        QCOMPARE(tree(setup.library), before);
+        QCOMPARE(state.database().record(record.id)->path, path);
+        QCOMPARE(state.database().record(record.id)->status, ScreenshotStatus::inbox);
+        QVERIFY(QFileInfo::exists(path));
     }
 
 private Q_SLOTS:
@@ -429,6 +445,57 @@ private Q_SLOTS:
         QCOMPARE(
             LibraryReconciler::reconcile(setup.library, state->database()), std::make_pair(0, 0));
         QCOMPARE(int(state->database().allRecords().size()), rows);
+
+        // A capture filed now would land on the bare mount point and hide
+        // under the disk when it comes back: it stays in the Inbox.
+        verifyRefusedOnAbsentDisk(*state, setup, 20);
+        // Another, empty disk in its place is not the library either.
+        TmpfsMount other(setup.library, 1024 * 1024);
+        QVERIFY2(other.isMounted(), qPrintable(other.error()));
+        QCOMPARE(
+            LibraryReconciler::reconcile(setup.library, state->database()), std::make_pair(0, 0));
+        verifyRefusedOnAbsentDisk(*state, setup, 21);
+        QCOMPARE(int(state->database().allRecords().size()), rows + 2);
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    void missingLibraryRootIsNotCreated()
+    {
+        const Setup setup = setupIn(QStringLiteral("missing-root"));
+        auto state = makeState(setup);
+        QVERIFY(QDir(setup.library).removeRecursively());
+        verifyRefusedOnAbsentDisk(*state, setup, 40);
+        QVERIFY(!QFileInfo::exists(setup.library));
+        state.reset();
+        QThreadPool::globalInstance()->waitForDone();
+    }
+
+    void unmountedScreenshotFolderKeepsItsInboxRows_data()
+    {
+        QTest::addColumn<bool>("seenMounted");
+        QTest::newRow("seen mounted before") << true;
+        QTest::newRow("never seen mounted") << false;
+    }
+
+    void unmountedScreenshotFolderKeepsItsInboxRows()
+    {
+        requireMounts();
+        QFETCH(bool, seenMounted);
+        const Setup setup = setupIn(QStringLiteral("unmounted-shots-%1").arg(seenMounted ? 1 : 0));
+        auto state = makeState(setup);
+        TmpfsMount disk(setup.shots, 1024 * 1024);
+        QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
+        for (int i = 0; i < 2; ++i)
+            inboxCapture(*state, setup.shots + QStringLiteral("/Screenshot %1.png").arg(i), 30 + i);
+        if (seenMounted) {
+            QCOMPARE(LibraryReconciler::reconcile(setup.library, state->database()),
+                std::make_pair(0, 0));
+        }
+        QVERIFY(disk.unmount());
+        QCOMPARE(
+            LibraryReconciler::reconcile(setup.library, state->database()), std::make_pair(0, 0));
+        QCOMPARE(state->database().allRecords().size(), 2);
         state.reset();
         QThreadPool::globalInstance()->waitForDone();
     }

@@ -177,6 +177,81 @@ private Q_SLOTS:
             std::optional<QString>(QString()));
     }
 
+    // What leaves an index without the library's rows, and the next launch
+    // that must bring them back, text included.
+    void wantingIndexIsRebuiltAtLaunch_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("index deleted") << "deleted";
+        QTest::newRow("index of 0 bytes") << "empty";
+        QTest::newRow("recent rows lost with the log") << "lost rows";
+        QTest::newRow("killed during the rebuild") << "killed in rebuild";
+        QTest::newRow("quit before the text was read") << "quit in recognition";
+        QTest::newRow("moved aside while the library was empty") << "library was empty";
+    }
+
+    void wantingIndexIsRebuiltAtLaunch()
+    {
+        QFETCH(QString, damage);
+        setLibraryRoot();
+        const QStringList files { root() + QStringLiteral("/General/a.png"),
+            root() + QStringLiteral("/Work/b.png"), root() + QStringLiteral("/Work/c.png") };
+        const QList<QColor> colours { QColor(0xff, 0, 0), QColor(0, 0xff, 0), QColor(0, 0, 0xff) };
+        if (damage == QLatin1String("library was empty")) {
+            writeAll(dbPath(), kGarbage.toUtf8());
+            AppState state(deps());
+            QCOMPARE(movedAside().size(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(state.database().stateValue(QStringLiteral("rebuildOwed")),
+                std::optional<QString>(QStringLiteral("1")), 10000);
+        }
+        for (int i = 0; i < files.size(); ++i)
+            writeImage(files[i], colours[i]);
+        if (damage == QLatin1String("empty")) {
+            writeAll(dbPath(), {});
+        } else if (damage != QLatin1String("deleted")
+            && damage != QLatin1String("library was empty")) {
+            ScreenshotDatabase db(dbPath());
+            // The first file made it into the index, the others did not.
+            const QList<qint64> ids = db.insertNewFiles({ { files[0], QStringLiteral("a"),
+                QStringLiteral("General"), 1, QStringLiteral("h"), ScreenshotStatus::filed, 1 } });
+            if (damage == QLatin1String("killed in rebuild"))
+                db.setStateValue(QStringLiteral("rebuildOwed"), QStringLiteral("1"));
+            if (damage == QLatin1String("quit in recognition")) {
+                db.insertNewFiles({ { files[1], QStringLiteral("b"), QStringLiteral("Work"), 1,
+                                        QStringLiteral("h"), ScreenshotStatus::filed, 1 },
+                    { files[2], QStringLiteral("c"), QStringLiteral("Work"), 1, QStringLiteral("h"),
+                        ScreenshotStatus::filed, 1 } });
+            } else if (damage == QLatin1String("lost rows")) {
+                db.clearPendingRecognition(ids.first());
+                db.updateOCR(ids.first(), QStringLiteral("text ff0000"), QStringLiteral("h"), 1);
+            }
+        }
+
+        AppState state(deps());
+        QTRY_COMPARE_WITH_TIMEOUT(state.records().size(), 3, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(state.database().pendingRecognition().isEmpty(), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(state.rebuildProgress(), QString(), 30000);
+        for (int i = 0; i < files.size(); ++i) {
+            const auto id = state.database().idForPath(files[i]);
+            QVERIFY2(id, qPrintable(files[i]));
+            QCOMPARE(state.database().ocrText(*id),
+                std::optional<QString>(QStringLiteral("text ") + colours[i].name().mid(1)));
+        }
+        QCOMPARE(state.database().stateValue(QStringLiteral("rebuildOwed")), std::nullopt);
+    }
+
+    void choosingALibraryTheIndexDoesNotKnowIndexesIt()
+    {
+        writeImage(root() + QStringLiteral("/Old/x.png"), QColor(0x12, 0x34, 0x56));
+        AppState state(deps());
+        QVERIFY(state.records().isEmpty());
+        state.setLibraryRoot(root(), false);
+        QTRY_COMPARE_WITH_TIMEOUT(state.records().size(), 1, 30000);
+        QCOMPARE(state.records().first().folder, QStringLiteral("Old"));
+        QTRY_COMPARE_WITH_TIMEOUT(state.database().ocrText(state.records().first().id),
+            std::optional<QString>(QStringLiteral("text 123456")), 30000);
+    }
+
     void migrationFailuresAreLoggedAndStartUpGoesOn()
     {
         setLibraryRoot();
