@@ -9,6 +9,7 @@
 
 #include "app/preferences.h"
 #include "detection/folderwatcher.h"
+#include "detection/logtext.h"
 #include "detection/watchrecovery.h"
 #include "platform/log.h"
 #include "platform/mounts.h"
@@ -49,7 +50,7 @@ void discardTimer(QTimer *&timer)
 
 void AppState::startWatching(const QString &folder)
 {
-    qCInfo(lcAppState, "Starting watch on %s", qUtf8Printable(folder));
+    qCInfo(lcAppState, "Starting watch on %s", qUtf8Printable(escapedForLog(folder)));
     if (m_watcher)
         m_watcher->stop();
 
@@ -65,7 +66,7 @@ void AppState::startWatching(const QString &folder)
         const QString message = QStringLiteral("Couldn't open %1 (errno %2: %3)")
                                     .arg(name, QString::number(code), errnoText(code));
         onGuiThread(weak, [message](AppState *self) {
-            qCWarning(lcAppState, "%s", qUtf8Printable(message));
+            qCWarning(lcAppState, "%s", qUtf8Printable(escapedForLog(message)));
             self->enterNotWatching(message);
         });
     });
@@ -111,7 +112,7 @@ void AppState::installObservers()
 
 void AppState::enterNotWatching(const QString &message)
 {
-    qCWarning(lcAppState, "Not watching: %s", qUtf8Printable(message));
+    qCWarning(lcAppState, "Not watching: %s", qUtf8Printable(escapedForLog(message)));
     setWatchStatus(WatchStatus::notWatching(message));
     if (m_watchRetryTimer || m_screenshotFolder.isEmpty())
         return;
@@ -142,7 +143,8 @@ void AppState::recoverWatcher(WatchTrigger trigger)
         return;
     }
     qCInfo(lcAppState, "Recovering watcher (%s) at %s",
-        qUtf8Printable(WatchRecovery::triggerName(trigger)), qUtf8Printable(location.location));
+        qUtf8Printable(WatchRecovery::triggerName(trigger)),
+        qUtf8Printable(escapedForLog(location.location)));
     if (QDir::cleanPath(location.location) != QDir::cleanPath(m_screenshotFolder)) {
         setScreenshotFolderValue(location.location);
         refreshSystemScreenshotFolder();

@@ -456,7 +456,16 @@ Report reconcileTree(
         return !LibraryRootGuard::unreachableReason(
             isStrictlyInside(path, root) ? root : parentOf(path), database);
     };
+    // A file that left its folder a moment ago may be in the middle of being
+    // filed by this process, its row about to follow it: not gone yet.
+    const auto leftJustNow = [&](const ScreenshotRecord &r) {
+        return options.quietSeconds > 0 && ageOf(parentOf(r.path)) < options.quietSeconds;
+    };
     const auto remove = [&](const ScreenshotRecord &r) {
+        if (leftJustNow(r)) {
+            ++report.deferred;
+            return;
+        }
         try {
             database.runInTransaction([&] {
                 if (!stillAt(r) || presenceOf(r.path, root) != Presence::absent || !stillThere(r))

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QMutexLocker>
 #include <QStandardPaths>
+#include <QThread>
 
 #include "platform/log.h"
 #include "storage/searchquery.h"
@@ -162,9 +163,12 @@ ScreenshotRecord recordFromRow(sqlite3_stmt *stmt)
 class ScreenshotDatabase::Statement
 {
 public:
-    Statement(ScreenshotDatabase &db, const QString &sql) : m_db(db)
+    // Bookkeeping statements are not `injectable`: an injected fault is
+    // meant for the operation under test.
+    Statement(ScreenshotDatabase &db, const QString &sql, bool injectable = true) : m_db(db)
     {
-        db.injectFault();
+        if (injectable)
+            db.injectFault();
         const QByteArray utf8 = sql.toUtf8();
         if (sqlite3_prepare_v2(db.m_db, utf8.constData(), int(utf8.size()), &m_stmt, nullptr)
             != SQLITE_OK) {
@@ -370,11 +374,13 @@ void ScreenshotDatabase::failNthStatementForTesting(int n)
 {
     QMutexLocker lock(&m_mutex);
     m_failCountdown = n;
+    m_failThread = QThread::currentThread();
 }
 
 void ScreenshotDatabase::injectFault()
 {
-    if (m_failCountdown > 0 && --m_failCountdown == 0)
+    // Only the armed thread's statements count, not a background job's.
+    if (m_failCountdown > 0 && QThread::currentThread() == m_failThread && --m_failCountdown == 0)
         throw SQLiteError(QStringLiteral("injected failure"));
 }
 
@@ -509,8 +515,8 @@ bool ScreenshotDatabase::hasRowsUnder(const QString &folder)
     QString end = prefix;
     end.back() = u'0';
     QMutexLocker lock(&m_mutex);
-    Statement st(
-        *this, QStringLiteral("SELECT 1 FROM screenshots WHERE path >= ? AND path < ? LIMIT 1;"));
+    Statement st(*this,
+        QStringLiteral("SELECT 1 FROM screenshots WHERE path >= ? AND path < ? LIMIT 1;"), false);
     st.bind(1, prefix);
     st.bind(2, end);
     return st.next();
@@ -519,7 +525,7 @@ bool ScreenshotDatabase::hasRowsUnder(const QString &folder)
 std::optional<QString> ScreenshotDatabase::stateValue(const QString &key)
 {
     QMutexLocker lock(&m_mutex);
-    Statement st(*this, QStringLiteral("SELECT value FROM index_state WHERE key = ?;"));
+    Statement st(*this, QStringLiteral("SELECT value FROM index_state WHERE key = ?;"), false);
     st.bind(1, key);
     if (st.next())
         return columnText(st.get(), 0);
@@ -532,7 +538,8 @@ void ScreenshotDatabase::setStateValue(const QString &key, const std::optional<Q
     Statement st(*this,
         value ? QStringLiteral("INSERT INTO index_state(key, value) VALUES (?, ?) "
                                "ON CONFLICT(key) DO UPDATE SET value = excluded.value;")
-              : QStringLiteral("DELETE FROM index_state WHERE key = ?;"));
+              : QStringLiteral("DELETE FROM index_state WHERE key = ?;"),
+        false);
     st.bind(1, key);
     if (value)
         st.bind(2, *value);

@@ -166,6 +166,7 @@ private:
     QRecursiveMutex m_mutex;
     bool m_needsStatusMigration = false;
     int m_failCountdown = 0;
+    const void *m_failThread = nullptr;
     // Slices of the word index's vocabulary by first letter, as of
     // m_vocabularyChanges (the connection's change count), so typing reads
     // each slice once.
