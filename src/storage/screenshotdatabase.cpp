@@ -370,17 +370,18 @@ void ScreenshotDatabase::throwError()
     throw SQLiteError(QString::fromUtf8(sqlite3_errmsg(m_db)), sqlite3_extended_errcode(m_db));
 }
 
-void ScreenshotDatabase::failNthStatementForTesting(int n)
+void ScreenshotDatabase::failNthStatementForTesting(int n, bool anyThread)
 {
     QMutexLocker lock(&m_mutex);
     m_failCountdown = n;
-    m_failThread = QThread::currentThread();
+    m_failThread = anyThread ? nullptr : QThread::currentThread();
 }
 
 void ScreenshotDatabase::injectFault()
 {
     // Only the armed thread's statements count, not a background job's.
-    if (m_failCountdown > 0 && QThread::currentThread() == m_failThread && --m_failCountdown == 0)
+    if (m_failCountdown > 0 && (!m_failThread || QThread::currentThread() == m_failThread)
+        && --m_failCountdown == 0)
         throw SQLiteError(QStringLiteral("injected failure"));
 }
 

@@ -138,8 +138,9 @@ public:
     static QString matchExpression(const QString &text);
 
     // Makes the n-th statement from now fail (1 = the next one); 0 turns it off.
+    // Counts the calling thread's statements only, unless `anyThread`.
     // For fault-injection tests of the layers above.
-    void failNthStatementForTesting(int n);
+    void failNthStatementForTesting(int n, bool anyThread = false);
 
 private:
     class Statement;

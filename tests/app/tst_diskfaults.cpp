@@ -165,6 +165,7 @@ private Q_SLOTS:
         QVERIFY(writeWholeFile(path, distinctPng(5)));
         const QString title = AppState::defaultTitle(std::nullopt, QFileInfo(path).birthTime());
         const QString general = setup.library + QStringLiteral("/General/");
+        QVERIFY(QDir().mkpath(general));
         state->database().insertOrUpdate(general + title + QStringLiteral(".png"), title,
             QStringLiteral("General"), 1.7e9, {}, {}, ScreenshotStatus::filed, 0);
 

@@ -255,7 +255,7 @@ private Q_SLOTS:
 
         LogCapture log;
         QSignalSpy changed(state.get(), &AppState::recordsChanged);
-        state->database().failNthStatementForTesting(1);
+        state->database().failNthStatementForTesting(1, true);
         state->reloadRecords();
         QTRY_COMPARE_WITH_TIMEOUT(
             log.countStartingWith(QStringLiteral("Failed to load records")), 1, 5000);

@@ -229,11 +229,21 @@ private Q_SLOTS:
             QVERIFY(marlox.waitForFinished(10000));
             reap.dismiss();
             QCOMPARE(contentCensus({ library, shots }), before);
-            ScreenshotDatabase database(databasePath());
-            const qsizetype rows = database.allRecords().size();
-            const qsizetype owed = database.pendingRecognition().size();
-            if ((rows > 0 && rows < files.size()) || owed > 0)
+            qsizetype rows = 0;
+            qsizetype owed = 0;
+            {
+                ScreenshotDatabase database(databasePath());
+                rows = database.allRecords().size();
+                owed = database.pendingRecognition().size();
+            }
+            if ((rows > 0 && rows < files.size()) || owed > 0) {
                 ++killedMidway;
+            } else if (rows == files.size()) {
+                // Finished before the kill: lose the index again so the next
+                // kill can land in a rebuild.
+                for (const char *suffix : { "", "-wal", "-shm" })
+                    QFile::remove(databasePath() + QLatin1String(suffix));
+            }
         }
 
         QProcess marlox;

@@ -155,7 +155,10 @@ private Q_SLOTS:
 
         const Entries expected = {
             { "index", "screenshots_list" },
+            { "index", "sqlite_autoindex_index_state_1" },
             { "index", "sqlite_autoindex_screenshots_1" },
+            { "table", "index_state" },
+            { "table", "pending_recognition" },
             { "table", "screenshots" },
             { "table", "screenshots_fts" },
             { "table", "screenshots_fts_config" },

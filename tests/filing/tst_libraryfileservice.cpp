@@ -372,6 +372,7 @@ private Q_SLOTS:
     void nameStillHeldByTheIndexIsSkipped()
     {
         const QString stale = m_root + QStringLiteral("/Work/T.png");
+        QVERIFY(QDir(m_root).mkpath(QStringLiteral("Work")));
         m_db->insertOrUpdate(stale, QStringLiteral("T"), QStringLiteral("Work"), 1, {}, {},
             ScreenshotStatus::filed, 0);
         const auto record = capture(QStringLiteral("c.png"));
