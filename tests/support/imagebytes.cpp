@@ -77,8 +77,8 @@ QByteArray webpBytes()
 
 QByteArray heicBytes()
 {
-    return box("ftyp", QByteArray("heic\0\0\0\0mif1heic", 16))
-        + box("meta", QByteArray(40, 'm')) + box("mdat", QByteArray(200, 'd'));
+    return box("ftyp", QByteArray("heic\0\0\0\0mif1heic", 16)) + box("meta", QByteArray(40, 'm'))
+        + box("mdat", QByteArray(200, 'd'));
 }
 
 } // namespace marlox::test
