@@ -285,7 +285,7 @@ void SettingsWindow::refreshInstalledLanguages()
     QWidget *grid = m_languageGrid->parentWidget();
     const int rows = int(installed.size() + 1) / 2;
     for (int i = 0; i < installed.size(); ++i) {
-        const QString code = installed.at(i);
+        const QString &code = installed.at(i);
         auto *box = new QCheckBox(OCREngine::languageName(code), grid);
         box->setObjectName(QStringLiteral("settings.ocrLanguage.") + code);
         box->setProperty("marloxLanguage", code);

@@ -804,7 +804,7 @@ QList<SearchResult> ScreenshotDatabase::fetchMatches(
     st.bind(1, expression);
     while (st.next()) {
         SearchResult hit { recordFromRow(st.get()), columnText(st.get(), 9) };
-        byId.insert(hit.id(), std::move(hit));
+        byId.insert(hit.id(), hit);
     }
     QList<SearchResult> results;
     results.reserve(ranked.size());
