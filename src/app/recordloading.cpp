@@ -10,6 +10,7 @@
 #include "app/coalescedloader.h"
 #include "app/workcounter.h"
 #include "platform/log.h"
+#include "platform/workpools.h"
 #include "storage/searchquery.h"
 
 namespace marlox {
@@ -133,7 +134,7 @@ QFuture<QString> AppState::loadOCRText(const ScreenshotRecord &record)
     ScreenshotDatabase *database = m_database.get();
     const qint64 id = record.id;
     reads->begin();
-    return QtConcurrent::run(QThreadPool::globalInstance(), [reads, database, id] {
+    return QtConcurrent::run(&WorkPools::interactive(), [reads, database, id] {
         QString text;
         try {
             text = database->ocrText(id).value_or(QString());
