@@ -170,8 +170,11 @@ public:
     // ---- record list (recordloading.cpp)
     void reloadRecords();
     void refreshRecord(qint64 id);
-    static QList<ScreenshotRecord> mergeRecord(
-        QList<ScreenshotRecord> list, qint64 id, const std::optional<ScreenshotRecord> &record);
+    // Puts record (none: removes the row) into the newest-first list in place;
+    // returns the entry it replaced.
+    static std::optional<ScreenshotRecord> mergeRecord(
+        QList<ScreenshotRecord> &list, qint64 id, const std::optional<ScreenshotRecord> &record);
+    int inboxCount() const { return m_inboxCount; }
     void reconcileLibrary();
     QList<SearchResult> searchRecords(const QString &text, const LibrarySection &section);
     // Records whose text holds words close to the typed ones (recognition
@@ -229,7 +232,11 @@ public:
 Q_SIGNALS:
     void screenshotFolderChanged();
     void libraryRootChanged();
+    // The whole list was replaced.
     void recordsChanged();
+    // One row of the list changed; before or after is none when it came or went.
+    void recordReplaced(const std::optional<marlox::ScreenshotRecord> &before,
+        const std::optional<marlox::ScreenshotRecord> &after);
     void watchStatusChanged();
     void lastDetectionAtChanged();
     void lastSavedAtChanged();
@@ -323,6 +330,10 @@ private:
     QString m_screenshotFolder;
     QString m_libraryRoot;
     QList<ScreenshotRecord> m_records;
+    // Kept with m_records, so a filing never scans the whole list.
+    QHash<QString, int> m_folderCounts;
+    int m_inboxCount = 0;
+    void countRecord(const ScreenshotRecord &record, int delta);
     WatchStatus m_watchStatus = WatchStatus::notWatching(QStringLiteral("Starting up…"));
     QDateTime m_lastDetectionAt;
     QDateTime m_lastSavedAt;
