@@ -59,7 +59,7 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     runMigrations();
 
     try {
-        m_records = m_database->allRecordsForList();
+        setRecords(m_database->allRecordsForList());
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Failed to load records: %s", qUtf8Printable(describe(e)));
     }
@@ -275,7 +275,23 @@ void AppState::setLibraryRootValue(const QString &root)
 void AppState::setRecords(QList<ScreenshotRecord> records)
 {
     m_records = std::move(records);
+    m_folderCounts.clear();
+    m_inboxCount = 0;
+    for (const ScreenshotRecord &record : std::as_const(m_records))
+        countRecord(record, 1);
     Q_EMIT recordsChanged();
+}
+
+void AppState::countRecord(const ScreenshotRecord &record, int delta)
+{
+    if (record.status == ScreenshotStatus::inbox)
+        m_inboxCount += delta;
+    if (record.folder.isEmpty())
+        return;
+    int &count = m_folderCounts[record.folder];
+    count += delta;
+    if (count <= 0)
+        m_folderCounts.remove(record.folder);
 }
 
 void AppState::setWatchStatus(const WatchStatus &status)
@@ -288,10 +304,10 @@ void AppState::setWatchStatus(const WatchStatus &status)
 
 void AppState::setRecentFolders(const QStringList &folders, bool persist)
 {
-    if (persist)
-        Preferences::setValue(Preferences::recentFolders, folders);
     if (folders == m_recentFolders)
         return;
+    if (persist)
+        Preferences::setValue(Preferences::recentFolders, folders);
     m_recentFolders = folders;
     Q_EMIT recentFoldersChanged();
 }

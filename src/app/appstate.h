@@ -170,8 +170,11 @@ public:
     // ---- record list (recordloading.cpp)
     void reloadRecords();
     void refreshRecord(qint64 id);
-    static QList<ScreenshotRecord> mergeRecord(
-        QList<ScreenshotRecord> list, qint64 id, const std::optional<ScreenshotRecord> &record);
+    // Puts record (none: removes the row) into the newest-first list in place;
+    // returns the entry it replaced.
+    static std::optional<ScreenshotRecord> mergeRecord(
+        QList<ScreenshotRecord> &list, qint64 id, const std::optional<ScreenshotRecord> &record);
+    int inboxCount() const { return m_inboxCount; }
     void reconcileLibrary();
     QList<SearchResult> searchRecords(const QString &text, const LibrarySection &section);
     // Records whose text holds words close to the typed ones (recognition
@@ -229,7 +232,11 @@ public:
 Q_SIGNALS:
     void screenshotFolderChanged();
     void libraryRootChanged();
+    // The whole list was replaced.
     void recordsChanged();
+    // One row of the list changed; before or after is none when it came or went.
+    void recordReplaced(const std::optional<marlox::ScreenshotRecord> &before,
+        const std::optional<marlox::ScreenshotRecord> &after);
     void watchStatusChanged();
     void lastDetectionAtChanged();
     void lastSavedAtChanged();
@@ -279,15 +286,21 @@ private:
 
     // Capture pipeline internals (capturepipeline.cpp).
     struct CaptureContext;
+    struct CaptureStep;
     struct ReadCapture;
     static std::optional<ReadCapture> readCapture(const QString &path);
     std::optional<QString> frontmostAppName();
     void scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int attempt);
-    // One read attempt; a big image is read and decoded off the GUI thread.
+    // Queues one read attempt; it starts when fewer than
+    // WorkPools::capturesInFlight() captures are being read or recognised.
     void attemptRead(std::shared_ptr<CaptureContext> capture, int attempt);
-    void continueWithCapture(const CaptureContext &capture, const ReadCapture &read);
-    void indexAndPrompt(const CaptureContext &capture, const ReadCapture &read);
-    void autoSaveCapture(const CaptureContext &capture, const ReadCapture &read);
+    void startWaitingCaptures();
+    // Handles finished steps in the order their reads started, one capture
+    // per turn of the event loop.
+    void drainCaptureSteps();
+    void scheduleDrain();
+    void indexAndPrompt(CaptureStep &step);
+    void storeRecognised(const CaptureStep &step);
     struct RecognizedCapture;
     // The auto-save's steps on the GUI thread: index, file, fall back to the
     // prompt; a refused index write is tried again later.
@@ -317,6 +330,10 @@ private:
     QString m_screenshotFolder;
     QString m_libraryRoot;
     QList<ScreenshotRecord> m_records;
+    // Kept with m_records, so a filing never scans the whole list.
+    QHash<QString, int> m_folderCounts;
+    int m_inboxCount = 0;
+    void countRecord(const ScreenshotRecord &record, int delta);
     WatchStatus m_watchStatus = WatchStatus::notWatching(QStringLiteral("Starting up…"));
     QDateTime m_lastDetectionAt;
     QDateTime m_lastSavedAt;
@@ -339,6 +356,12 @@ private:
     QHash<QString, std::shared_ptr<CaptureContext>> m_capturesInFlight;
     // Put back into the screenshot folder by Marlox; not new captures.
     SelfPlacedFiles m_selfPlaced;
+    // Read attempts in the order they were asked for: the first
+    // m_captureStepsStarted have started, the rest wait holding only a path.
+    QList<std::shared_ptr<CaptureStep>> m_captureSteps;
+    qsizetype m_captureStepsStarted = 0;
+    int m_capturesRunning = 0;
+    bool m_drainScheduled = false;
     PromptQueue m_promptQueue;
     PendingUndoSlot m_pendingUndoSlot;
     std::unique_ptr<CoalescedLoader<QList<ScreenshotRecord>>> m_recordsLoader;
@@ -352,7 +375,7 @@ private:
         = std::make_shared<std::atomic<bool>>(false);
     QList<QMetaObject::Connection> m_workspaceObservers;
     QMetaObject::Connection m_activationObserver;
-    // Text reads running on the global pool; waited for before the database goes.
+    // Text reads running on the interactive pool; waited for before the database goes.
     std::shared_ptr<WorkCounter> m_textReads;
     QStringList m_ocrLanguages;
     RecognitionProgress m_recognitionProgress;

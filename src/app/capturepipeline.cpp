@@ -14,7 +14,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QPointer>
-#include <QThreadPool>
 #include <QTimer>
 
 #include "filing/contenthash.h"
@@ -22,6 +21,7 @@
 #include "platform/frontmostapp.h"
 #include "platform/imagecompleteness.h"
 #include "platform/log.h"
+#include "platform/workpools.h"
 
 namespace marlox {
 
@@ -51,6 +51,21 @@ struct AppState::RecognizedCapture
     QString hash;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+};
+
+// One read attempt of a capture and what came of it. Touched only on the GUI
+// thread; the worker reports back by queued calls. The bitmap never leaves
+// the worker, so a waiting step costs a few texts.
+struct AppState::CaptureStep
+{
+    std::shared_ptr<CaptureContext> capture;
+    int attempt = 0;
+    enum class Read { pending, failed, succeeded } read = Read::pending;
+    bool decided = false; // prompt or auto-save chosen (at the read's success)
+    bool autoSave = false;
+    qint64 id = 0; // the prompt path's row, once indexed
+    bool recognised = false;
+    RecognizedCapture result;
 };
 
 namespace {
@@ -123,75 +138,6 @@ bool unchangedSinceRead(const QString &path, qint64 size, qint64 modifiedNs)
         && qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec == modifiedNs;
 }
 
-// Reading and decoding these would hold the GUI thread for a noticeable
-// time; screenshots of even several big screens stay below both limits.
-constexpr qint64 largeFileBytes = qint64(32) << 20;
-constexpr qint64 largeImagePixels = qint64(40) << 20;
-
-bool isLargeImage(const QString &path)
-{
-    struct stat info
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    if (info.st_size > largeFileBytes)
-        return true;
-    // The header alone: cheap, and it names the pixels a decode would make.
-    QImageReader reader(path);
-    const QSize size = reader.size();
-    return size.isValid() && qint64(size.width()) * size.height() > largeImagePixels;
-}
-
-// Runs jobs posted from workers on the GUI thread one per turn of its event
-// loop: a burst of captures finishing together would otherwise be filed in
-// one go, holding back input and timers until the last one is done.
-class OneAtATime : public QObject
-{
-public:
-    static void post(std::function<void()> job)
-    {
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [job = std::move(job)]() mutable { instance().enqueue(std::move(job)); },
-            Qt::QueuedConnection);
-    }
-
-private:
-    explicit OneAtATime(QObject *parent) : QObject(parent)
-    {
-        m_timer.setInterval(0);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (m_jobs.isEmpty()) {
-                m_timer.stop();
-                return;
-            }
-            const std::function<void()> job = m_jobs.takeFirst();
-            if (m_jobs.isEmpty())
-                m_timer.stop();
-            job();
-        });
-    }
-
-    static OneAtATime &instance()
-    {
-        static QPointer<OneAtATime> queue;
-        if (!queue)
-            queue = new OneAtATime(QCoreApplication::instance());
-        return *queue;
-    }
-
-    void enqueue(std::function<void()> job)
-    {
-        m_jobs.append(std::move(job));
-        if (!m_timer.isActive())
-            m_timer.start();
-    }
-
-    QList<std::function<void()>> m_jobs;
-    QTimer m_timer;
-};
-
 double secondsFromNow(const QElapsedTimer &timer)
 {
     return double(timer.nsecsElapsed()) / 1e9;
@@ -261,34 +207,113 @@ void AppState::handleDetection(const Detection &detection)
 
 void AppState::attemptRead(std::shared_ptr<CaptureContext> capture, int attempt)
 {
-    const auto finish = [](AppState &self, std::shared_ptr<CaptureContext> capture, int attempt,
-                            const std::optional<ReadCapture> &read) {
-        if (read) {
-            self.continueWithCapture(*capture, *read);
+    auto step = std::make_shared<CaptureStep>();
+    step->capture = std::move(capture);
+    step->attempt = attempt;
+    m_captureSteps.append(std::move(step));
+    startWaitingCaptures();
+}
+
+void AppState::startWaitingCaptures()
+{
+    while (m_capturesRunning < WorkPools::capturesInFlight()
+        && m_captureStepsStarted < m_captureSteps.size()) {
+        const std::shared_ptr<CaptureStep> step = m_captureSteps.at(m_captureStepsStarted++);
+        ++m_capturesRunning;
+        const QPointer<AppState> weak(this);
+        const std::shared_ptr<TextRecognizer> ocr = textRecognizer();
+        const QString path = step->capture->path;
+        const QString fileName = step->capture->fileName;
+        const QString title = defaultTitle(step->capture->appName, step->capture->createdAt);
+        const auto post = [weak](std::function<void(AppState &)> work) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [weak, work = std::move(work)] {
+                    if (weak)
+                        work(*weak);
+                },
+                Qt::QueuedConnection);
+        };
+        // Read, decode, recognise and hash in one go, so the bitmap lives
+        // only as long as this job runs.
+        WorkPools::capture().start([step, ocr, path, fileName, title, post] {
+            std::optional<ReadCapture> read = readCapture(path);
+            const bool ok = read.has_value();
+            post([step, ok](AppState &self) {
+                step->read = ok ? CaptureStep::Read::succeeded : CaptureStep::Read::failed;
+                if (!ok)
+                    --self.m_capturesRunning;
+                self.startWaitingCaptures();
+                self.scheduleDrain();
+            });
+            if (!ok)
+                return;
+            RecognizedCapture result { title, recognizeQuietly(*ocr, read->image, fileName),
+                ContentHash::ofData(read->bytes), qint64(read->bytes.size()), read->modifiedNs };
+            read.reset();
+            post([step, result = std::move(result)](AppState &self) {
+                --self.m_capturesRunning;
+                step->recognised = true;
+                step->result = result;
+                if (step->decided && !step->autoSave && step->id != 0)
+                    self.storeRecognised(*step);
+                self.startWaitingCaptures();
+                self.scheduleDrain();
+            });
+        });
+    }
+}
+
+void AppState::scheduleDrain()
+{
+    if (m_drainScheduled)
+        return;
+    m_drainScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_drainScheduled = false;
+        drainCaptureSteps();
+    });
+}
+
+void AppState::drainCaptureSteps()
+{
+    while (m_captureStepsStarted > 0) {
+        const std::shared_ptr<CaptureStep> step = m_captureSteps.constFirst();
+        if (step->read == CaptureStep::Read::pending)
             return;
+        if (step->read == CaptureStep::Read::failed) {
+            m_captureSteps.removeFirst();
+            --m_captureStepsStarted;
+            // Linux has no cloud placeholders to download, so the retries alone wait.
+            if (step->attempt == 0)
+                qCInfo(lcAppState, "Couldn't read screenshot %s yet; retrying",
+                    qUtf8Printable(step->capture->fileName));
+            scheduleReadAttempt(step->capture, step->attempt + 1);
+            continue;
         }
-        // Linux has no cloud placeholders to download, so the retries alone wait.
-        if (attempt == 0)
-            qCInfo(lcAppState, "Couldn't read screenshot %s yet; retrying",
-                qUtf8Printable(capture->fileName));
-        self.scheduleReadAttempt(std::move(capture), attempt + 1);
-    };
-    if (!isLargeImage(capture->path)) {
-        const std::optional<ReadCapture> read = readCapture(capture->path);
-        finish(*this, std::move(capture), attempt, read);
+        if (!step->decided) {
+            step->decided = true;
+            // Read now rather than at detection: the user may have switched it meanwhile.
+            step->autoSave = m_autoSaveEnabled;
+        }
+        // Auto-save files a capture once its text is known, and never ahead
+        // of one detected before it.
+        if (step->autoSave && !step->recognised)
+            return;
+        m_captureSteps.removeFirst();
+        --m_captureStepsStarted;
+        if (step->autoSave) {
+            qCInfo(lcAppState, "OCR done for %s: %ld chars",
+                qUtf8Printable(step->capture->fileName), long(step->result.text.size()));
+            indexAndFileAutoSaved(*step->capture, step->result, 0);
+        } else {
+            indexAndPrompt(*step);
+        }
+        // The next capture on the next turn: input and repaints get in between.
+        if (m_captureStepsStarted > 0)
+            scheduleDrain();
         return;
     }
-    QPointer<AppState> weak(this);
-    QThreadPool::globalInstance()->start([weak, capture, attempt, finish] {
-        std::optional<ReadCapture> read = readCapture(capture->path);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [weak, capture, attempt, finish, read] {
-                if (weak)
-                    finish(*weak, capture, attempt, read);
-            },
-            Qt::QueuedConnection);
-    });
 }
 
 void AppState::scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int attempt)
@@ -313,15 +338,6 @@ void AppState::scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int 
     timer->start();
 }
 
-void AppState::continueWithCapture(const CaptureContext &capture, const ReadCapture &read)
-{
-    // Read now rather than at detection: the user may have switched it meanwhile.
-    if (m_autoSaveEnabled)
-        autoSaveCapture(capture, read);
-    else
-        indexAndPrompt(capture, read);
-}
-
 std::optional<ScreenshotRecord> AppState::indexInInbox(
     const CaptureContext &capture, const QString &title, const char *failureFormat)
 {
@@ -343,60 +359,32 @@ std::optional<ScreenshotRecord> AppState::indexInInbox(
     }
 }
 
-void AppState::indexAndPrompt(const CaptureContext &capture, const ReadCapture &read)
+void AppState::indexAndPrompt(CaptureStep &step)
 {
+    const CaptureContext &capture = *step.capture;
     const QString title = defaultTitle(capture.appName, capture.createdAt);
     const auto record = indexInInbox(capture, title, "Failed to index detected screenshot %s: %s");
     if (!record)
         return;
-    const qint64 id = record->id;
+    step.id = record->id;
 
     appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt });
     qCInfo(lcAppState, "Capture prompt shown %.*fs after detection", 3,
         secondsFromNow(capture.sinceDetection));
-
-    // The prompt is up; recognition and hashing follow in the background.
-    QPointer<AppState> weak(this);
-    std::shared_ptr<TextRecognizer> ocr = textRecognizer();
-    const QString fileName = capture.fileName;
-    QThreadPool::globalInstance()->start([weak, ocr, read, id, fileName] {
-        const QString text = recognizeQuietly(*ocr, read.image, fileName);
-        const QString hash = ContentHash::ofData(read.bytes);
-        qCInfo(lcAppState, "OCR done for record %lld: %ld chars", id, long(text.size()));
-        const qint64 size = read.bytes.size();
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [weak, id, text, hash, size] {
-                if (!weak)
-                    return;
-                try {
-                    weak->m_database->updateOCR(id, text, hash, size);
-                } catch (const std::exception &) {
-                    // The record may be gone already (discarded); nothing to keep.
-                }
-            },
-            Qt::QueuedConnection);
-    });
+    // Usually still running; when it is done, its text goes in at once.
+    if (step.recognised)
+        storeRecognised(step);
 }
 
-void AppState::autoSaveCapture(const CaptureContext &capture, const ReadCapture &read)
+void AppState::storeRecognised(const CaptureStep &step)
 {
-    const QString title = defaultTitle(capture.appName, capture.createdAt);
-    QPointer<AppState> weak(this);
-    std::shared_ptr<TextRecognizer> ocr = textRecognizer();
-    const CaptureContext context = capture;
-    QThreadPool::globalInstance()->start([weak, ocr, read, context, title] {
-        const QString text = recognizeQuietly(*ocr, read.image, context.fileName);
-        const QString hash = ContentHash::ofData(read.bytes);
-        qCInfo(lcAppState, "OCR done for %s: %ld chars", qUtf8Printable(context.fileName),
-            long(text.size()));
-        const RecognizedCapture recognized { title, text, hash, qint64(read.bytes.size()),
-            read.modifiedNs };
-        OneAtATime::post([weak, context, recognized] {
-            if (weak)
-                weak->indexAndFileAutoSaved(context, recognized, 0);
-        });
-    });
+    const RecognizedCapture &result = step.result;
+    qCInfo(lcAppState, "OCR done for record %lld: %ld chars", step.id, long(result.text.size()));
+    try {
+        m_database->updateOCR(step.id, result.text, result.hash, result.size);
+    } catch (const std::exception &) {
+        // The record may be gone already (discarded); nothing to keep.
+    }
 }
 
 void AppState::indexAndFileAutoSaved(
@@ -501,6 +489,9 @@ void AppState::finishPendingCaptures()
 {
     const QHash<QString, std::shared_ptr<CaptureContext>> pending
         = std::exchange(m_capturesInFlight, {});
+    // Whatever the workers still report is about captures handled here.
+    m_captureSteps.clear();
+    m_captureStepsStarted = 0;
     for (const std::shared_ptr<CaptureContext> &capture : pending) {
         if (!pathExists(capture->path))
             continue;

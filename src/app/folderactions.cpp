@@ -52,12 +52,7 @@ void AppState::noteFolderUsed(const QString &folder)
 
 QStringList AppState::folderNames() const
 {
-    QStringList recordFolders;
-    for (const ScreenshotRecord &record : m_records) {
-        if (!record.folder.isEmpty() && !recordFolders.contains(record.folder))
-            recordFolders.append(record.folder);
-    }
-    return FolderManagementService::folderNames(m_libraryRoot, recordFolders);
+    return FolderManagementService::folderNames(m_libraryRoot, m_folderCounts.keys());
 }
 
 bool AppState::folderIsEmpty(const QString &name)

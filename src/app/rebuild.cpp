@@ -1,6 +1,7 @@
 #include "app/appstate.h"
 
 #include <QDir>
+#include <QMutex>
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
@@ -9,6 +10,7 @@
 #include "filing/libraryrootguard.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"
+#include "platform/workpools.h"
 #include "storage/libraryreconciler.h"
 
 namespace marlox {
@@ -229,48 +231,55 @@ void AppState::recogniseOwedChunk(std::shared_ptr<OwedRecognition> handle)
         ProgressPublisher progress(mainThread, setProgress);
         if (run.done == 0 && !owed.isEmpty())
             progress(0, total);
-        for (qsizetype i = 0; i < owed.size() && i < kRecognitionChunk && !stop->load(); ++i) {
-            const qint64 id = owed[i];
-            ++run.processed;
-            std::optional<ScreenshotRecord> record;
-            try {
-                record = database->record(id);
-            } catch (const std::exception &) { }
-            const QImage image = record ? RecognitionPass::decodeImage(record->path) : QImage();
-            QString text;
-            bool read = true;
-            if (!image.isNull()) {
+        // Every core, at low priority: new captures still come first.
+        QMutex lock;
+        RecognitionPass::forEach(
+            qMin<qsizetype>(owed.size(), kRecognitionChunk), [&stop] { return stop->load(); },
+            [&](qsizetype index) {
+                const qint64 id = owed[index];
+                std::optional<ScreenshotRecord> record;
                 try {
-                    text = ocr->recognizeText(image);
-                } catch (const std::exception &e) {
-                    // One line, not one per file: recognition that cannot run
-                    // fails the same way for every file.
-                    if (!run.reportedFailure)
-                        qCWarning(lcAppState, "Text recognition failed for %s: %s",
-                            qUtf8Printable(record->fileName()), qUtf8Printable(describe(e)));
-                    run.reportedFailure = true;
-                    read = false;
+                    record = database->record(id);
+                } catch (const std::exception &) { }
+                const QImage image = record ? RecognitionPass::decodeImage(record->path) : QImage();
+                QString text;
+                bool read = true;
+                if (!image.isNull()) {
+                    try {
+                        text = ocr->recognizeText(image);
+                    } catch (const std::exception &e) {
+                        // One line, not one per file: recognition that cannot
+                        // run fails the same way for every file.
+                        QMutexLocker locked(&lock);
+                        if (!run.reportedFailure)
+                            qCWarning(lcAppState, "Text recognition failed for %s: %s",
+                                qUtf8Printable(record->fileName()), qUtf8Printable(describe(e)));
+                        run.reportedFailure = true;
+                        read = false;
+                    }
                 }
-            }
-            if (read) {
-                try {
-                    database->runInTransaction([&] {
-                        if (!text.isEmpty())
-                            database->updateOCR(id, text, record->contentHash, std::nullopt);
-                        database->clearPendingRecognition(id);
-                    });
-                } catch (const std::exception &e) {
-                    qCWarning(lcAppState, "Failed to store the text of %s: %s",
-                        qUtf8Printable(record ? record->fileName() : QString::number(id)),
-                        qUtf8Printable(describe(e)));
-                    read = false;
+                if (read) {
+                    try {
+                        database->runInTransaction([&] {
+                            if (!text.isEmpty())
+                                database->updateOCR(id, text, record->contentHash, std::nullopt);
+                            database->clearPendingRecognition(id);
+                        });
+                    } catch (const std::exception &e) {
+                        qCWarning(lcAppState, "Failed to store the text of %s: %s",
+                            qUtf8Printable(record ? record->fileName() : QString::number(id)),
+                            qUtf8Printable(describe(e)));
+                        read = false;
+                    }
                 }
-            }
-            if (!read)
-                run.leftOwed.insert(id);
-            ++run.done;
-            progress(run.done, total);
-        }
+                QMutexLocker locked(&lock);
+                ++run.processed;
+                if (!read)
+                    run.leftOwed.insert(id);
+                ++run.done;
+                progress(run.done, total);
+            },
+            &WorkPools::background());
         if (stop->load())
             return;
         const bool more = run.done < total;

@@ -5,6 +5,7 @@
 #include "app/preferences.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"
+#include "platform/workpools.h"
 
 namespace marlox {
 
@@ -70,8 +71,9 @@ bool AppState::recogniseAgain()
     if (m_recognitionProgress.running || !m_database)
         return false;
     if (!m_recognitionPool) {
-        // Its own thread, so neither a long run nor a rebuild waits for the
-        // other; new captures are recognised on the global pool meanwhile.
+        // Hands the records out to the low-priority pool and waits; its own
+        // thread, so neither a long run nor a rebuild waits for the other,
+        // and new captures keep their own pool meanwhile.
         m_recognitionPool = std::make_unique<QThreadPool>();
         m_recognitionPool->setMaxThreadCount(1);
         m_recognitionPool->setThreadPriority(QThread::LowPriority);
@@ -122,7 +124,7 @@ bool AppState::recogniseAgain()
         };
         const auto stop = [&] { return cancel->load() || quitting->load(); };
         const RecognitionPass::Outcome outcome
-            = RecognitionPass::run(ids, *database, *ocr, stop, progress);
+            = RecognitionPass::run(ids, *database, *ocr, stop, progress, &WorkPools::background());
         const qsizetype done = outcome.recognised + outcome.skipped;
         qCInfo(lcAppState, "Recognised text again for %ld of %ld screenshots (%ld skipped%s)",
             long(outcome.recognised), long(ids.size()), long(outcome.skipped),

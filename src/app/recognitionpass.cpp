@@ -1,10 +1,14 @@
 #include "app/recognitionpass.h"
 
+#include <algorithm>
 #include <optional>
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QMutex>
+#include <QSemaphore>
+#include <QThreadPool>
 
 #include "filing/ocrengine.h"
 #include "platform/errors.h"
@@ -32,52 +36,98 @@ QImage decodeImage(const QString &path)
     return image;
 }
 
+namespace {
+
+enum class Result { recognised, skipped };
+
+Result recogniseOne(qint64 id, ScreenshotDatabase &database, TextRecognizer &ocr)
+{
+    std::optional<ScreenshotRecord> record;
+    try {
+        record = database.record(id);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Couldn't look up record %lld to recognise it again: %s", id,
+            qUtf8Printable(describe(e)));
+    }
+    if (!record) {
+        // Deleted since the run started: nothing to read, nothing to keep.
+        return Result::skipped;
+    }
+    const QImage image = decodeImage(record->path);
+    if (image.isNull()) {
+        qCWarning(lcAppState, "Couldn't read %s to recognise its text again; keeping its text",
+            qUtf8Printable(record->path));
+        return Result::skipped;
+    }
+    try {
+        const QString text = ocr.recognizeText(image);
+        database.updateOCR(id, text, record->contentHash, std::nullopt);
+        return Result::recognised;
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Couldn't recognise the text of %s again: %s",
+            qUtf8Printable(record->fileName()), qUtf8Printable(describe(e)));
+        return Result::skipped;
+    }
+}
+
+} // namespace
+
+bool forEach(qsizetype count, const std::function<bool()> &stop,
+    const std::function<void(qsizetype index)> &work, QThreadPool *pool)
+{
+    QMutex lock;
+    qsizetype next = 0;
+    bool stopped = false;
+    const auto take = [&]() -> std::optional<qsizetype> {
+        QMutexLocker locked(&lock);
+        if (stopped || next >= count)
+            return std::nullopt;
+        if (stop()) {
+            stopped = true;
+            return std::nullopt;
+        }
+        return next++;
+    };
+    const auto worker = [&] {
+        while (const std::optional<qsizetype> index = take())
+            work(*index);
+    };
+    const int workers = pool ? std::max(1, pool->maxThreadCount()) : 1;
+    if (!pool || workers == 1 || count < 2) {
+        worker();
+        return !stopped;
+    }
+    QSemaphore finished;
+    for (int i = 0; i < workers; ++i) {
+        pool->start([&worker, &finished] {
+            worker();
+            finished.release();
+        });
+    }
+    finished.acquire(workers);
+    return !stopped;
+}
+
 Outcome run(const QList<qint64> &ids, ScreenshotDatabase &database, TextRecognizer &ocr,
     const std::function<bool()> &stop,
-    const std::function<void(qsizetype done, qsizetype total)> &progress)
+    const std::function<void(qsizetype done, qsizetype total)> &progress, QThreadPool *pool)
 {
     Outcome outcome;
     const qsizetype total = ids.size();
     progress(0, total);
+    QMutex lock;
     qsizetype done = 0;
-    for (const qint64 id : ids) {
-        if (stop()) {
-            outcome.cancelled = true;
-            break;
-        }
-        ++done;
-        std::optional<ScreenshotRecord> record;
-        try {
-            record = database.record(id);
-        } catch (const std::exception &e) {
-            qCWarning(lcAppState, "Couldn't look up record %lld to recognise it again: %s", id,
-                qUtf8Printable(describe(e)));
-        }
-        if (!record) {
-            // Deleted since the run started: nothing to read, nothing to keep.
-            ++outcome.skipped;
+    const bool finished = forEach(
+        total, stop,
+        [&](qsizetype index) {
+            const Result result = recogniseOne(ids.at(index), database, ocr);
+            QMutexLocker locked(&lock);
+            ++done;
+            ++(result == Result::recognised ? outcome.recognised : outcome.skipped);
             progress(done, total);
-            continue;
-        }
-        const QImage image = decodeImage(record->path);
-        if (image.isNull()) {
-            qCWarning(lcAppState, "Couldn't read %s to recognise its text again; keeping its text",
-                qUtf8Printable(record->path));
-            ++outcome.skipped;
-            progress(done, total);
-            continue;
-        }
-        try {
-            const QString text = ocr.recognizeText(image);
-            database.updateOCR(id, text, record->contentHash, std::nullopt);
-            ++outcome.recognised;
-        } catch (const std::exception &e) {
-            qCWarning(lcAppState, "Couldn't recognise the text of %s again: %s",
-                qUtf8Printable(record->fileName()), qUtf8Printable(describe(e)));
-            ++outcome.skipped;
-        }
-        progress(done, total);
-    }
+        },
+        pool);
+    outcome.cancelled = !finished;
     return outcome;
 }
 

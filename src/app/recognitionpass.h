@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+class QThreadPool;
+
 namespace marlox {
 
 class ScreenshotDatabase;
@@ -27,8 +29,8 @@ struct RecognitionProgress
     bool operator==(const RecognitionProgress &) const = default;
 };
 
-// Reads the text of library records again, one after another on the calling
-// thread, storing each text as soon as it is read.
+// Reads the text of library records again, storing each text as soon as it
+// is read.
 namespace RecognitionPass {
 
 struct Outcome
@@ -42,14 +44,23 @@ struct Outcome
 // complaint, hence the end-of-image check.
 QImage decodeImage(const QString &path);
 
+// Calls work(index) for every index below count, in turns on the pool's
+// threads (on the calling thread without a pool), until stop() answers true;
+// stop is checked before each index and never called twice at once. The
+// caller waits, and must not itself run on that pool. False when stopped.
+bool forEach(qsizetype count, const std::function<bool()> &stop,
+    const std::function<void(qsizetype index)> &work, QThreadPool *pool);
+
 // Looks every row up again right before reading it, so a screenshot filed
 // meanwhile is read at its new place and a deleted one is skipped. Missing or
 // unreadable files and failed recognitions are skipped and logged; their old
 // text stays. progress(done, total) is called after every record (and once
-// with done = 0 first); stop is checked before each record.
+// with done = 0 first, never twice at once); stop is checked before each
+// record. With a pool, as many records are read at once as it has threads.
 Outcome run(const QList<qint64> &ids, ScreenshotDatabase &database, TextRecognizer &ocr,
     const std::function<bool()> &stop,
-    const std::function<void(qsizetype done, qsizetype total)> &progress);
+    const std::function<void(qsizetype done, qsizetype total)> &progress,
+    QThreadPool *pool = nullptr);
 
 } // namespace RecognitionPass
 } // namespace marlox

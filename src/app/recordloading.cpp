@@ -10,6 +10,7 @@
 #include "app/coalescedloader.h"
 #include "app/workcounter.h"
 #include "platform/log.h"
+#include "platform/workpools.h"
 #include "storage/searchquery.h"
 
 namespace marlox {
@@ -65,7 +66,13 @@ void AppState::refreshRecord(qint64 id)
     }
     if (record)
         record->ocrText.clear();
-    setRecords(mergeRecord(m_records, id, record));
+    const std::optional<ScreenshotRecord> before = mergeRecord(m_records, id, record);
+    if (before)
+        countRecord(*before, -1);
+    if (record)
+        countRecord(*record, 1);
+    if (before || record)
+        Q_EMIT recordReplaced(before, record);
     // A reload already under way read the list before this change; make sure
     // the list delivered last includes it.
     auto &loader = recordsLoader();
@@ -73,27 +80,28 @@ void AppState::refreshRecord(qint64 id)
         loader.request();
 }
 
-QList<ScreenshotRecord> AppState::mergeRecord(
-    QList<ScreenshotRecord> list, qint64 id, const std::optional<ScreenshotRecord> &record)
+std::optional<ScreenshotRecord> AppState::mergeRecord(
+    QList<ScreenshotRecord> &list, qint64 id, const std::optional<ScreenshotRecord> &record)
 {
     const auto found = std::find_if(
         list.cbegin(), list.cend(), [id](const ScreenshotRecord &entry) { return entry.id == id; });
     const qsizetype position = found == list.cend() ? -1 : found - list.cbegin();
-    if (!record) {
-        if (position >= 0)
-            list.removeAt(position);
-        return list;
-    }
-    if (position >= 0 && list[position].createdAt == record->createdAt) {
+    std::optional<ScreenshotRecord> before;
+    if (position >= 0)
+        before = list.at(position);
+    if (record && position >= 0 && before->createdAt == record->createdAt) {
         list[position] = *record;
-        return list;
+        return before;
     }
     if (position >= 0)
         list.removeAt(position);
-    const auto before = std::find_if(list.cbegin(), list.cend(),
-        [&](const ScreenshotRecord &entry) { return entry.createdAt < record->createdAt; });
-    list.insert(before - list.cbegin(), *record);
-    return list;
+    if (!record)
+        return before;
+    // Newest first: after every entry at least as new.
+    const auto at = std::partition_point(list.cbegin(), list.cend(),
+        [&](const ScreenshotRecord &entry) { return entry.createdAt >= record->createdAt; });
+    list.insert(at - list.cbegin(), *record);
+    return before;
 }
 
 QList<SearchResult> AppState::searchRecords(const QString &text, const LibrarySection &section)
@@ -133,7 +141,7 @@ QFuture<QString> AppState::loadOCRText(const ScreenshotRecord &record)
     ScreenshotDatabase *database = m_database.get();
     const qint64 id = record.id;
     reads->begin();
-    return QtConcurrent::run(QThreadPool::globalInstance(), [reads, database, id] {
+    return QtConcurrent::run(&WorkPools::interactive(), [reads, database, id] {
         QString text;
         try {
             text = database->ocrText(id).value_or(QString());

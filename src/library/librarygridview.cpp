@@ -65,6 +65,59 @@ void LibraryGridView::setContents(QList<Block> blocks, QHash<qint64, QString> sn
     viewport()->update();
 }
 
+void LibraryGridView::insertRecord(const ScreenshotRecord &record, const QString &header, int rank,
+    const std::function<bool(const ScreenshotRecord &, const ScreenshotRecord &)> &comesBefore)
+{
+    qsizetype first = 0;
+    qsizetype block = 0;
+    for (; block < m_blocks.size(); ++block) {
+        const Block &candidate = m_blocks.at(block);
+        if (!candidate.guessed && candidate.header == header)
+            break;
+        if (candidate.guessed || candidate.rank > rank) {
+            m_blocks.insert(block, Block { header, {}, false, rank });
+            break;
+        }
+        first += candidate.records.size();
+    }
+    if (block == m_blocks.size())
+        m_blocks.append(Block { header, {}, false, rank });
+    QList<ScreenshotRecord> &records = m_blocks[block].records;
+    const auto at = std::upper_bound(records.cbegin(), records.cend(), record, comesBefore);
+    const qsizetype position = at - records.cbegin();
+    records.insert(position, record);
+    m_displayed.insert(first + position, record);
+    relayout();
+    updateAccessibleText();
+    viewport()->update();
+}
+
+bool LibraryGridView::removeRecord(qint64 id)
+{
+    const auto found = std::find_if(m_displayed.cbegin(), m_displayed.cend(),
+        [id](const ScreenshotRecord &record) { return record.id == id; });
+    if (found == m_displayed.cend())
+        return false;
+    qsizetype index = found - m_displayed.cbegin();
+    m_displayed.removeAt(index);
+    for (qsizetype block = 0; block < m_blocks.size(); ++block) {
+        QList<ScreenshotRecord> &records = m_blocks[block].records;
+        if (index >= records.size()) {
+            index -= records.size();
+            continue;
+        }
+        records.removeAt(index);
+        if (records.isEmpty())
+            m_blocks.removeAt(block);
+        break;
+    }
+    m_snippets.remove(id);
+    relayout();
+    updateAccessibleText();
+    viewport()->update();
+    return true;
+}
+
 void LibraryGridView::setSelectedId(std::optional<qint64> id)
 {
     if (id == m_selectedId)

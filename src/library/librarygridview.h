@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QAbstractScrollArea>
@@ -34,11 +35,20 @@ public:
         QString header; // empty: no header row
         QList<ScreenshotRecord> records;
         bool guessed = false; // not exact matches: drawn apart, marked
+        int rank = 0; // blocks of exact matches stand in rising rank
     };
 
     explicit LibraryGridView(QWidget *parent = nullptr);
 
     void setContents(QList<Block> blocks, QHash<qint64, QString> snippets);
+    // One record in place of rebuilding the contents: a list of 100,000
+    // records takes one filing at a time without a full relayout of records.
+    // The record goes into the block with its header (made, at its rank, if
+    // missing), after every record it does not come before.
+    void insertRecord(const ScreenshotRecord &record, const QString &header, int rank,
+        const std::function<bool(const ScreenshotRecord &, const ScreenshotRecord &)> &comesBefore);
+    // False when no cell shows it; a block left empty goes.
+    bool removeRecord(qint64 id);
     void setSelectedId(std::optional<qint64> id);
     std::optional<qint64> selectedId() const { return m_selectedId; }
     void setThumbnailProvider(ThumbnailProvider *provider) { m_provider = provider; }

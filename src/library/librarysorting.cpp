@@ -176,6 +176,33 @@ QList<Group> groups(
     return result;
 }
 
+DateGroup recordGroup(const ScreenshotRecord &record, const QDateTime &now, const QTimeZone &zone)
+{
+    return DayBoundaries(now, zone).groupOf(
+        static_cast<qint64>(std::llround(record.createdAt * 1000.0)));
+}
+
+std::function<bool(const ScreenshotRecord &, const ScreenshotRecord &)> comesBefore(
+    LibrarySortOrder order, const QLocale &locale)
+{
+    switch (order) {
+    case LibrarySortOrder::dateNewest:
+        return [](const auto &a, const auto &b) { return a.createdAt > b.createdAt; };
+    case LibrarySortOrder::dateOldest:
+        return [](const auto &a, const auto &b) { return a.createdAt < b.createdAt; };
+    case LibrarySortOrder::title:
+        break;
+    }
+    auto collator = std::make_shared<QCollator>(locale);
+    collator->setCaseSensitivity(Qt::CaseInsensitive);
+    const bool foldCase = locale.language() == QLocale::C;
+    return [collator, foldCase](const ScreenshotRecord &a, const ScreenshotRecord &b) {
+        if (foldCase)
+            return collator->compare(a.title.toCaseFolded(), b.title.toCaseFolded()) < 0;
+        return collator->compare(a.title, b.title) < 0;
+    };
+}
+
 bool isBlankQuery(const QString &query)
 {
     return SearchQuery::isBlank(query);
@@ -184,27 +211,27 @@ bool isBlankQuery(const QString &query)
 QList<ScreenshotRecord> sectionRecords(
     const QList<ScreenshotRecord> &records, const LibrarySection &section)
 {
+    if (section.kind == LibrarySection::Kind::all)
+        return records;
+    QList<ScreenshotRecord> result;
+    for (const auto &record : records) {
+        if (inSection(record, section))
+            result.append(record);
+    }
+    return result;
+}
+
+bool inSection(const ScreenshotRecord &record, const LibrarySection &section)
+{
     switch (section.kind) {
     case LibrarySection::Kind::all:
-        return records;
-    case LibrarySection::Kind::inbox: {
-        QList<ScreenshotRecord> result;
-        for (const auto &record : records) {
-            if (record.status == ScreenshotStatus::inbox)
-                result.append(record);
-        }
-        return result;
+        return true;
+    case LibrarySection::Kind::inbox:
+        return record.status == ScreenshotStatus::inbox;
+    case LibrarySection::Kind::folder:
+        return record.folder == section.folderName;
     }
-    case LibrarySection::Kind::folder: {
-        QList<ScreenshotRecord> result;
-        for (const auto &record : records) {
-            if (record.folder == section.folderName)
-                result.append(record);
-        }
-        return result;
-    }
-    }
-    return {};
+    return false;
 }
 
 int inboxCount(const QList<ScreenshotRecord> &records)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 
 #include <QDateTime>
@@ -45,6 +46,12 @@ DateGroup groupOf(const QDateTime &date, const QDateTime &now,
     const QTimeZone &zone = QTimeZone::systemTimeZone());
 QList<Group> groups(const QList<ScreenshotRecord> &sorted, const QDateTime &now,
     const QTimeZone &zone = QTimeZone::systemTimeZone());
+DateGroup recordGroup(const ScreenshotRecord &record, const QDateTime &now,
+    const QTimeZone &zone = QTimeZone::systemTimeZone());
+// Whether a comes before b in the order sort() gives; equal ones keep their
+// places.
+std::function<bool(const ScreenshotRecord &a, const ScreenshotRecord &b)> comesBefore(
+    LibrarySortOrder order, const QLocale &locale = QLocale());
 
 // ---- the window's derived values
 
@@ -53,6 +60,7 @@ QList<Group> groups(const QList<ScreenshotRecord> &sorted, const QDateTime &now,
 bool isBlankQuery(const QString &query);
 QList<ScreenshotRecord> sectionRecords(
     const QList<ScreenshotRecord> &records, const LibrarySection &section);
+bool inSection(const ScreenshotRecord &record, const LibrarySection &section);
 int inboxCount(const QList<ScreenshotRecord> &records);
 
 // `searchResults` is none when no search is active; an empty list is a

@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -14,6 +15,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/appstate.h"
@@ -28,6 +30,7 @@
 #endif
 #include "platform/errors.h"
 #include "platform/log.h"
+#include "platform/memoryrelease.h"
 
 namespace marlox {
 
@@ -69,6 +72,9 @@ LibraryWindow::LibraryWindow(AppState *appState, QWidget *parent)
         rebuildSidebar();
         refreshListing();
     });
+    connect(appState, &AppState::recordReplaced, this,
+        [this](const std::optional<ScreenshotRecord> &before,
+            const std::optional<ScreenshotRecord> &after) { onRecordReplaced(before, after); });
     connect(appState, &AppState::libraryRootChanged, this, [this] {
         rebuildSidebar();
         refreshListing();
@@ -85,6 +91,10 @@ LibraryWindow::~LibraryWindow()
     m_searchGeneration->fetch_add(1);
     m_searchPool.clear();
     m_searchPool.waitForDone();
+    // The window is made anew when it opens again; until then its thumbnails
+    // and listing are dead weight in a process that lives in the tray.
+    ThumbnailProvider::shared().clearCache();
+    QTimer::singleShot(0, QCoreApplication::instance(), [] { MemoryRelease::releaseFreed(); });
 }
 
 void LibraryWindow::buildUi()
@@ -274,10 +284,10 @@ void LibraryWindow::rebuildSidebar()
           };
     heading(QStringLiteral("Sections"));
     row(QStringLiteral("All Screenshots"), QStringLiteral("folder-pictures"), 0);
-    row(QStringLiteral("Inbox (%1)").arg(LibrarySorting::inboxCount(m_appState->records())),
-        QStringLiteral("mail-folder-inbox"), 1);
+    row(inboxLabel(), QStringLiteral("mail-folder-inbox"), 1);
     heading(QStringLiteral("Folders"));
-    for (const QString &name : m_appState->folderNames())
+    m_sidebarFolders = m_appState->folderNames();
+    for (const QString &name : std::as_const(m_sidebarFolders))
         row(name, QStringLiteral("folder"), 2, name);
     for (int i = 0; i < m_sidebar->count(); ++i) {
         QListWidgetItem *item = m_sidebar->item(i);
@@ -285,6 +295,61 @@ void LibraryWindow::rebuildSidebar()
             m_sidebar->setCurrentItem(item);
     }
     m_rebuildingSidebar = false;
+}
+
+QString LibraryWindow::inboxLabel() const
+{
+    return QStringLiteral("Inbox (%1)").arg(m_appState->inboxCount());
+}
+
+void LibraryWindow::onRecordReplaced(
+    const std::optional<ScreenshotRecord> &before, const std::optional<ScreenshotRecord> &after)
+{
+    if (!m_appState)
+        return;
+    // The folder list changes only when a record changes folders.
+    if ((before ? before->folder : QString()) != (after ? after->folder : QString())
+        && m_appState->folderNames() != m_sidebarFolders) {
+        rebuildSidebar();
+    } else {
+        for (int i = 0; i < m_sidebar->count(); ++i) {
+            QListWidgetItem *item = m_sidebar->item(i);
+            if (item->data(sectionRole).toInt() == 1)
+                item->setText(inboxLabel());
+        }
+    }
+    // Results come from the index; "today" moves at midnight: both redo the whole listing.
+    if (m_searchResults || QDate::currentDate() != m_listingDay) {
+        if (m_searchResults)
+            runSearch();
+        refreshListing();
+        return;
+    }
+    updateHeader();
+    const qint64 id = before ? before->id : after->id;
+    m_grid->removeRecord(id);
+    const bool shown = after && LibrarySorting::inSection(*after, m_selection);
+    if (shown) {
+        QString header;
+        int rank = 0;
+        if (m_sortOrder != LibrarySortOrder::title) {
+            const auto group = LibrarySorting::recordGroup(*after, QDateTime::currentDateTime());
+            header = LibrarySorting::label(group);
+            rank = static_cast<int>(group);
+        }
+        m_grid->insertRecord(*after, header, rank, LibrarySorting::comesBefore(m_sortOrder));
+    }
+    if (m_selectedRecord && m_selectedRecord->id == id) {
+        m_selectedRecord = shown ? after : std::nullopt;
+        m_grid->setSelectedId(shown ? std::optional<qint64>(id) : std::nullopt);
+    }
+    if (m_grid->displayed().isEmpty()) {
+        m_emptyState->setText(LibrarySorting::emptyStateText(m_selection, query()));
+        m_stack->setCurrentWidget(m_emptyState);
+    } else {
+        m_stack->setCurrentWidget(m_grid);
+    }
+    Q_EMIT listingChanged();
 }
 
 void LibraryWindow::updateHeader()
@@ -299,6 +364,7 @@ void LibraryWindow::refreshListing()
     if (!m_appState)
         return;
     updateHeader();
+    m_listingDay = QDate::currentDate();
     const auto filtered
         = LibrarySorting::filteredRecords(m_appState->records(), m_selection, m_searchResults);
     const auto listing
@@ -309,7 +375,8 @@ void LibraryWindow::refreshListing()
         blocks.append({ QString(), listing.displayed });
     } else {
         for (const auto &group : listing.groups)
-            blocks.append({ LibrarySorting::label(group.group), group.records });
+            blocks.append({ LibrarySorting::label(group.group), group.records, false,
+                static_cast<int>(group.group) });
     }
     QHash<qint64, QString> snippets;
     QList<ScreenshotRecord> similar;

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include <QDate>
 #include <QDialog>
 #include <QList>
 #include <QMenu>
@@ -93,6 +94,10 @@ private:
     void buildUi();
     void rebuildSidebar();
     void refreshListing();
+    // One record changed: the grid and the sidebar follow without a full listing.
+    void onRecordReplaced(const std::optional<ScreenshotRecord> &before,
+        const std::optional<ScreenshotRecord> &after);
+    QString inboxLabel() const;
     void runSearch();
     void onSidebarItemChanged(QListWidgetItem *item);
     void showFolderMenu(const QPoint &pos);
@@ -126,6 +131,8 @@ private:
     QPointer<QDialog> m_dialog;
     QPointer<QMenu> m_menu;
     bool m_rebuildingSidebar = false;
+    QStringList m_sidebarFolders;
+    QDate m_listingDay; // the day whose "Today" the listing shows
 
     // Search runs on its own thread; only the newest query's answer is used.
     std::shared_ptr<std::atomic<quint64>> m_searchGeneration;

@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "platform/workpools.h"
+
 namespace marlox {
 
 PreviewWindow::PreviewWindow(QWidget *parent) : QWidget(parent, Qt::Window)
@@ -26,7 +28,7 @@ void PreviewWindow::showFile(const QString &path)
     setWindowTitle(QFileInfo(path).fileName());
     const quint64 generation = ++m_generation;
     QPointer<PreviewWindow> self(this);
-    QtConcurrent::run([path] {
+    QtConcurrent::run(&WorkPools::interactive(), [path] {
         QImageReader reader(path);
         reader.setAutoTransform(true);
         QImage image;

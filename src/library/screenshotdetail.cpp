@@ -26,6 +26,7 @@
 #include "library/previewwindow.h"
 #include "library/textlayer.h"
 #include "platform/log.h"
+#include "platform/workpools.h"
 #include "shell/windowrules.h"
 
 namespace marlox {
@@ -132,7 +133,7 @@ void DetailImagePane::startAnalysis()
     QPointer<DetailImagePane> self(this);
     const QImage image = m_image;
     const QString path = m_path;
-    QThreadPool::globalInstance()->start([self, image, path, cancel] {
+    WorkPools::interactive().start([self, image, path, cancel] {
         QList<WordBox> words;
         bool failed = false;
         try {

@@ -85,6 +85,12 @@ QImage ThumbnailProvider::cachedImage(const QString &path, int pixelWidth, int p
     return {};
 }
 
+void ThumbnailProvider::clearCache()
+{
+    QMutexLocker lock(&m_cacheLock);
+    m_cache.clear();
+}
+
 ThumbnailProvider::Request ThumbnailProvider::thumbnail(
     const QString &path, int pixelWidth, int pixelHeight, QObject *context, Callback done)
 {

@@ -72,6 +72,9 @@ public:
     Request thumbnail(
         const QString &path, int pixelWidth, int pixelHeight, QObject *context, Callback done);
 
+    // Drops every cached thumbnail: nothing shows them once the library closes.
+    void clearCache();
+
     // Synchronous decode through the cache, as a pool thread does it.
     QImage load(const QString &path, int pixelWidth, int pixelHeight);
 

@@ -30,6 +30,7 @@
 #endif
 #endif
 
+#include "platform/workpools.h"
 #include "shell/prompttextfields.h"
 
 namespace marlox {
@@ -910,7 +911,7 @@ void CapturePromptController::loadThumbnail(const QString &path)
     // jump when the image arrives.
     view->setPreviewReserved(true);
     const quint64 generation = m_generation;
-    QtConcurrent::run(QThreadPool::globalInstance(), decodePreview, path, target)
+    QtConcurrent::run(&WorkPools::interactive(), decodePreview, path, target)
         .then(this, [this, generation](const QImage &image) {
             if (generation != m_generation || !m_panel)
                 return;

@@ -1,5 +1,6 @@
 // marlox-test-timeout: 300
 #include <algorithm>
+#include <functional>
 #include <sys/stat.h>
 
 #include <QBuffer>
@@ -20,6 +21,7 @@
 #include "app/preferences.h"
 #include "filing/ocrengine.h"
 #include "platform/frontmostapp.h"
+#include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
 #include "support/fakes.h"
 #include "support/imagebytes.h"
@@ -44,13 +46,19 @@ public:
     std::atomic<bool> ranOnGuiThread { false };
     std::atomic<bool> gated { false };
     QSemaphore gate;
+    QSemaphore started; // one permit as each call begins
+    // Milliseconds each call takes, by image; none: at once.
+    std::function<int(const QImage &)> delay;
 
     QString recognizeText(const QImage &image) override
     {
         if (QThread::currentThread() == QCoreApplication::instance()->thread())
             ranOnGuiThread = true;
+        started.release();
         if (gated)
             gate.acquire();
+        if (delay)
+            QThread::msleep(delay(image));
         ++calls;
         return image.isNull() ? QString() : text;
     }
@@ -68,9 +76,9 @@ QByteArray sha256Hex(const QByteArray &bytes)
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
 }
 
-QByteArray encodedImage(const char *format)
+QByteArray encodedImage(const char *format, int width = 640)
 {
-    QImage image(640, 200, QImage::Format_RGB32);
+    QImage image(width, 200, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -156,7 +164,7 @@ private Q_SLOTS:
     {
         m_ocr->gated = false;
         m_ocr->gate.release(100);
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     void defaultTitle_data()
@@ -236,8 +244,8 @@ private Q_SLOTS:
 
         state->handleDetection({ path, 0.1 });
 
-        // Indexed and prompted before recognition has even started.
-        QCOMPARE(state->promptQueue().count(), 1);
+        // Indexed and prompted while recognition is still held back.
+        QTRY_COMPARE_WITH_TIMEOUT(state->promptQueue().count(), 1, 10000);
         QVERIFY(queueChanged.count() >= 1);
         const ScreenshotRecord queued = state->promptQueue().items.first().record;
         const auto stored = state->database().record(queued.id);
@@ -281,12 +289,55 @@ private Q_SLOTS:
         writeFile(second, encodedImage("PNG"));
         state->handleDetection({ first, 0 });
         state->handleDetection({ second, 0 });
-        QCOMPARE(state->promptQueue().count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(state->promptQueue().count(), 2, 10000);
         QCOMPARE(m_prompt->shown.size(), 1);
         QCOMPARE(m_prompt->current().path, first);
         QCOMPARE(m_prompt->queueCount, 2);
         // The screenshot tool in front counts as no application.
         QVERIFY(m_prompt->current().defaultTitle.startsWith(QStringLiteral("Screenshot 20")));
+    }
+
+    void recognitionStaysOffTheSharedPool()
+    {
+        // Qt paints on the shared pool and waits for it: a recognition
+        // there would hold up every repaint of the library window.
+        auto state = makeState(false, true);
+        m_ocr->gated = true;
+        for (const QString &name : { QStringLiteral("p1.png"), QStringLiteral("p2.png") }) {
+            writeFile(shot(name), encodedImage("PNG"));
+            state->handleDetection({ shot(name), 0 });
+        }
+        QVERIFY(m_ocr->started.tryAcquire(1, 10000));
+        QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(state->promptQueue().count(), 2, 10000);
+    }
+
+    void burstIsFiledInDetectionOrder()
+    {
+        // Earlier captures take longer to recognise, so they finish last.
+        constexpr int count = 10;
+        auto state = makeState(true, true);
+        m_ocr->delay = [](const QImage &image) { return (400 + 10 * count - image.width()) * 4; };
+        QStringList hashes;
+        for (int i = 0; i < count; ++i) {
+            const QString path = shot(QStringLiteral("burst-%1.png").arg(i));
+            const QByteArray bytes = encodedImage("PNG", 400 + 10 * i);
+            writeFile(path, bytes);
+            hashes.append(QString::fromLatin1(sha256Hex(bytes)));
+            state->handleDetection({ path, 0 });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(state->database().allRecords().size(), qsizetype(count), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(state->records().begin(), state->records().end(),
+                [](const ScreenshotRecord &r) { return r.status == ScreenshotStatus::filed; }),
+            60000);
+        QList<ScreenshotRecord> byRow = state->database().allRecords();
+        std::sort(byRow.begin(), byRow.end(),
+            [](const ScreenshotRecord &a, const ScreenshotRecord &b) { return a.id < b.id; });
+        QStringList filed;
+        for (const ScreenshotRecord &record : byRow)
+            filed.append(record.contentHash);
+        QCOMPARE(filed, hashes);
     }
 
     void fileReadableLaterIsProcessedOnRetry_data()

@@ -13,6 +13,7 @@
 
 #include "app/appstate.h"
 #include "app/preferences.h"
+#include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
 #include "storage/libraryreconciler.h"
 #include "support/fakerecognizer.h"
@@ -115,7 +116,7 @@ class TestDiskFaults : public QObject
         QCOMPARE(state->database().record(record.id)->path, path);
         QCOMPARE(state->database().record(record.id)->status, ScreenshotStatus::inbox);
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     // Watching the screenshot folder with the real watcher, recognition faked.
@@ -179,7 +180,7 @@ private Q_SLOTS:
         QCOMPARE(state->database().allRecords().size(), 2);
         QVERIFY(state->promptQueue().isEmpty());
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     // The index refusing the first insert of an auto-saved capture: it is
@@ -211,7 +212,7 @@ private Q_SLOTS:
         QCOMPARE(contentCensus({ setup.shots, setup.library }).size(), 1);
         QCOMPARE(state->database().allRecords().first().ocrText, QStringLiteral("read 64x48"));
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     // A save the index refuses after the move puts the file back into the
@@ -246,7 +247,7 @@ private Q_SLOTS:
         QCOMPARE(state->database().ocrText(record.id),
             std::optional<QString>(QStringLiteral("read 64x48")));
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     // Undo puts a discarded capture back into the screenshot folder, where
@@ -287,7 +288,7 @@ private Q_SLOTS:
             std::optional<QString>(QStringLiteral("read 64x48")));
         QCOMPARE(state->database().allRecords().size(), 1);
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     void fullLibraryDiskRefusesTheSave()
@@ -339,7 +340,7 @@ private Q_SLOTS:
         QCOMPARE(contentCensus({ setup.shots, setup.library }).first(), 1);
         QVERIFY(movedAside(setup.databasePath).isEmpty());
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     void readOnlyIndexFolderFallsBackAndSaysSo_data()
@@ -365,7 +366,7 @@ private Q_SLOTS:
                 QVERIFY(!first->isDatabaseDegraded());
                 inboxCapture(*first, setup.shots + QStringLiteral("/Screenshot 3.png"), 3);
             }
-            QThreadPool::globalInstance()->waitForDone();
+            WorkPools::capture().waitForDone();
             original = contentDigest(setup.databasePath);
         }
         QVERIFY(disk.remount(true));
@@ -386,7 +387,7 @@ private Q_SLOTS:
         if (existing)
             QCOMPARE(contentDigest(setup.databasePath), original);
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     // Another process holding the index's write lock for a while is waited
@@ -398,7 +399,7 @@ private Q_SLOTS:
             auto first = makeState(setup);
             inboxCapture(*first, setup.shots + QStringLiteral("/Screenshot 4.png"), 4);
         }
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
 
         sqlite3 *other = nullptr;
         QCOMPARE(
@@ -419,7 +420,7 @@ private Q_SLOTS:
         QVERIFY(movedAside(setup.databasePath).isEmpty());
         QVERIFY(QFileInfo::exists(setup.library + QStringLiteral("/Work/Waited.png")));
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     // The library's disk pulled while Marlox runs: its mount point is left
@@ -458,7 +459,7 @@ private Q_SLOTS:
         verifyRefusedOnAbsentDisk(*state, setup, 21);
         QCOMPARE(int(state->database().allRecords().size()), rows + 2);
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     void missingLibraryRootIsNotCreated()
@@ -469,7 +470,7 @@ private Q_SLOTS:
         verifyRefusedOnAbsentDisk(*state, setup, 40);
         QVERIFY(!QFileInfo::exists(setup.library));
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 
     void unmountedScreenshotFolderKeepsItsInboxRows_data()
@@ -498,7 +499,7 @@ private Q_SLOTS:
             LibraryReconciler::reconcile(setup.library, state->database()), std::make_pair(0, 0));
         QCOMPARE(state->database().allRecords().size(), 2);
         state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        WorkPools::capture().waitForDone();
     }
 };
 

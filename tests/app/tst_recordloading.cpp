@@ -216,12 +216,12 @@ private Q_SLOTS:
         QFETCH(qint64, id);
         QFETCH(double, createdAt);
         QFETCH(QList<qint64>, expected);
-        const QList<ScreenshotRecord> list { entry(1, 30), entry(2, 20), entry(3, 20),
-            entry(4, 10) };
+        QList<ScreenshotRecord> merged { entry(1, 30), entry(2, 20), entry(3, 20), entry(4, 10) };
         std::optional<ScreenshotRecord> record;
         if (createdAt >= 0)
             record = entry(id, createdAt, QStringLiteral("changed"));
-        const auto merged = AppState::mergeRecord(list, id, record);
+        const std::optional<ScreenshotRecord> before = AppState::mergeRecord(merged, id, record);
+        QCOMPARE(before ? before->id : 0, id <= 4 ? id : 0);
         QCOMPARE(idsOf(merged), expected);
         if (record)
             QCOMPARE(merged.at(expected.indexOf(id)).title, QStringLiteral("changed"));

@@ -506,6 +506,76 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->current().recordId, inbox.id);
     }
 
+    void singleChangesMatchAFullListing_data()
+    {
+        QTest::addColumn<int>("order");
+        QTest::addColumn<int>("sectionKind"); // all, Inbox, the folder Work
+        for (LibrarySortOrder order : allSortOrders()) {
+            for (int kind = 0; kind < 3; ++kind)
+                QTest::addRow("%s %d", qPrintable(storedText(order)), kind) << int(order) << kind;
+        }
+    }
+
+    void singleChangesMatchAFullListing()
+    {
+        QFETCH(int, order);
+        QFETCH(int, sectionKind);
+        const LibrarySection section = sectionKind == 0 ? LibrarySection::all()
+            : sectionKind == 1                          ? LibrarySection::inbox()
+                               : LibrarySection::folder(QStringLiteral("Work"));
+        constexpr double day = 86400;
+        const auto old = addRecord(
+            QStringLiteral("b old"), QStringLiteral("Work"), ScreenshotStatus::filed, 30 * day);
+        addRecord(
+            QStringLiteral("D yesterday"), QStringLiteral("Home"), ScreenshotStatus::filed, day);
+        const auto today
+            = addRecord(QStringLiteral("c today"), QStringLiteral("Work"), ScreenshotStatus::filed);
+        const auto inbox = addRecord(QStringLiteral("a inbox"), QString(), ScreenshotStatus::inbox);
+        reload(4);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->setSortOrder(LibrarySortOrder(order));
+        m_window->setSelection(section);
+        m_window->show();
+        ScreenshotDatabase &db = m_state->database();
+
+        const auto shown = [](const LibraryWindow &window) {
+            QStringList cells;
+            for (const auto &block : window.grid()->blocks()) {
+                cells.append(QLatin1Char('#') + block.header);
+                for (const auto &record : block.records)
+                    cells.append(record.title + QLatin1Char('/') + record.folder);
+            }
+            return cells;
+        };
+        const auto check = [&](const char *step) {
+            LibraryWindow fresh(m_state.get());
+            fresh.setSortOrder(LibrarySortOrder(order));
+            fresh.setSelection(section);
+            QVERIFY2(shown(*m_window) == shown(fresh), step);
+            QCOMPARE(sidebarTexts(m_window->sidebar()), sidebarTexts(fresh.sidebar()));
+            QCOMPARE(m_window->emptyStateLabel()->isVisibleTo(m_window.get()),
+                fresh.emptyStateLabel()->isVisibleTo(&fresh));
+        };
+        const qint64 fresh
+            = addRecord(QStringLiteral("e new"), QString(), ScreenshotStatus::inbox, 2 * day).id;
+        m_state->refreshRecord(fresh);
+        check("a capture comes in");
+        db.updateLocation(inbox.id, root() + QStringLiteral("/Trips/x.png"),
+            QStringLiteral("A filed"), QStringLiteral("Trips"), ScreenshotStatus::filed);
+        m_state->refreshRecord(inbox.id);
+        check("filed into a new folder");
+        db.updateTitle(old.id, QStringLiteral("z renamed"));
+        m_state->refreshRecord(old.id);
+        check("renamed");
+        db.updateLocation(
+            today.id, today.path, today.title, QStringLiteral("Home"), ScreenshotStatus::filed);
+        m_state->refreshRecord(today.id);
+        check("moved to another folder");
+        db.deleteRow(old.id);
+        m_state->refreshRecord(old.id);
+        check("deleted");
+    }
+
     void renameRecordThroughTheDialog()
     {
         const auto record = addRecord(QStringLiteral("Before"), QStringLiteral("General"));
