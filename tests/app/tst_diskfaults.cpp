@@ -16,8 +16,8 @@
 #include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
 #include "storage/libraryreconciler.h"
+#include "support/appstatescene.h"
 #include "support/fakerecognizer.h"
-#include "support/fakes.h"
 #include "support/filecensus.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"
@@ -29,31 +29,12 @@ using namespace marlox::test;
 
 namespace {
 
-struct Setup
-{
-    QString shots;
-    QString library;
-    QString databasePath;
-};
-
-std::unique_ptr<AppState> makeState(const Setup &setup,
-    std::shared_ptr<ScriptedDialogs> dialogs = {},
-    const std::function<void(AppStateDependencies &)> &adjust = {})
+std::unique_ptr<AppState> makeState(
+    const AppStateScene &setup, const std::function<void(AppStateDependencies &)> &adjust = {})
 {
     QFile::remove(Preferences::filePath());
-    if (!setup.shots.isEmpty())
-        BookmarkStore().save(setup.shots, Preferences::screenshotFolderBookmark);
-    if (!setup.library.isEmpty())
-        BookmarkStore().save(setup.library, Preferences::libraryRootBookmark);
-    AppStateDependencies deps;
-    deps.dialogs = dialogs ? dialogs : std::make_shared<ScriptedDialogs>();
-    deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
-    deps.databasePath = setup.databasePath;
-    deps.installSystemObservers = false;
-    deps.exit = [](int) {};
-    if (adjust)
-        adjust(deps);
-    return std::make_unique<AppState>(deps);
+    setup.rememberFolders();
+    return setup.makeState(adjust);
 }
 
 ScreenshotRecord inboxCapture(AppState &state, const QString &path, int seed)
@@ -77,28 +58,15 @@ class TestDiskFaults : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-
     void requireMounts()
     {
         if (!canMount())
             QSKIP("Needs root to mount small tmpfs disks (CI runs as root)");
     }
 
-    Setup setupIn(const QString &name)
-    {
-        const QString base = m_dir.filePath(name);
-        Setup setup { base + QStringLiteral("/Shots"), base + QStringLiteral("/Library"),
-            base + QStringLiteral("/Index/library.sqlite3") };
-        QDir().mkpath(setup.shots);
-        QDir().mkpath(setup.library);
-        QDir().mkpath(QFileInfo(setup.databasePath).absolutePath());
-        return setup;
-    }
-
     // A save from the prompt that the disk refuses: the prompt shows the
     // error, the capture stays where it was, nothing half-written is left.
-    void verifyRefusedSave(const Setup &setup)
+    void verifyRefusedSave(const AppStateScene &setup)
     {
         auto state = makeState(setup);
         QCOMPARE(state->libraryRoot(), setup.library);
@@ -115,16 +83,15 @@ class TestDiskFaults : public QObject
         QVERIFY(!QFileInfo::exists(setup.library + QStringLiteral("/Work/Kept.png")));
         QCOMPARE(state->database().record(record.id)->path, path);
         QCOMPARE(state->database().record(record.id)->status, ScreenshotStatus::inbox);
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     // Watching the screenshot folder with the real watcher, recognition faked.
-    std::unique_ptr<AppState> watchingState(const Setup &setup,
+    std::unique_ptr<AppState> watchingState(const AppStateScene &setup,
         const std::shared_ptr<FakeRecognizer> &ocr, bool autoSave,
         const QList<double> &indexRetryDelays = { 2.0, 10.0, 60.0 })
     {
-        auto state = makeState(setup, {}, [&](AppStateDependencies &deps) {
+        auto state = makeState(setup, [&](AppStateDependencies &deps) {
             deps.ocr = ocr;
             deps.indexRetryDelays = indexRetryDelays;
         });
@@ -133,7 +100,7 @@ class TestDiskFaults : public QObject
         return state;
     }
 
-    void verifyRefusedOnAbsentDisk(AppState &state, const Setup &setup, int seed)
+    void verifyRefusedOnAbsentDisk(AppState &state, const AppStateScene &setup, int seed)
     {
         const QString path = setup.shots + QStringLiteral("/Screenshot %1.png").arg(seed);
         const ScreenshotRecord record = inboxCapture(state, path, seed);
@@ -149,15 +116,13 @@ class TestDiskFaults : public QObject
     }
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(m_dir.isValid()); }
-
     // A filed screenshot renamed away by hand leaves its row's name behind.
     // A capture with the same default title used to take that free name, be
     // refused by the index, go back to the screenshot folder and be detected
     // again, about three times a second for ever.
     void nameLeftInTheIndexIsFiledOnceUnderTheNext()
     {
-        const Setup setup = setupIn(QStringLiteral("stalename"));
+        AppStateScene setup;
         auto ocr = std::make_shared<FakeRecognizer>();
         ocr->open();
         LogCapture log;
@@ -179,15 +144,14 @@ private Q_SLOTS:
         QCOMPARE(state->database().idForPath(filed).has_value(), true);
         QCOMPARE(state->database().allRecords().size(), 2);
         QVERIFY(state->promptQueue().isEmpty());
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     // The index refusing the first insert of an auto-saved capture: it is
     // logged and tried again, not forgotten unindexed in the screenshot folder.
     void refusedAutoSaveInsertIsTriedAgain()
     {
-        const Setup setup = setupIn(QStringLiteral("insertretry"));
+        AppStateScene setup;
         auto ocr = std::make_shared<FakeRecognizer>();
         LogCapture log;
         auto state = watchingState(setup, ocr, true, { 0.2 });
@@ -211,15 +175,14 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(path));
         QCOMPARE(contentCensus({ setup.shots, setup.library }).size(), 1);
         QCOMPARE(state->database().allRecords().first().ocrText, QStringLiteral("read 64x48"));
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     // A save the index refuses after the move puts the file back into the
     // screenshot folder; that must not come back as a second capture.
     void refusedSaveIsNotDetectedAgain()
     {
-        const Setup setup = setupIn(QStringLiteral("movedback"));
+        AppStateScene setup;
         auto ocr = std::make_shared<FakeRecognizer>();
         ocr->open();
         LogCapture log;
@@ -246,8 +209,7 @@ private Q_SLOTS:
         // A second detection would have indexed it afresh, without its text.
         QCOMPARE(state->database().ocrText(record.id),
             std::optional<QString>(QStringLiteral("read 64x48")));
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     // Undo puts a discarded capture back into the screenshot folder, where
@@ -255,7 +217,7 @@ private Q_SLOTS:
     // capture with a fresh prompt, title, text and id.
     void undoneDiscardComesBackQuietly()
     {
-        const Setup setup = setupIn(QStringLiteral("undo"));
+        AppStateScene setup;
         auto ocr = std::make_shared<FakeRecognizer>();
         ocr->open();
         LogCapture log;
@@ -287,14 +249,13 @@ private Q_SLOTS:
         QCOMPARE(state->database().ocrText(record.id),
             std::optional<QString>(QStringLiteral("read 64x48")));
         QCOMPARE(state->database().allRecords().size(), 1);
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     void fullLibraryDiskRefusesTheSave()
     {
         requireMounts();
-        const Setup setup = setupIn(QStringLiteral("full"));
+        AppStateScene setup;
         TmpfsMount disk(setup.library, 64 * 1024);
         QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
         QVERIFY(QDir().mkpath(setup.library + QStringLiteral("/Work")));
@@ -305,7 +266,7 @@ private Q_SLOTS:
     void readOnlyLibraryRefusesTheSave()
     {
         requireMounts();
-        const Setup setup = setupIn(QStringLiteral("readonly"));
+        AppStateScene setup;
         TmpfsMount disk(setup.library, 1024 * 1024, true);
         QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
         verifyRefusedSave(setup);
@@ -316,7 +277,7 @@ private Q_SLOTS:
     void fullIndexDiskRefusesTheSave()
     {
         requireMounts();
-        const Setup setup = setupIn(QStringLiteral("fullindex"));
+        AppStateScene setup;
         TmpfsMount disk(QFileInfo(setup.databasePath).absolutePath(), 512 * 1024);
         QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
         auto state = makeState(setup);
@@ -339,8 +300,7 @@ private Q_SLOTS:
         QCOMPARE(contentCensus({ setup.shots, setup.library }).size(), 1);
         QCOMPARE(contentCensus({ setup.shots, setup.library }).first(), 1);
         QVERIFY(movedAside(setup.databasePath).isEmpty());
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     void readOnlyIndexFolderFallsBackAndSaysSo_data()
@@ -354,8 +314,7 @@ private Q_SLOTS:
     {
         QFETCH(bool, existing);
         requireMounts();
-        const Setup setup
-            = setupIn(existing ? QStringLiteral("roexisting") : QStringLiteral("rofresh"));
+        AppStateScene setup;
         const QString folder = QFileInfo(setup.databasePath).absolutePath();
         TmpfsMount disk(folder, 1024 * 1024);
         QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
@@ -371,9 +330,9 @@ private Q_SLOTS:
         }
         QVERIFY(disk.remount(true));
 
-        auto dialogs = std::make_shared<ScriptedDialogs>();
         LogCapture log;
-        auto state = makeState(setup, dialogs);
+        auto state = makeState(setup);
+        const auto &dialogs = setup.dialogs;
         QVERIFY(state->isDatabaseDegraded());
         QCOMPARE(state->watchStatus(),
             WatchStatus::notWatching(QStringLiteral("Marlox's database couldn't be opened.")));
@@ -386,15 +345,14 @@ private Q_SLOTS:
         QVERIFY(movedAside(setup.databasePath).isEmpty());
         if (existing)
             QCOMPARE(contentDigest(setup.databasePath), original);
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     // Another process holding the index's write lock for a while is waited
     // out at start-up and when saving; the index is never taken for broken.
     void lockedIndexIsWaitedOut()
     {
-        const Setup setup = setupIn(QStringLiteral("locked"));
+        AppStateScene setup;
         {
             auto first = makeState(setup);
             inboxCapture(*first, setup.shots + QStringLiteral("/Screenshot 4.png"), 4);
@@ -419,8 +377,7 @@ private Q_SLOTS:
         QVERIFY(!state->isDatabaseDegraded());
         QVERIFY(movedAside(setup.databasePath).isEmpty());
         QVERIFY(QFileInfo::exists(setup.library + QStringLiteral("/Work/Waited.png")));
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     // The library's disk pulled while Marlox runs: its mount point is left
@@ -428,7 +385,7 @@ private Q_SLOTS:
     void unmountedLibraryKeepsEveryRow()
     {
         requireMounts();
-        const Setup setup = setupIn(QStringLiteral("unmounted"));
+        AppStateScene setup;
         TmpfsMount disk(setup.library, 1024 * 1024);
         QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
         auto state = makeState(setup);
@@ -458,19 +415,17 @@ private Q_SLOTS:
             LibraryReconciler::reconcile(setup.library, state->database()), std::make_pair(0, 0));
         verifyRefusedOnAbsentDisk(*state, setup, 21);
         QCOMPARE(int(state->database().allRecords().size()), rows + 2);
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     void missingLibraryRootIsNotCreated()
     {
-        const Setup setup = setupIn(QStringLiteral("missing-root"));
+        AppStateScene setup;
         auto state = makeState(setup);
         QVERIFY(QDir(setup.library).removeRecursively());
         verifyRefusedOnAbsentDisk(*state, setup, 40);
         QVERIFY(!QFileInfo::exists(setup.library));
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 
     void unmountedScreenshotFolderKeepsItsInboxRows_data()
@@ -484,7 +439,7 @@ private Q_SLOTS:
     {
         requireMounts();
         QFETCH(bool, seenMounted);
-        const Setup setup = setupIn(QStringLiteral("unmounted-shots-%1").arg(seenMounted ? 1 : 0));
+        AppStateScene setup;
         auto state = makeState(setup);
         TmpfsMount disk(setup.shots, 1024 * 1024);
         QVERIFY2(disk.isMounted(), qPrintable(disk.error()));
@@ -498,8 +453,7 @@ private Q_SLOTS:
         QCOMPARE(
             LibraryReconciler::reconcile(setup.library, state->database()), std::make_pair(0, 0));
         QCOMPARE(state->database().allRecords().size(), 2);
-        state.reset();
-        WorkPools::capture().waitForDone();
+        AppStateScene::finish(state);
     }
 };
 

@@ -2,22 +2,18 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/appstate.h"
 #include "app/preferences.h"
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
-#include "storage/bookmarkstore.h"
-#include "support/fakes.h"
+#include "support/appstatescene.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
 using namespace marlox::test;
-
-namespace { } // namespace
 
 // The coordinator's filing and folder actions on a real library and index.
 class TestFolderActions : public QObject
@@ -25,21 +21,15 @@ class TestFolderActions : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<AppStateScene> m_scene;
     QString m_library;
     QString m_shots;
 
     std::unique_ptr<AppState> makeState(bool withLibrary = true)
     {
         if (withLibrary)
-            BookmarkStore().save(m_library, Preferences::libraryRootBookmark);
-        AppStateDependencies deps;
-        deps.dialogs = std::make_shared<ScriptedDialogs>();
-        deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
-        deps.undoToast = std::make_shared<RecordingToast>();
-        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        return std::make_unique<AppState>(deps);
+            m_scene->rememberLibrary();
+        return m_scene->makeState();
     }
 
     ScreenshotRecord capture(AppState &state, const QString &name, double createdAt = 100)
@@ -63,17 +53,12 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_library = m_dir->filePath(QStringLiteral("Library"));
-        m_shots = m_dir->filePath(QStringLiteral("Screenshots"));
-        QVERIFY(QDir().mkpath(m_library));
-        QVERIFY(QDir().mkpath(m_shots));
-        QFile::remove(Preferences::filePath());
-        Preferences::remove(Preferences::libraryRootBookmark);
-        Preferences::remove(Preferences::recentFolders);
+        m_scene = std::make_unique<AppStateScene>();
+        m_library = m_scene->library;
+        m_shots = m_scene->shots;
     }
 
-    void cleanup() { m_dir.reset(); }
+    void cleanup() { m_scene.reset(); }
 
     void filingUpdatesRecentFoldersListAndSaveTime()
     {
@@ -116,8 +101,8 @@ private Q_SLOTS:
             state->fileRecord(record, QStringLiteral("T"), QStringLiteral("../Escape")));
         QVERIFY(state->recentFolders().isEmpty());
         QVERIFY(!state->lastSavedAt().isValid());
-        QCOMPARE(tree(m_dir->path() + QStringLiteral("/Library")), QStringList());
-        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Escape"))));
+        QCOMPARE(tree(m_scene->dir.path() + QStringLiteral("/Library")), QStringList());
+        QVERIFY(!QFileInfo::exists(m_scene->dir.filePath(QStringLiteral("Escape"))));
     }
 
     void everyActionNeedsALibraryRoot()
@@ -125,7 +110,7 @@ private Q_SLOTS:
         auto state = makeState(false);
         QVERIFY(state->libraryRoot().isEmpty());
         const auto record = capture(*state, QStringLiteral("a.png"));
-        const QStringList before = tree(m_dir->path());
+        const QStringList before = tree(m_scene->dir.path());
         auto noSuchFile = [](auto &&action) {
             try {
                 action();
@@ -139,7 +124,7 @@ private Q_SLOTS:
         QVERIFY(noSuchFile([&] { state->createFolder(QStringLiteral("W")); }));
         QVERIFY(noSuchFile([&] { state->renameFolder(QStringLiteral("W"), QStringLiteral("X")); }));
         QVERIFY(noSuchFile([&] { state->deleteFolder(QStringLiteral("W")); }));
-        QCOMPARE(tree(m_dir->path()), before);
+        QCOMPARE(tree(m_scene->dir.path()), before);
         QCOMPARE(state->folderNames(), QStringList { "General" });
     }
 
@@ -174,7 +159,7 @@ private Q_SLOTS:
         QCOMPARE(kindOf(QStringLiteral("../Outside")), int(Error::Kind::invalidName));
         QCOMPARE(kindOf(QStringLiteral(".Hidden")), int(Error::Kind::invalidName));
         QCOMPARE(tree(m_library), QStringList { "Projects" });
-        QVERIFY(!QFileInfo::exists(m_dir->filePath(QStringLiteral("Outside"))));
+        QVERIFY(!QFileInfo::exists(m_scene->dir.filePath(QStringLiteral("Outside"))));
     }
 
     void renameIntoAnExistingFolderMergesAndUpdatesRecentFolders()
@@ -217,10 +202,10 @@ private Q_SLOTS:
         Preferences::setValue(Preferences::recentFolders, QStringList { QStringLiteral("Work") });
         auto state = makeState();
         const qint64 id = filedRecord(*state, QStringLiteral("Work"), QStringLiteral("a.png"));
-        const QStringList before = tree(m_dir->path());
+        const QStringList before = tree(m_scene->dir.path());
         QVERIFY_THROWS_EXCEPTION(FolderManagementService::ServiceError,
             state->renameFolder(QStringLiteral("Work"), QStringLiteral("../../Elsewhere")));
-        QCOMPARE(tree(m_dir->path()), before);
+        QCOMPARE(tree(m_scene->dir.path()), before);
         QCOMPARE(state->database().record(id)->folder, QStringLiteral("Work"));
         QCOMPARE(state->recentFolders(), QStringList { "Work" });
     }
@@ -263,12 +248,12 @@ private Q_SLOTS:
     {
         auto state = makeState();
         writeFile(m_library + QStringLiteral("/General/a.png"));
-        const QStringList before = tree(m_dir->path());
+        const QStringList before = tree(m_scene->dir.path());
         QVERIFY_THROWS_EXCEPTION(
             FolderManagementService::ServiceError, state->deleteFolder(QStringLiteral("..")));
         QVERIFY_THROWS_EXCEPTION(
             FolderManagementService::ServiceError, state->deleteFolder(QStringLiteral("")));
-        QCOMPARE(tree(m_dir->path()), before);
+        QCOMPARE(tree(m_scene->dir.path()), before);
     }
 };
 

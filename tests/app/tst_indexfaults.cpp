@@ -6,19 +6,15 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThreadPool>
 
-#include "app/appstate.h"
-#include "app/preferences.h"
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
 #include "filing/recordtrashservice.h"
 #include "platform/errors.h"
 #include "platform/trash.h"
-#include "storage/bookmarkstore.h"
 #include "storage/libraryreconciler.h"
 #include "storage/screenshotdatabase.h"
-#include "support/fakes.h"
+#include "support/appstatescene.h"
 #include "support/filecensus.h"
 #include "support/testmain.h"
 
@@ -281,22 +277,13 @@ private Q_SLOTS:
     // What the user sees when the index refuses a save from the prompt.
     void failedSaveShowsTheErrorAndKeepsTheCapture()
     {
-        QTemporaryDir dir;
-        const QString shots = dir.filePath(QStringLiteral("Shots"));
-        const QString library = dir.filePath(QStringLiteral("Library"));
-        QVERIFY(QDir().mkpath(shots) && QDir().mkpath(library));
-        QFile::remove(Preferences::filePath());
-        BookmarkStore().save(library, Preferences::libraryRootBookmark);
-
-        AppStateDependencies deps;
-        deps.dialogs = std::make_shared<ScriptedDialogs>();
-        deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
-        deps.databasePath = dir.filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        auto state = std::make_unique<AppState>(deps);
+        AppStateScene scene;
+        scene.rememberLibrary();
+        const QString &library = scene.library;
+        auto state = scene.makeState();
         QCOMPARE(state->libraryRoot(), library);
 
-        const QString path = shots + QStringLiteral("/Screenshot 3.png");
+        const QString path = scene.shots + QStringLiteral("/Screenshot 3.png");
         QVERIFY(writeWholeFile(path, distinctPng(3)));
         const qint64 id = state->database().insertOrUpdate(path, QStringLiteral("Screenshot 3"),
             QString(), 1.7e9, {}, {}, ScreenshotStatus::inbox, 0);
@@ -316,8 +303,7 @@ private Q_SLOTS:
         QCOMPARE(state->savePrompt(record, QStringLiteral("Kept"), QStringLiteral("Work")),
             std::nullopt);
         QVERIFY(QFileInfo::exists(library + QStringLiteral("/Work/Kept.png")));
-        state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        AppStateScene::finish(state);
     }
 };
 

@@ -12,7 +12,7 @@
 #include "app/appstate.h"
 #include "app/coalescedloader.h"
 #include "app/preferences.h"
-#include "support/fakes.h"
+#include "support/appstatescene.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"
 
@@ -56,7 +56,7 @@ class TestRecordLoading : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<AppStateScene> m_scene;
 
     std::unique_ptr<CoalescedLoader<int>> makeLoader(
         Sink &sink, std::function<std::optional<int>()> fetch, QObject *context = nullptr)
@@ -70,17 +70,6 @@ private:
             });
     }
 
-    std::unique_ptr<AppState> makeState()
-    {
-        AppStateDependencies deps;
-        deps.dialogs = std::make_shared<ScriptedDialogs>();
-        deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
-        deps.undoToast = std::make_shared<RecordingToast>();
-        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        return std::make_unique<AppState>(deps);
-    }
-
     static qint64 add(AppState &state, const QString &name, double createdAt,
         const QString &text = QStringLiteral("recognised words"))
     {
@@ -89,15 +78,9 @@ private:
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        Preferences::remove(Preferences::libraryRootBookmark);
-        Preferences::remove(Preferences::screenshotFolderBookmark);
-    }
+    void init() { m_scene = std::make_unique<AppStateScene>(); }
 
-    void cleanup() { m_dir.reset(); }
+    void cleanup() { m_scene.reset(); }
 
     void aBurstCostsOneFetch()
     {
@@ -229,7 +212,7 @@ private Q_SLOTS:
 
     void reloadIsOffTheGuiThreadAndPublishesTheList()
     {
-        auto state = makeState();
+        auto state = m_scene->makeState();
         QVERIFY(state->records().isEmpty());
         const qint64 older = add(*state, QStringLiteral("a.png"), 100);
         const qint64 newer = add(*state, QStringLiteral("b.png"), 200);
@@ -247,7 +230,7 @@ private Q_SLOTS:
 
     void aFailingListQueryLeavesTheRecords()
     {
-        auto state = makeState();
+        auto state = m_scene->makeState();
         add(*state, QStringLiteral("a.png"), 100);
         state->reloadRecords();
         QTRY_COMPARE_WITH_TIMEOUT(state->records().size(), 1, 5000);
@@ -265,7 +248,7 @@ private Q_SLOTS:
 
     void refreshMergesChangesAndDropsDeletedRows()
     {
-        auto state = makeState();
+        auto state = m_scene->makeState();
         const qint64 a = add(*state, QStringLiteral("a.png"), 100);
         const qint64 b = add(*state, QStringLiteral("b.png"), 200);
         state->reloadRecords();
@@ -287,7 +270,7 @@ private Q_SLOTS:
 
     void blankSearchesNeverTouchTheDatabase()
     {
-        auto state = makeState();
+        auto state = m_scene->makeState();
         const qint64 id
             = add(*state, QStringLiteral("invoice.png"), 100, QStringLiteral("total due"));
         state->database().failNthStatementForTesting(1);
@@ -307,7 +290,7 @@ private Q_SLOTS:
 
     void textIsLoadedInTheBackground()
     {
-        auto state = makeState();
+        auto state = m_scene->makeState();
         const qint64 id
             = add(*state, QStringLiteral("a.png"), 100, QStringLiteral("line one\nline two"));
         ScreenshotRecord record;
@@ -324,7 +307,7 @@ private Q_SLOTS:
 
     void copyPutsTheStoredTextOnTheClipboard()
     {
-        auto state = makeState();
+        auto state = m_scene->makeState();
         const qint64 id = add(*state, QStringLiteral("a.png"), 100, QStringLiteral("stored text"));
         ScreenshotRecord record;
         record.id = id;

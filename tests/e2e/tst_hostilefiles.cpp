@@ -11,18 +11,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThreadPool>
 #include <QTimer>
 #include <QtEndian>
 
-#include "app/appstate.h"
 #include "app/preferences.h"
-#include "filing/ocrengine.h"
-#include "platform/frontmostapp.h"
-#include "storage/bookmarkstore.h"
-#include "support/fakes.h"
+#include "support/appstatescene.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -31,21 +25,6 @@ using namespace marlox::test;
 namespace {
 
 const QString recognized = QStringLiteral("hostile folder capture");
-
-class FixedRecognizer : public TextRecognizer
-{
-public:
-    QString recognizeText(const QImage &image) override
-    {
-        return image.isNull() ? QString() : recognized;
-    }
-};
-
-class NoFrontmost : public FrontmostApplication
-{
-public:
-    std::optional<Info> frontmost() override { return std::nullopt; }
-};
 
 QByteArray encoded(const char *format, const QColor &color)
 {
@@ -56,36 +35,6 @@ QByteArray encoded(const char *format, const QColor &color)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, format);
     return bytes;
-}
-
-QByteArray chunk(const char *type, const QByteArray &data)
-{
-    QByteArray out(4, '\0');
-    qToBigEndian<quint32>(quint32(data.size()), out.data());
-    const QByteArray body = QByteArray(type, 4) + data;
-    out += body;
-    QByteArray crc(4, '\0');
-    qToBigEndian<quint32>(quint32(~0u), crc.data());
-    // The CRC is that of zlib; computed here so a strict decoder gets past it.
-    quint32 c = 0xffffffffu;
-    for (const char ch : body) {
-        c ^= quint8(ch);
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-    }
-    qToBigEndian<quint32>(c ^ 0xffffffffu, crc.data());
-    return out + crc;
-}
-
-// A valid PNG header claiming 30000×30000 pixels, with no pixel data behind it.
-QByteArray pixelBomb()
-{
-    QByteArray header(13, '\0');
-    qToBigEndian<quint32>(30000, header.data());
-    qToBigEndian<quint32>(30000, header.data() + 4);
-    header[8] = 8; // bit depth
-    header[9] = 6; // RGBA
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IEND", {});
 }
 
 // zlib's checksums, from the copy Qt already loaded: a loop over 200 MB in a
@@ -107,7 +56,7 @@ unsigned long checksum(const char *name, unsigned long initial, const QByteArray
     return value;
 }
 
-QByteArray fastChunk(const char *type, const QByteArray &data)
+QByteArray chunk(const char *type, const QByteArray &data)
 {
     QByteArray out(4, '\0');
     qToBigEndian<quint32>(quint32(data.size()), out.data());
@@ -116,6 +65,17 @@ QByteArray fastChunk(const char *type, const QByteArray &data)
     QByteArray crc(4, '\0');
     qToBigEndian<quint32>(quint32(checksum("crc32", 0, body)), crc.data());
     return out + crc;
+}
+
+// A valid PNG header claiming 30000×30000 pixels, with no pixel data behind it.
+QByteArray pixelBomb()
+{
+    QByteArray header(13, '\0');
+    qToBigEndian<quint32>(30000, header.data());
+    qToBigEndian<quint32>(30000, header.data() + 4);
+    header[8] = 8; // bit depth
+    header[9] = 6; // RGBA
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IEND", {});
 }
 
 // A real, valid grey PNG of about 200 MB: 10000×20000 pixels stored without
@@ -155,8 +115,22 @@ QByteArray hugePng()
     qToBigEndian<quint32>(height, header.data() + 4);
     header[8] = 8; // bit depth
     header[9] = 0; // grey
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + fastChunk("IHDR", header) + fastChunk("IDAT", idat)
-        + fastChunk("IEND", {});
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", idat)
+        + chunk("IEND", {});
+}
+
+// Files every capture it sees, reading "recognized" in each.
+std::unique_ptr<AppState> autoSavingState(const AppStateScene &scene)
+{
+    scene.rememberFolders();
+    Preferences::setValue(Preferences::autoSaveEnabled, true);
+    return scene.makeState([](AppStateDependencies &deps) {
+        auto ocr = std::make_shared<FixedRecognizer>();
+        ocr->text = recognized;
+        deps.ocr = ocr;
+        deps.frontmost = std::make_shared<NoFrontmost>();
+        deps.readRetryDelays = { 0.05, 0.05, 0.05, 0.05 };
+    });
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)
@@ -199,29 +173,13 @@ class TestHostileFiles : public QObject
 private Q_SLOTS:
     void badFilesBesideGoodOnesNeitherStopNorBlockFiling()
     {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString shots = dir.filePath(QStringLiteral("Shots"));
-        const QString library = dir.filePath(QStringLiteral("Library"));
-        const QString outside = dir.filePath(QStringLiteral("Elsewhere"));
-        QVERIFY(QDir().mkpath(shots) && QDir().mkpath(library) && QDir().mkpath(outside));
+        const AppStateScene scene;
+        const QString &shots = scene.shots;
+        const QString &library = scene.library;
+        const QString outside = scene.dir.filePath(QStringLiteral("Elsewhere"));
+        QVERIFY(QDir().mkpath(outside));
         const auto in = [&](const QString &name) { return QDir(shots).filePath(name); };
-
-        QFile::remove(Preferences::filePath());
-        Preferences::setValue(Preferences::autoSaveEnabled, true);
-        BookmarkStore().save(shots, Preferences::screenshotFolderBookmark);
-        BookmarkStore().save(library, Preferences::libraryRootBookmark);
-
-        AppStateDependencies deps;
-        deps.dialogs = std::make_shared<ScriptedDialogs>();
-        deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
-        deps.undoToast = std::make_shared<RecordingToast>();
-        deps.ocr = std::make_shared<FixedRecognizer>();
-        deps.frontmost = std::make_shared<NoFrontmost>();
-        deps.databasePath = dir.filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        deps.readRetryDelays = { 0.05, 0.05, 0.05, 0.05 };
-        auto state = std::make_unique<AppState>(deps);
+        auto state = autoSavingState(scene);
         QTRY_VERIFY_WITH_TIMEOUT(state->watchStatus().isWatching(), 30000);
 
         // The GUI thread's heartbeat: a read of a FIFO or a decode of a bomb
@@ -321,32 +279,15 @@ private Q_SLOTS:
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), targetBytes);
 
-        state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        AppStateScene::finish(state);
     }
 
     void hugeImageAndFiveHundredFilesAtOnce()
     {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        const QString shots = dir.filePath(QStringLiteral("Shots"));
-        const QString library = dir.filePath(QStringLiteral("Library"));
-        QVERIFY(QDir().mkpath(shots) && QDir().mkpath(library));
-        QFile::remove(Preferences::filePath());
-        Preferences::setValue(Preferences::autoSaveEnabled, true);
-        BookmarkStore().save(shots, Preferences::screenshotFolderBookmark);
-        BookmarkStore().save(library, Preferences::libraryRootBookmark);
-
-        AppStateDependencies deps;
-        deps.dialogs = std::make_shared<ScriptedDialogs>();
-        deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
-        deps.undoToast = std::make_shared<RecordingToast>();
-        deps.ocr = std::make_shared<FixedRecognizer>();
-        deps.frontmost = std::make_shared<NoFrontmost>();
-        deps.databasePath = dir.filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        deps.readRetryDelays = { 0.05, 0.05, 0.05, 0.05 };
-        auto state = std::make_unique<AppState>(deps);
+        const AppStateScene scene;
+        const QString &shots = scene.shots;
+        const QString &library = scene.library;
+        auto state = autoSavingState(scene);
         QTRY_VERIFY_WITH_TIMEOUT(state->watchStatus().isWatching(), 30000);
 
         // Made before the heartbeat starts: the test's own work is not Marlox's.
@@ -405,8 +346,7 @@ private Q_SLOTS:
         QCOMPARE(filed, 500);
         qInfo("Filed %d, kept a %lld-byte image in the Inbox, longest GUI-thread gap %lld ms",
             filed, qint64(huge.size()), longestGap);
-        state.reset();
-        QThreadPool::globalInstance()->waitForDone();
+        AppStateScene::finish(state);
     }
 };
 
