@@ -8,15 +8,14 @@
 #include <QImage>
 #include <QMutex>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/appstate.h"
 #include "app/preferences.h"
 #include "filing/ocrengine.h"
-#include "storage/bookmarkstore.h"
-#include "support/fakes.h"
+#include "support/appstatescene.h"
 #include "support/logcapture.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -44,14 +43,6 @@ private:
     int m_calls = 0;
 };
 
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
 void writeImage(const QString &path, const QColor &colour)
 {
     QDir().mkpath(QFileInfo(path).path());
@@ -69,27 +60,20 @@ class TestStartupRecovery : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<test::AppStateScene> m_scene;
     std::shared_ptr<test::ScriptedDialogs> m_dialogs;
     std::shared_ptr<FakeRecognizer> m_ocr;
 
-    QString dbPath() const { return m_dir->filePath(QStringLiteral("data/library.sqlite3")); }
-    QString root() const { return m_dir->filePath(QStringLiteral("Library")); }
+    QString dbPath() const { return m_scene->databasePath; }
+    QString root() const { return m_scene->library; }
 
     AppStateDependencies deps() const
     {
-        AppStateDependencies d;
-        d.dialogs = m_dialogs;
+        AppStateDependencies d = m_scene->dependencies();
         d.ocr = m_ocr;
-        d.databasePath = dbPath();
-        d.installSystemObservers = false;
         return d;
     }
-    void setLibraryRoot()
-    {
-        QDir().mkpath(root());
-        BookmarkStore().save(root(), Preferences::libraryRootBookmark);
-    }
+    void setLibraryRoot() { m_scene->rememberLibrary(); }
     QStringList movedAside() const
     {
         return QDir(QFileInfo(dbPath()).path())
@@ -99,20 +83,15 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_dialogs = std::make_shared<test::ScriptedDialogs>();
+        m_scene = std::make_unique<test::AppStateScene>();
+        m_dialogs = m_scene->dialogs;
         m_ocr = std::make_shared<FakeRecognizer>();
-        QDir().mkpath(QFileInfo(dbPath()).path());
-        for (const QString &key :
-            { Preferences::libraryRootBookmark, Preferences::screenshotFolderBookmark,
-                Preferences::didMigrateUnfiledFolderToGeneral, Preferences::recentFolders })
-            Preferences::remove(key);
     }
-    void cleanup() { m_dir.reset(); }
+    void cleanup() { m_scene.reset(); }
 
     void garbageIndexWithoutLibraryRoot()
     {
-        writeAll(dbPath(), kGarbage.toUtf8());
+        test::writeFile(dbPath(), kGarbage.toUtf8());
         test::LogCapture log;
         AppState state(deps());
 
@@ -139,10 +118,10 @@ private Q_SLOTS:
         setLibraryRoot();
         writeImage(root() + QStringLiteral("/General/a.png"), QColor(0xff, 0, 0));
         writeImage(root() + QStringLiteral("/Work/2024/b.png"), QColor(0, 0, 0xff));
-        writeAll(
+        test::writeFile(
             root() + QStringLiteral("/Work/cut.jpg"), QByteArray("\xFF\xD8\xFF\xE0 cut short"));
-        writeAll(root() + QStringLiteral("/Work/notes.txt"), "notes");
-        writeAll(dbPath(), kGarbage.toUtf8());
+        test::writeFile(root() + QStringLiteral("/Work/notes.txt"), "notes");
+        test::writeFile(dbPath(), kGarbage.toUtf8());
         test::LogCapture log;
 
         AppState state(deps());
@@ -198,7 +177,7 @@ private Q_SLOTS:
             root() + QStringLiteral("/Work/b.png"), root() + QStringLiteral("/Work/c.png") };
         const QList<QColor> colours { QColor(0xff, 0, 0), QColor(0, 0xff, 0), QColor(0, 0, 0xff) };
         if (damage == QLatin1String("library was empty")) {
-            writeAll(dbPath(), kGarbage.toUtf8());
+            test::writeFile(dbPath(), kGarbage.toUtf8());
             AppState state(deps());
             QCOMPARE(movedAside().size(), 1);
             QTRY_COMPARE_WITH_TIMEOUT(state.database().stateValue(QStringLiteral("rebuildOwed")),
@@ -207,7 +186,7 @@ private Q_SLOTS:
         for (int i = 0; i < files.size(); ++i)
             writeImage(files[i], colours[i]);
         if (damage == QLatin1String("empty")) {
-            writeAll(dbPath(), {});
+            test::writeFile(dbPath(), {});
         } else if (damage != QLatin1String("deleted")
             && damage != QLatin1String("library was empty")) {
             ScreenshotDatabase db(dbPath());
@@ -298,7 +277,7 @@ private Q_SLOTS:
             (QStringList { "General", "Work" }));
 
         setLibraryRoot();
-        writeAll(root() + QStringLiteral("/Unfiled/a.png"), "a");
+        test::writeFile(root() + QStringLiteral("/Unfiled/a.png"), "a");
         {
             AppState state(deps());
             QVERIFY(Preferences::boolValue(Preferences::didMigrateUnfiledFolderToGeneral, false));
@@ -306,7 +285,7 @@ private Q_SLOTS:
         QVERIFY(QFileInfo::exists(root() + QStringLiteral("/General/a.png")));
 
         // Done once: a new "Unfiled" folder is the user's own.
-        writeAll(root() + QStringLiteral("/Unfiled/b.png"), "b");
+        test::writeFile(root() + QStringLiteral("/Unfiled/b.png"), "b");
         AppState again(deps());
         QVERIFY(QFileInfo::exists(root() + QStringLiteral("/Unfiled/b.png")));
     }
@@ -317,7 +296,7 @@ private Q_SLOTS:
         const QByteArray bytes = "bytes of a";
         const QString from = root() + QStringLiteral("/Work/a.png");
         const QString to = root() + QStringLiteral("/Home/a.png");
-        writeAll(from, bytes);
+        test::writeFile(from, bytes);
         AppState state(deps());
         state.database().insertOrUpdate(from, QStringLiteral("Kept title"), QStringLiteral("Work"),
             1, {},
