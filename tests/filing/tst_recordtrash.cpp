@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include "storage/screenshotdatabase.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
+#include "support/tmpfsmount.h"
 
 using namespace marlox;
 using namespace marlox::test;
@@ -84,6 +84,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<ScreenshotDatabase> m_db;
     QString m_mount;
+    std::unique_ptr<TmpfsMount> m_disk;
 
     ScreenshotRecord add(const QString &path, const QByteArray &bytes = "png bytes")
     {
@@ -104,15 +105,9 @@ private:
 
     bool mountTmpfs()
     {
-        if (::geteuid() != 0)
-            return false;
         m_mount = m_dir->filePath(QStringLiteral("volume"));
-        QDir().mkpath(m_mount);
-        if (::mount("tmpfs", QFile::encodeName(m_mount).constData(), "tmpfs", 0, "size=1m") != 0) {
-            m_mount.clear();
-            return false;
-        }
-        return true;
+        m_disk = std::make_unique<TmpfsMount>(m_mount, 1 << 20);
+        return m_disk->isMounted();
     }
 
 private Q_SLOTS:
@@ -126,9 +121,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        if (!m_mount.isEmpty())
-            ::umount2(QFile::encodeName(m_mount).constData(), MNT_DETACH);
-        m_mount.clear();
+        m_disk.reset();
         m_db.reset();
         m_dir.reset();
     }

@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include "platform/filemoves.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
+#include "support/tmpfsmount.h"
 
 using namespace marlox;
 using namespace marlox::test;
@@ -53,20 +53,14 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_mount;
 
+    std::unique_ptr<TmpfsMount> m_disk;
+
     // A tmpfs inside the temporary folder: another file system to move to.
-    bool mountTmpfs(const char *options)
+    bool mountTmpfs(qint64 sizeBytes)
     {
-        if (::geteuid() != 0)
-            return false;
         m_mount = m_dir->filePath(QStringLiteral("other-fs"));
-        if (!QDir().mkpath(m_mount))
-            return false;
-        if (::mount("tmpfs", QFile::encodeName(m_mount).constData(), "tmpfs", 0, options) != 0) {
-            qWarning("mount failed: %s", strerror(errno));
-            m_mount.clear();
-            return false;
-        }
-        return true;
+        m_disk = std::make_unique<TmpfsMount>(m_mount, sizeBytes);
+        return m_disk->isMounted();
     }
 
 private Q_SLOTS:
@@ -78,9 +72,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        if (!m_mount.isEmpty())
-            ::umount2(QFile::encodeName(m_mount).constData(), MNT_DETACH);
-        m_mount.clear();
+        m_disk.reset();
         m_dir.reset();
     }
 
@@ -142,7 +134,7 @@ private Q_SLOTS:
 
     void copiesAcrossFileSystems()
     {
-        if (!mountTmpfs("size=16m"))
+        if (!mountTmpfs(16 << 20))
             QSKIP("Needs root to mount a tmpfs for a second file system");
         const QString from = m_dir->filePath(QStringLiteral("big.png"));
         const QByteArray bytes = patternBytes(3 * 1024 * 1024 + 17);
@@ -161,7 +153,7 @@ private Q_SLOTS:
 
     void neverReplacesAcrossFileSystems()
     {
-        if (!mountTmpfs("size=1m"))
+        if (!mountTmpfs(1 << 20))
             QSKIP("Needs root to mount a tmpfs for a second file system");
         const QString from = m_dir->filePath(QStringLiteral("a.png"));
         writeFile(from, "new");
@@ -174,7 +166,7 @@ private Q_SLOTS:
 
     void failedCopyLeavesTheSourceAndNoPartialFile()
     {
-        if (!mountTmpfs("size=64k"))
+        if (!mountTmpfs(64 << 10))
             QSKIP("Needs root to mount a tmpfs for a second file system");
         const QString from = m_dir->filePath(QStringLiteral("large.png"));
         const QByteArray bytes = patternBytes(512 * 1024);
@@ -186,7 +178,7 @@ private Q_SLOTS:
 
     void sourceWrittenDuringTheCopyStays()
     {
-        if (!mountTmpfs("size=1m"))
+        if (!mountTmpfs(1 << 20))
             QSKIP("Needs root to mount a tmpfs for a second file system");
         const QString from = m_dir->filePath(QStringLiteral("growing.gif"));
         const QByteArray first = patternBytes(32 * 1024);
@@ -211,7 +203,7 @@ private Q_SLOTS:
 
     void directoriesAreNotCopiedAcross()
     {
-        if (!mountTmpfs("size=1m"))
+        if (!mountTmpfs(1 << 20))
             QSKIP("Needs root to mount a tmpfs for a second file system");
         const QString from = m_dir->filePath(QStringLiteral("Work"));
         QVERIFY(QDir().mkpath(from));
