@@ -62,56 +62,32 @@ private Q_SLOTS:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("extension");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "Invoice March"
-                               << "png"
-                               << "Invoice March.png";
+        // clang-format off
+        QTest::newRow("plain") << "Invoice March" << "png" << "Invoice March.png";
         QTest::newRow("colon and slash become spaces, double spaces halve") << "Trip: day1/day2"
-                                                                            << "png"
-                                                                            << "Trip day1 day2.png";
-        QTest::newRow("backslash") << "a\\b"
-                                   << "png"
-                                   << "a b.png";
-        QTest::newRow("only dots") << "..."
-                                   << "png"
-                                   << "Screenshot.png";
-        QTest::newRow("only a slash") << "/"
-                                      << "png"
-                                      << "Screenshot.png";
-        QTest::newRow("path climbing is flattened") << "../../etc/passwd"
-                                                    << "png"
-                                                    << "etc passwd.png";
-        QTest::newRow("dots and spaces trimmed at ends") << ". Report. ."
-                                                         << "png"
-                                                         << "Report.png";
-        QTest::newRow("inner dots kept") << "v1.2 notes"
-                                         << "jpg"
-                                         << "v1.2 notes.jpg";
-        QTest::newRow("three spaces become two") << "a   b"
-                                                 << "png"
-                                                 << "a  b.png";
-        QTest::newRow("four spaces become two") << "a    b"
-                                                << "png"
-                                                << "a  b.png";
-        QTest::newRow("upper-case extension kept") << "Shot"
-                                                   << "PNG"
-                                                   << "Shot.PNG";
-        QTest::newRow("letter case kept") << "MiXeD"
-                                          << "png"
-                                          << "MiXeD.png";
-        QTest::newRow("no extension still gets the dot") << "Shot"
-                                                         << ""
-                                                         << "Shot.";
+            << "png" << "Trip day1 day2.png";
+        QTest::newRow("backslash") << "a\\b" << "png" << "a b.png";
+        QTest::newRow("only dots") << "..." << "png" << "Screenshot.png";
+        QTest::newRow("only a slash") << "/" << "png" << "Screenshot.png";
+        QTest::newRow("path climbing is flattened") << "../../etc/passwd" << "png"
+            << "etc passwd.png";
+        QTest::newRow("dots and spaces trimmed at ends") << ". Report. ." << "png" << "Report.png";
+        QTest::newRow("inner dots kept") << "v1.2 notes" << "jpg" << "v1.2 notes.jpg";
+        QTest::newRow("three spaces become two") << "a   b" << "png" << "a  b.png";
+        QTest::newRow("four spaces become two") << "a    b" << "png" << "a  b.png";
+        QTest::newRow("upper-case extension kept") << "Shot" << "PNG" << "Shot.PNG";
+        QTest::newRow("letter case kept") << "MiXeD" << "png" << "MiXeD.png";
+        QTest::newRow("no extension still gets the dot") << "Shot" << "" << "Shot.";
         QTest::newRow("other characters untouched") << "Café ☕ <>|?*\""
                                                     << "png"
                                                     << "Café ☕ <>|?*\".png";
-        QTest::newRow("tab and newline at the ends trimmed") << "\tName\n"
-                                                             << "png"
-                                                             << "Name.png";
+        QTest::newRow("tab and newline at the ends trimmed") << "\tName\n" << "png" << "Name.png";
         // 252 bytes of text and the extension would pass the 255-byte limit.
         QTest::newRow("too long: cut between characters")
             << QString(84, QChar(0x6F22)) << "png" << QString(83, QChar(0x6F22)) + ".png";
         QTest::newRow("too long: no space left at the cut") << QString(250, u'a') + " b"
                                                             << "png" << QString(250, u'a') + ".png";
+        // clang-format on
     }
 
     void libraryFileName()
@@ -127,22 +103,19 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("existing");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("free") << QStringList {} << "T.png"
-                              << "T.png";
-        QTest::newRow("taken") << QStringList { "T.png" } << "T.png"
-                               << "T 2.png";
-        QTest::newRow("taken twice") << QStringList { "T.png", "T 2.png" } << "T.png"
-                                     << "T 3.png";
+        // clang-format off
+        QTest::newRow("free") << QStringList {} << "T.png" << "T.png";
+        QTest::newRow("taken") << QStringList { "T.png" } << "T.png" << "T 2.png";
+        QTest::newRow("taken twice") << QStringList { "T.png", "T 2.png" } << "T.png" << "T 3.png";
         QTest::newRow("gap is reused") << QStringList { "T.png", "T 3.png" } << "T.png"
                                        << "T 2.png";
-        QTest::newRow("a directory counts") << QStringList { "T.png/" } << "T.png"
-                                            << "T 2.png";
-        QTest::newRow("no extension") << QStringList { "README" } << "README"
-                                      << "README 2";
+        QTest::newRow("a directory counts") << QStringList { "T.png/" } << "T.png" << "T 2.png";
+        QTest::newRow("no extension") << QStringList { "README" } << "README" << "README 2";
         QTest::newRow("only the last extension splits") << QStringList { "a.tar.gz" } << "a.tar.gz"
                                                         << "a.tar 2.gz";
         QTest::newRow("case-sensitive names differ") << QStringList { "t.png" } << "T.png"
                                                      << "T.png";
+        // clang-format on
     }
 
     void uniqueFileURL()
@@ -175,30 +148,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("expected"); // "-" for none
-        QTest::newRow("in a folder") << "/lib/General/a.png"
-                                     << "/lib"
-                                     << "General";
-        QTest::newRow("directly in the root") << "/lib/a.png"
-                                              << "/lib"
-                                              << "-";
-        QTest::newRow("nested takes the first") << "/lib/A/B/c.png"
-                                                << "/lib"
-                                                << "A";
-        QTest::newRow("the root itself") << "/lib"
-                                         << "/lib"
-                                         << "-";
-        QTest::newRow("outside") << "/other/General/a.png"
-                                 << "/lib"
-                                 << "-";
-        QTest::newRow("sibling with a shared prefix") << "/lib2/General/a.png"
-                                                      << "/lib"
-                                                      << "-";
-        QTest::newRow("trailing slash on the root") << "/lib/Work/a.png"
-                                                    << "/lib/"
-                                                    << "Work";
-        QTest::newRow("standardised first") << "/lib/x/../Work/./a.png"
-                                            << "/lib"
-                                            << "Work";
+        // clang-format off
+        QTest::newRow("in a folder") << "/lib/General/a.png" << "/lib" << "General";
+        QTest::newRow("directly in the root") << "/lib/a.png" << "/lib" << "-";
+        QTest::newRow("nested takes the first") << "/lib/A/B/c.png" << "/lib" << "A";
+        QTest::newRow("the root itself") << "/lib" << "/lib" << "-";
+        QTest::newRow("outside") << "/other/General/a.png" << "/lib" << "-";
+        QTest::newRow("sibling with a shared prefix") << "/lib2/General/a.png" << "/lib" << "-";
+        QTest::newRow("trailing slash on the root") << "/lib/Work/a.png" << "/lib/" << "Work";
+        QTest::newRow("standardised first") << "/lib/x/../Work/./a.png" << "/lib" << "Work";
+        // clang-format on
     }
 
     void libraryFolderName()
@@ -307,28 +266,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<bool>("withRoot");
         QTest::addColumn<int>("expected"); // 0 no root, 1 empty title, 2 invalid folder
-        QTest::newRow("no root") << "T"
-                                 << "Work" << false << 0;
-        QTest::newRow("blank title") << " \n\t "
-                                     << "Work" << true << 1;
-        QTest::newRow("empty title") << ""
-                                     << "Work" << true << 1;
-        QTest::newRow("folder climbs out") << "T"
-                                           << "../Escape" << true << 2;
-        QTest::newRow("folder is the parent") << "T"
-                                              << ".." << true << 2;
-        QTest::newRow("folder is the root") << "T"
-                                            << "." << true << 2;
-        QTest::newRow("nested folder") << "T"
-                                       << "a/b" << true << 2;
-        QTest::newRow("absolute folder") << "T"
-                                         << "/tmp/x" << true << 2;
-        QTest::newRow("hidden folder") << "T"
-                                       << ".secret" << true << 2;
+        // clang-format off
+        QTest::newRow("no root") << "T" << "Work" << false << 0;
+        QTest::newRow("blank title") << " \n\t " << "Work" << true << 1;
+        QTest::newRow("empty title") << "" << "Work" << true << 1;
+        QTest::newRow("folder climbs out") << "T" << "../Escape" << true << 2;
+        QTest::newRow("folder is the parent") << "T" << ".." << true << 2;
+        QTest::newRow("folder is the root") << "T" << "." << true << 2;
+        QTest::newRow("nested folder") << "T" << "a/b" << true << 2;
+        QTest::newRow("absolute folder") << "T" << "/tmp/x" << true << 2;
+        QTest::newRow("hidden folder") << "T" << ".secret" << true << 2;
         QTest::newRow("folder with NUL")
             << "T" << QString(QStringLiteral("a") + QChar(0) + "b") << true << 2;
-        QTest::newRow("empty folder") << "T"
-                                      << "" << true << 2;
+        QTest::newRow("empty folder") << "T" << "" << true << 2;
+        // clang-format on
     }
 
     void refusalsTouchNothing()

@@ -51,30 +51,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("windowClass");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("identifier");
-        QTest::newRow("StartupWMClass") << "gnome-text-editor"
-                                        << "Gnome-text-editor"
-                                        << "Text Editor"
-                                        << "org.gnome.TextEditor";
-        QTest::newRow("desktop id from instance") << "firefox-esr"
-                                                  << "Firefox-esr"
-                                                  << "Firefox ESR"
-                                                  << "firefox-esr";
-        QTest::newRow("desktop id in a sub-folder") << "kde-org.kde.kate"
-                                                    << "kate"
-                                                    << "Kate"
-                                                    << "kde-org.kde.kate";
-        QTest::newRow("user entry wins") << "notes"
-                                         << "Notes"
-                                         << "My Notes"
-                                         << "notes";
-        QTest::newRow("no entry: the class") << "xterm"
-                                             << "XTerm"
-                                             << "XTerm"
-                                             << "XTerm";
-        QTest::newRow("no class: the instance") << "tool"
-                                                << ""
-                                                << "tool"
-                                                << "tool";
+        // clang-format off
+        QTest::newRow("StartupWMClass") << "gnome-text-editor" << "Gnome-text-editor"
+            << "Text Editor" << "org.gnome.TextEditor";
+        QTest::newRow("desktop id from instance") << "firefox-esr" << "Firefox-esr" << "Firefox ESR"
+            << "firefox-esr";
+        QTest::newRow("desktop id in a sub-folder") << "kde-org.kde.kate" << "kate" << "Kate"
+            << "kde-org.kde.kate";
+        QTest::newRow("user entry wins") << "notes" << "Notes" << "My Notes" << "notes";
+        QTest::newRow("no entry: the class") << "xterm" << "XTerm" << "XTerm" << "XTerm";
+        QTest::newRow("no class: the instance") << "tool" << "" << "tool" << "tool";
+        // clang-format on
     }
     void namesComeFromDesktopEntries()
     {
@@ -93,22 +80,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("instance");
         QTest::addColumn<QString>("windowClass");
-        QTest::newRow("Marlox") << "marlox"
-                                << "marlox";
-        QTest::newRow("gnome-screenshot") << "gnome-screenshot"
-                                          << "Gnome-screenshot";
-        QTest::newRow("GNOME Shell") << "gnome-shell"
-                                     << "Gnome-shell";
-        QTest::newRow("spectacle via its desktop entry") << "org.kde.spectacle"
-                                                         << "Spectacle";
-        QTest::newRow("flameshot") << "flameshot"
-                                   << "flameshot";
-        QTest::newRow("xfce4-screenshooter") << "xfce4-screenshooter"
-                                             << "Xfce4-screenshooter";
-        QTest::newRow("ksnip") << "ksnip"
-                               << "ksnip";
-        QTest::newRow("nothing") << ""
-                                 << "";
+        // clang-format off
+        QTest::newRow("Marlox") << "marlox" << "marlox";
+        QTest::newRow("gnome-screenshot") << "gnome-screenshot" << "Gnome-screenshot";
+        QTest::newRow("GNOME Shell") << "gnome-shell" << "Gnome-shell";
+        QTest::newRow("spectacle via its desktop entry") << "org.kde.spectacle" << "Spectacle";
+        QTest::newRow("flameshot") << "flameshot" << "flameshot";
+        QTest::newRow("xfce4-screenshooter") << "xfce4-screenshooter" << "Xfce4-screenshooter";
+        QTest::newRow("ksnip") << "ksnip" << "ksnip";
+        QTest::newRow("nothing") << "" << "";
+        // clang-format on
     }
     void ownWindowsAndScreenshotToolsAreExcluded()
     {

@@ -90,18 +90,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
 
         const QString none;
+        // clang-format off
         QTest::newRow("nothing at all: home")
             << none << QStringList() << QStringList() << none << "";
         QTest::newRow("home/Desktop when it exists")
             << none << QStringList() << QStringList({ "Desktop" }) << none << "Desktop";
-        QTest::newRow("Pictures before Desktop")
-            << none << QStringList() << QStringList({ "Desktop", "Pictures" }) << none
-            << "Pictures";
-        QTest::newRow("Pictures/Screenshots before Pictures")
-            << none << QStringList() << QStringList({ "Pictures/Screenshots" }) << none
-            << "Pictures/Screenshots";
-        QTest::newRow("user-dirs.dirs moves Pictures")
-            << none
+        QTest::newRow("Pictures before Desktop") << none << QStringList()
+            << QStringList({ "Desktop", "Pictures" }) << none << "Pictures";
+        QTest::newRow("Pictures/Screenshots before Pictures") << none << QStringList()
+            << QStringList({ "Pictures/Screenshots" }) << none << "Pictures/Screenshots";
+        QTest::newRow("user-dirs.dirs moves Pictures") << none
             << QStringList({ ".config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n" })
             << QStringList({ "Pictures/Screenshots", "Bilder/Screenshots" }) << none
             << "Bilder/Screenshots";
@@ -127,10 +125,9 @@ private Q_SLOTS:
                    "[General]\nsavePath=smb://server/Flame\n" })
             << QStringList({ "Pictures" }) << none << "Pictures";
 
-        QTest::newRow("GNOME: the gsettings location, a file URL")
-            << "GNOME" << QStringList() << QStringList({ "Gnome Shots", "Pictures/Screenshots" })
-            << "'file://$ROOT/Gnome%20Shots/'"
-            << "Gnome Shots";
+        QTest::newRow("GNOME: the gsettings location, a file URL") << "GNOME" << QStringList()
+            << QStringList({ "Gnome Shots", "Pictures/Screenshots" })
+            << "'file://$ROOT/Gnome%20Shots/'" << "Gnome Shots";
         QTest::newRow("GNOME setting beats flameshot")
             << "ubuntu:GNOME"
             << QStringList(
@@ -143,16 +140,12 @@ private Q_SLOTS:
                    { ".config/flameshot/flameshot.ini", "[General]\nsavePath=$ROOT/Flame\n" })
             << QStringList({ "Gnome", "Flame" }) << "'$ROOT/Gnome'"
             << "Flame";
-        QTest::newRow("GNOME empty setting: Pictures/Screenshots")
-            << "Unity" << QStringList() << QStringList({ "Pictures/Screenshots", "Desktop" })
-            << "''"
-            << "Pictures/Screenshots";
-        QTest::newRow("GNOME without gsettings: Pictures/Screenshots")
-            << "GNOME" << QStringList() << QStringList({ "Pictures/Screenshots", "Desktop" })
-            << none << "Pictures/Screenshots";
-        QTest::newRow("GNOME setting to a missing folder: fall back")
-            << "gnome" << QStringList() << QStringList({ "Desktop" }) << "'$ROOT/Missing'"
-            << "Desktop";
+        QTest::newRow("GNOME empty setting: Pictures/Screenshots") << "Unity" << QStringList()
+            << QStringList({ "Pictures/Screenshots", "Desktop" }) << "''" << "Pictures/Screenshots";
+        QTest::newRow("GNOME without gsettings: Pictures/Screenshots") << "GNOME" << QStringList()
+            << QStringList({ "Pictures/Screenshots", "Desktop" }) << none << "Pictures/Screenshots";
+        QTest::newRow("GNOME setting to a missing folder: fall back") << "gnome" << QStringList()
+            << QStringList({ "Desktop" }) << "'$ROOT/Missing'" << "Desktop";
 
         QTest::newRow("KDE imageSaveLocation, a file URL with ; and ,")
             << "KDE"
@@ -166,8 +159,7 @@ private Q_SLOTS:
                    "[ImageSave]\nimageSaveLocation=file://$ROOT/Gone\n"
                    "[Save]\ndefaultSaveLocation=~/Saved\n" })
             << QStringList({ "Saved", "Pictures/Screenshots" }) << none << "Saved";
-        QTest::newRow("KDE old General key with ~/")
-            << "KDE"
+        QTest::newRow("KDE old General key with ~/") << "KDE"
             << QStringList({ ".config/spectaclerc", "[General]\ndefault-save-location=~/Old\n" })
             << QStringList({ "Old", "Pictures/Screenshots" }) << none << "Old";
         QTest::newRow("KDE translated folder under Pictures")
@@ -176,8 +168,7 @@ private Q_SLOTS:
                    "[ImageSave]\ntranslatedScreenshotsFolder=Bildschirmfotos\n" })
             << QStringList({ "Pictures/Bildschirmfotos", "Pictures/Screenshots" }) << none
             << "Pictures/Bildschirmfotos";
-        QTest::newRow("KDE setting only counts on KDE")
-            << none
+        QTest::newRow("KDE setting only counts on KDE") << none
             << QStringList({ ".config/spectaclerc", "[ImageSave]\nimageSaveLocation=$ROOT/Kde\n" })
             << QStringList({ "Kde", "Pictures" }) << none << "Pictures";
 
@@ -191,6 +182,7 @@ private Q_SLOTS:
             << QStringList({ ".config/xfce4/xfce4-screenshooter",
                    "[Default]\nscreenshot_dir=$ROOT/Xfce\n" })
             << QStringList({ "Xfce", "Pictures/Screenshots" }) << none << "Xfce";
+        // clang-format on
     }
     void lookup()
     {
@@ -238,32 +230,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("tilde alone") << "~"
-                                     << "/home/u";
-        QTest::newRow("tilde slash") << "~/Shots/"
-                                     << "/home/u/Shots";
-        QTest::newRow("$HOME") << "$HOME/Shots"
-                               << "/home/u/Shots";
-        QTest::newRow("absolute, cleaned") << "/srv//shots/./a/../b/"
-                                           << "/srv/shots/b";
-        QTest::newRow("file URL, percent-encoded") << "file:///srv/My%20Shots/"
-                                                   << "/srv/My Shots";
-        QTest::newRow("file URL on localhost") << "file://localhost/srv/x"
-                                               << "/srv/x";
-        QTest::newRow("file URL on another host") << "file://server/srv/x"
-                                                  << "";
-        QTest::newRow("other scheme") << "smb://server/share"
-                                      << "";
-        QTest::newRow("relative path") << "Pictures"
-                                       << "";
-        QTest::newRow("tilde user is not ours") << "~other/x"
-                                                << "";
-        QTest::newRow("blank") << "   "
-                               << "";
-        QTest::newRow("surrounding blanks") << "  /srv/x  "
-                                            << "/srv/x";
-        QTest::newRow("colon inside a path") << "/srv/a:b"
-                                             << "/srv/a:b";
+        // clang-format off
+        QTest::newRow("tilde alone") << "~" << "/home/u";
+        QTest::newRow("tilde slash") << "~/Shots/" << "/home/u/Shots";
+        QTest::newRow("$HOME") << "$HOME/Shots" << "/home/u/Shots";
+        QTest::newRow("absolute, cleaned") << "/srv//shots/./a/../b/" << "/srv/shots/b";
+        QTest::newRow("file URL, percent-encoded") << "file:///srv/My%20Shots/" << "/srv/My Shots";
+        QTest::newRow("file URL on localhost") << "file://localhost/srv/x" << "/srv/x";
+        QTest::newRow("file URL on another host") << "file://server/srv/x" << "";
+        QTest::newRow("other scheme") << "smb://server/share" << "";
+        QTest::newRow("relative path") << "Pictures" << "";
+        QTest::newRow("tilde user is not ours") << "~other/x" << "";
+        QTest::newRow("blank") << "   " << "";
+        QTest::newRow("surrounding blanks") << "  /srv/x  " << "/srv/x";
+        QTest::newRow("colon inside a path") << "/srv/a:b" << "/srv/a:b";
+        // clang-format on
     }
     void localPath()
     {
@@ -276,24 +257,17 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("printed");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("single quotes") << "'file:///x'\n"
-                                       << "file:///x";
-        QTest::newRow("empty") << "''\n"
-                               << "";
-        QTest::newRow("escaped quote") << "'it\\'s'"
-                                       << "it's";
-        QTest::newRow("double quotes around a single quote") << "\"it's\""
-                                                             << "it's";
-        QTest::newRow("escaped backslash") << "'a\\\\b'"
-                                           << "a\\b";
-        QTest::newRow("unicode escape") << "'caf\\u00e9'"
-                                        << "café";
-        QTest::newRow("typed") << "@s '/x'"
-                               << "/x";
-        QTest::newRow("not a string") << "uint32 5"
-                                      << "";
-        QTest::newRow("unbalanced") << "'abc"
-                                    << "";
+        // clang-format off
+        QTest::newRow("single quotes") << "'file:///x'\n" << "file:///x";
+        QTest::newRow("empty") << "''\n" << "";
+        QTest::newRow("escaped quote") << "'it\\'s'" << "it's";
+        QTest::newRow("double quotes around a single quote") << "\"it's\"" << "it's";
+        QTest::newRow("escaped backslash") << "'a\\\\b'" << "a\\b";
+        QTest::newRow("unicode escape") << "'caf\\u00e9'" << "café";
+        QTest::newRow("typed") << "@s '/x'" << "/x";
+        QTest::newRow("not a string") << "uint32 5" << "";
+        QTest::newRow("unbalanced") << "'abc" << "";
+        // clang-format on
     }
     void gvariantStrings()
     {

@@ -244,30 +244,20 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QString>("titles");
-        QTest::newRow("three inside a Japanese run") << "東京都"
-                                                     << "ja";
-        QTest::newRow("two inside a run") << "京都"
-                                          << "ja";
-        QTest::newRow("one character") << "港"
-                                       << "ja,zh";
-        QTest::newRow("katakana word") << "ダウンロード"
-                                       << "ja";
-        QTest::newRow("Chinese inside a run") << "数据库"
-                                              << "zh";
-        QTest::newRow("Thai word") << "ภาษา"
-                                   << "th";
-        QTest::newRow("Korean syllables") << "검색"
-                                          << "ko";
-        QTest::newRow("Latin and CJK together") << "invoice 東京"
-                                                << "ja";
-        QTest::newRow("Latin prefix and one CJK") << "repo 港"
-                                                  << "zh";
-        QTest::newRow("mixed piece") << "iPhone手机"
-                                     << "zh";
-        QTest::newRow("not there") << "大阪府"
-                                   << "";
-        QTest::newRow("Latin still by prefix only") << "nvoice"
-                                                    << "";
+        // clang-format off
+        QTest::newRow("three inside a Japanese run") << "東京都" << "ja";
+        QTest::newRow("two inside a run") << "京都" << "ja";
+        QTest::newRow("one character") << "港" << "ja,zh";
+        QTest::newRow("katakana word") << "ダウンロード" << "ja";
+        QTest::newRow("Chinese inside a run") << "数据库" << "zh";
+        QTest::newRow("Thai word") << "ภาษา" << "th";
+        QTest::newRow("Korean syllables") << "검색" << "ko";
+        QTest::newRow("Latin and CJK together") << "invoice 東京" << "ja";
+        QTest::newRow("Latin prefix and one CJK") << "repo 港" << "zh";
+        QTest::newRow("mixed piece") << "iPhone手机" << "zh";
+        QTest::newRow("not there") << "大阪府" << "";
+        QTest::newRow("Latin still by prefix only") << "nvoice" << "";
+        // clang-format on
     }
 
     void noSpaceScriptsAreFoundInsideRuns()
@@ -397,28 +387,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("term");
         QTest::addColumn<int>("cost");
-        QTest::newRow("exact prefix") << "cand"
-                                      << "candidate" << 0;
-        QTest::newRow("cl for d") << "candidate"
-                                  << "candiclate" << 1;
-        QTest::newRow("rn for m") << "modern"
-                                  << "rnodern" << 1;
-        QTest::newRow("m for rn") << "burn"
-                                  << "bum" << 1;
-        QTest::newRow("1 for l") << "invoice"
-                                 << "invo1ce" << 1;
-        QTest::newRow("i for l") << "billing"
-                                 << "biiling" << 1;
-        QTest::newRow("0 for o") << "report"
-                                 << "rep0rt" << 1;
-        QTest::newRow("one letter wrong") << "budget"
-                                          << "budgot" << 2;
-        QTest::newRow("one letter missing") << "schedule"
-                                            << "schdule" << 2;
-        QTest::newRow("too far") << "meeting"
-                                 << "mating" << -1;
-        QTest::newRow("unrelated") << "invoice"
-                                   << "summary" << -1;
+        // clang-format off
+        QTest::newRow("exact prefix") << "cand" << "candidate" << 0;
+        QTest::newRow("cl for d") << "candidate" << "candiclate" << 1;
+        QTest::newRow("rn for m") << "modern" << "rnodern" << 1;
+        QTest::newRow("m for rn") << "burn" << "bum" << 1;
+        QTest::newRow("1 for l") << "invoice" << "invo1ce" << 1;
+        QTest::newRow("i for l") << "billing" << "biiling" << 1;
+        QTest::newRow("0 for o") << "report" << "rep0rt" << 1;
+        QTest::newRow("one letter wrong") << "budget" << "budgot" << 2;
+        QTest::newRow("one letter missing") << "schedule" << "schdule" << 2;
+        QTest::newRow("too far") << "meeting" << "mating" << -1;
+        QTest::newRow("unrelated") << "invoice" << "summary" << -1;
+        // clang-format on
     }
 
     void prefixCostCountsMisreadingsAsHalf()
@@ -435,16 +416,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("guesses");
+        // clang-format off
         QTest::newRow("short: one letter off, not the start of a longer word") << "porc"
                                                                                << "pork,port";
-        QTest::newRow("short: misreading") << "rnap"
-                                           << "map";
-        QTest::newRow("short: never a prefix guess") << "invo"
-                                                     << "";
-        QTest::newRow("five letters: prefixes again") << "invoc"
-                                                      << "invioce,invoice,invoices";
-        QTest::newRow("long: nearest length first") << "invoise"
-                                                    << "invoice,invoices";
+        QTest::newRow("short: misreading") << "rnap" << "map";
+        QTest::newRow("short: never a prefix guess") << "invo" << "";
+        QTest::newRow("five letters: prefixes again") << "invoc" << "invioce,invoice,invoices";
+        QTest::newRow("long: nearest length first") << "invoise" << "invoice,invoices";
+        // clang-format on
     }
 
     void similarTermsOfShortAndLongWords()
