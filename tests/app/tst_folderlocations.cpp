@@ -9,7 +9,7 @@
 
 #include "app/appstate.h"
 #include "app/preferences.h"
-#include "support/fakes.h"
+#include "support/appstatescene.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"
 
@@ -29,21 +29,14 @@ class TestFolderLocations : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<test::AppStateScene> m_scene;
     std::shared_ptr<test::ScriptedDialogs> m_dialogs;
 
-    std::unique_ptr<AppState> makeState()
-    {
-        AppStateDependencies deps;
-        deps.dialogs = m_dialogs;
-        deps.databasePath = m_dir->filePath("library.sqlite3");
-        deps.installSystemObservers = false;
-        return std::make_unique<AppState>(std::move(deps));
-    }
+    std::unique_ptr<AppState> makeState() { return m_scene->makeState(); }
 
     QString makeDir(const QString &name)
     {
-        const QString path = m_dir->filePath(name);
+        const QString path = m_scene->dir.filePath(name);
         QDir().mkpath(path);
         return path;
     }
@@ -61,15 +54,15 @@ class TestFolderLocations : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_dialogs = std::make_shared<test::ScriptedDialogs>();
+        m_scene = std::make_unique<test::AppStateScene>();
+        m_dialogs = m_scene->dialogs;
         Preferences::remove(Preferences::screenshotFolderBookmark);
         Preferences::remove(Preferences::libraryRootBookmark);
     }
 
     void cleanup()
     {
-        m_dir.reset();
+        m_scene.reset();
         QDir(test::profileRoot() + "/Pictures").removeRecursively();
     }
 
@@ -78,30 +71,28 @@ private Q_SLOTS:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<FolderRelation>("relation");
-        QTest::newRow("same") << "/home/u/Shots"
-                              << "/home/u/Shots" << FolderRelation::same;
+        // clang-format off
+        QTest::newRow("same") << "/home/u/Shots" << "/home/u/Shots" << FolderRelation::same;
         QTest::newRow("same, trailing slash on one") << "/home/u/Shots/"
                                                      << "/home/u/Shots" << FolderRelation::same;
         QTest::newRow("same after dot segments") << "/home/u/./Pictures/../Shots"
                                                  << "/home/u/Shots" << FolderRelation::same;
         QTest::newRow("b inside a") << "/home/u/Library"
                                     << "/home/u/Library/Shots" << FolderRelation::inside;
-        QTest::newRow("b deep inside a, trailing slashes")
-            << "/home/u/Library/"
+        QTest::newRow("b deep inside a, trailing slashes") << "/home/u/Library/"
             << "/home/u/Library/a/b/" << FolderRelation::inside;
         QTest::newRow("a inside b is not inside") << "/home/u/Library/Shots"
                                                   << "/home/u/Library" << FolderRelation::separate;
         QTest::newRow("shared prefix only") << "/home/u/Shots"
                                             << "/home/u/Shots2" << FolderRelation::separate;
-        QTest::newRow("shared prefix only, trailing slash")
-            << "/home/u/Shots/"
-            << "/home/u/Shots2/" << FolderRelation::separate;
+        QTest::newRow("shared prefix only, trailing slash") << "/home/u/Shots/" << "/home/u/Shots2/"
+            << FolderRelation::separate;
         QTest::newRow("siblings") << "/home/u/Library"
                                   << "/home/u/Shots" << FolderRelation::separate;
-        QTest::newRow("everything is inside the root") << "/"
-                                                       << "/home" << FolderRelation::inside;
+        QTest::newRow("everything is inside the root") << "/" << "/home" << FolderRelation::inside;
         QTest::newRow("case differs") << "/home/u/shots"
                                       << "/home/u/Shots" << FolderRelation::separate;
+        // clang-format on
     }
     void folderRelation()
     {
@@ -136,7 +127,7 @@ private Q_SLOTS:
 
         QString chosen = library + screenshotFolder;
         if (throughLink) {
-            const QString link = m_dir->filePath("Shots link");
+            const QString link = m_scene->dir.filePath("Shots link");
             QVERIFY(QFile::link(chosen, link));
             chosen = link;
         }
@@ -164,7 +155,7 @@ private Q_SLOTS:
         state->setScreenshotFolder(shots);
         QSignalSpy changed(state.get(), &AppState::libraryRootChanged);
 
-        state->setLibraryRoot(m_dir->filePath(libraryRoot), true);
+        state->setLibraryRoot(m_scene->dir.filePath(libraryRoot), true);
         verifyFolderAlert(text);
         QVERIFY(state->libraryRoot().isEmpty());
         QCOMPARE(changed.count(), 0);
@@ -239,7 +230,7 @@ private Q_SLOTS:
 
     void chooseLibraryRootPanel()
     {
-        const QString picked = m_dir->filePath("New Library");
+        const QString picked = m_scene->dir.filePath("New Library");
         auto state = makeState();
 
         m_dialogs->folderAnswers = { picked };
@@ -261,7 +252,7 @@ private Q_SLOTS:
 
     void createLibraryRootPanel()
     {
-        const QString picked = m_dir->filePath("Parent/Marlox");
+        const QString picked = m_scene->dir.filePath("Parent/Marlox");
         auto state = makeState();
 
         m_dialogs->newFolderAnswers = { std::nullopt };
@@ -291,7 +282,7 @@ private Q_SLOTS:
     void choicesAreRememberedAtTheNextLaunch()
     {
         const QString shots = makeDir("Shots");
-        const QString library = m_dir->filePath("Library");
+        const QString library = m_scene->dir.filePath("Chosen Library");
         {
             auto state = makeState();
             state->setScreenshotFolder(shots + "/");
@@ -307,7 +298,7 @@ private Q_SLOTS:
     void failuresToCreateOrRememberAreOnlyLogged()
     {
         // A regular file stands where the library's parent folder should be.
-        const QString blocker = m_dir->filePath("blocker");
+        const QString blocker = m_scene->dir.filePath("blocker");
         QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
         const QString library = blocker + "/Library";
         auto state = makeState();

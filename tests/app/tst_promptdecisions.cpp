@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/appstate.h"
@@ -13,9 +12,9 @@
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
 #include "platform/trash.h"
-#include "storage/bookmarkstore.h"
-#include "support/fakes.h"
+#include "support/appstatescene.h"
 #include "support/logcapture.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -68,7 +67,7 @@ class TestPromptDecisions : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<AppStateScene> m_scene;
     QString m_shots;
     QString m_library;
     std::shared_ptr<ScriptedDialogs> m_dialogs;
@@ -80,31 +79,25 @@ private:
     std::unique_ptr<AppState> makeState(bool withLibrary = true, bool withPrompt = true)
     {
         if (withLibrary)
-            BookmarkStore().save(m_library, Preferences::libraryRootBookmark);
-        AppStateDependencies deps;
-        deps.dialogs = m_dialogs;
-        if (withPrompt) {
-            deps.makeCapturePrompt = [this]() -> std::unique_ptr<CapturePromptPresenter> {
-                ++m_promptsMade;
-                return std::make_unique<SharedPrompt>(m_prompt);
-            };
-        }
-        deps.undoToast = m_toast;
-        deps.trasher = m_trasher;
-        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        return std::make_unique<AppState>(deps);
+            m_scene->rememberLibrary();
+        return m_scene->makeState([&](AppStateDependencies &deps) {
+            deps.makeCapturePrompt = nullptr;
+            if (withPrompt) {
+                deps.makeCapturePrompt = [this]() -> std::unique_ptr<CapturePromptPresenter> {
+                    ++m_promptsMade;
+                    return std::make_unique<SharedPrompt>(m_prompt);
+                };
+            }
+            deps.undoToast = m_toast;
+            deps.trasher = m_trasher;
+        });
     }
 
     // A capture as the pipeline leaves it: a file in the screenshot folder and an Inbox row.
     ScreenshotRecord capture(AppState &state, const QString &name)
     {
         const QString path = QDir(m_shots).filePath(name);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        file.write("png bytes of " + name.toUtf8());
-        file.close();
+        writeFile(path, "png bytes of " + name.toUtf8());
         const qint64 id = state.database().insertOrUpdate(path, QStringLiteral("Default ") + name,
             QString(), 1000, QStringLiteral("text of ") + name, QStringLiteral("hash"),
             ScreenshotStatus::inbox, 0);
@@ -126,18 +119,15 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_shots = m_dir->filePath(QStringLiteral("Screenshots"));
-        m_library = m_dir->filePath(QStringLiteral("Library"));
-        QDir().mkpath(m_shots);
-        QDir().mkpath(m_library);
-        QDir().mkpath(m_dir->filePath(QStringLiteral("Trash")));
-        QFile::remove(Preferences::filePath());
-        m_dialogs = std::make_shared<ScriptedDialogs>();
+        m_scene = std::make_unique<AppStateScene>();
+        m_shots = m_scene->shots;
+        m_library = m_scene->library;
+        QDir().mkpath(m_scene->dir.filePath(QStringLiteral("Trash")));
+        m_dialogs = m_scene->dialogs;
         m_prompt = std::make_shared<RecordingPrompt>();
         m_toast = std::make_shared<RecordingToast>();
         m_trasher = std::make_shared<FolderTrasher>();
-        m_trasher->folder = m_dir->filePath(QStringLiteral("Trash"));
+        m_trasher->folder = m_scene->dir.filePath(QStringLiteral("Trash"));
         m_promptsMade = 0;
     }
 
@@ -426,53 +416,29 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->current().queueCount, 1);
     }
 
-    void errorTexts_data()
-    {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("no library folder") << 0 << noLibraryText;
-        QTest::newRow("empty title") << 1 << "Title can't be empty.";
-        QTest::newRow("invalid folder name")
-            << 2 << "Folder names can't contain “/” or begin with “.”.";
-        QTest::newRow("invalid name from folder management")
-            << 3 << "Folder names can't contain “/” or begin with “.”.";
-        QTest::newRow("other file error")
-            << 4 << "Couldn't save: " + FileError(EACCES, QStringLiteral("/x/a.png")).description();
-        QTest::newRow("anything else") << 5 << "Couldn't save: disk on fire";
-        QTest::newRow("a file gone, not the library folder")
-            << 6 << "Couldn't save: move /x/a.png: " + QString::fromLocal8Bit(strerror(ENOENT));
-    }
     void errorTexts()
     {
-        QFETCH(int, kind);
-        QFETCH(QString, text);
         using LibraryError = LibraryFileService::ServiceError;
         using FolderError = FolderManagementService::ServiceError;
-        switch (kind) {
-        case 0:
-            QCOMPARE(AppState::errorText(FileError::noSuchFile()), text);
-            break;
-        case 1:
-            QCOMPARE(AppState::errorText(LibraryError(LibraryError::Kind::emptyTitle)), text);
-            break;
-        case 2:
-            QCOMPARE(
-                AppState::errorText(LibraryError(LibraryError::Kind::invalidFolderName)), text);
-            break;
-        case 3:
-            QCOMPARE(AppState::errorText(FolderError(FolderError::Kind::invalidName)), text);
-            break;
-        case 4:
-            QCOMPARE(AppState::errorText(FileError(EACCES, QStringLiteral("/x/a.png"))), text);
-            break;
-        case 6:
-            QCOMPARE(AppState::errorText(
-                         FileError(ENOENT, QStringLiteral("/x/a.png"), QStringLiteral("move"))),
-                text);
-            break;
-        default:
-            QCOMPARE(AppState::errorText(std::runtime_error("disk on fire")), text);
-        }
+        const QString badFolder
+            = QStringLiteral("Folder names can't contain “/” or begin with “.”.");
+        const QList<std::pair<QString, QString>> texts {
+            { AppState::errorText(FileError::noSuchFile()), noLibraryText },
+            { AppState::errorText(LibraryError(LibraryError::Kind::emptyTitle)),
+                QStringLiteral("Title can't be empty.") },
+            { AppState::errorText(LibraryError(LibraryError::Kind::invalidFolderName)), badFolder },
+            { AppState::errorText(FolderError(FolderError::Kind::invalidName)), badFolder },
+            { AppState::errorText(FileError(EACCES, QStringLiteral("/x/a.png"))),
+                "Couldn't save: " + FileError(EACCES, QStringLiteral("/x/a.png")).description() },
+            { AppState::errorText(std::runtime_error("disk on fire")),
+                QStringLiteral("Couldn't save: disk on fire") },
+            // A file gone is not a missing library folder.
+            { AppState::errorText(
+                  FileError(ENOENT, QStringLiteral("/x/a.png"), QStringLiteral("move"))),
+                "Couldn't save: move /x/a.png: " + QString::fromLocal8Bit(strerror(ENOENT)) },
+        };
+        for (const auto &[text, expected] : texts)
+            QCOMPARE(text, expected);
     }
 };
 
