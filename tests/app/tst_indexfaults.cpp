@@ -16,6 +16,7 @@
 #include "storage/screenshotdatabase.h"
 #include "support/appstatescene.h"
 #include "support/filecensus.h"
+#include "support/indexcheck.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -95,16 +96,7 @@ void verifyInStep(Scene &scene, bool everyLibraryFileIndexed, const QString &con
 {
     QCOMPARE(contentCensus(scene.places()), scene.before);
     LibraryReconciler::reconcile(scene.root, *scene.db);
-    QSet<QString> paths;
-    for (const ScreenshotRecord &record : scene.db->allRecords()) {
-        QVERIFY2(QFileInfo(record.path).isFile(), qPrintable(context + record.path));
-        QVERIFY2(!paths.contains(record.path), qPrintable(context + record.path));
-        paths.insert(record.path);
-    }
-    if (!everyLibraryFileIndexed)
-        return;
-    for (const QString &file : regularFilesBelow({ scene.root }))
-        QVERIFY2(paths.contains(file), qPrintable(context + QStringLiteral("no row for ") + file));
+    verifyRowsOnTheirFiles(*scene.db, everyLibraryFileIndexed ? scene.root : QString(), context);
 }
 
 // Runs prepare then operation once for every statement the operation issues,

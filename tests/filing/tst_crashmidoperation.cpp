@@ -22,6 +22,7 @@
 #include "storage/libraryreconciler.h"
 #include "storage/screenshotdatabase.h"
 #include "support/filecensus.h"
+#include "support/indexcheck.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -182,13 +183,7 @@ private Q_SLOTS:
             const auto [relinked, removed] = LibraryReconciler::reconcile(places.root, database);
             relinkedInAll += relinked;
             removedInAll += removed;
-            QSet<QString> indexed;
-            for (const ScreenshotRecord &record : database.allRecords()) {
-                QVERIFY2(QFileInfo(record.path).isFile(), qPrintable(record.path));
-                QVERIFY2(!indexed.contains(record.path), qPrintable(record.path));
-                indexed.insert(record.path);
-            }
-            if (indexed.isEmpty())
+            if (verifyRowsOnTheirFiles(database).isEmpty() || QTest::currentTestFailed())
                 break;
         }
         // A file a kill left unindexed (between a move and its row) is found by a rebuild.
@@ -198,8 +193,7 @@ private Q_SLOTS:
               "were left without a row; %d in the Trash",
             killPoints, relinkedInAll, removedInAll, unindexed,
             int(regularFilesBelow({ places.trash() }).size()));
-        for (const QString &file : regularFilesBelow({ places.root }))
-            QVERIFY2(database.idForPath(file), qPrintable(file));
+        verifyRowsOnTheirFiles(database, places.root);
     }
 };
 

@@ -1,0 +1,34 @@
+#include "support/indexcheck.h"
+
+#include <QFileInfo>
+#include <QTest>
+
+#include "support/filecensus.h"
+
+namespace marlox::test {
+
+QSet<QString> verifyRowsOnTheirFiles(
+    ScreenshotDatabase &database, const QString &root, const QString &context)
+{
+    QSet<QString> paths;
+    for (const ScreenshotRecord &record : database.allRecords()) {
+        const QString where = context + record.path;
+        if (!QTest::qVerify(QFileInfo(record.path).isFile(), "row on a file", qPrintable(where),
+                __FILE__, __LINE__)
+            || !QTest::qVerify(!paths.contains(record.path), "one row per file", qPrintable(where),
+                __FILE__, __LINE__))
+            return paths;
+        paths.insert(record.path);
+    }
+    if (root.isEmpty())
+        return paths;
+    for (const QString &file : regularFilesBelow({ root })) {
+        const QString where = context + QStringLiteral("no row for ") + file;
+        if (!QTest::qVerify(
+                paths.contains(file), "file has a row", qPrintable(where), __FILE__, __LINE__))
+            break;
+    }
+    return paths;
+}
+
+} // namespace marlox::test
