@@ -77,29 +77,23 @@ private Q_SLOTS:
         m_mountPoint.clear();
     }
 
-    void messages_data()
-    {
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("expected");
-        const QString folder = QStringLiteral("/media/u/Photos/Shots");
-        QTest::newRow("deleted") << WatchRecovery::lossMessage(Loss::deleted,
-            folder) << QStringLiteral("Shots was deleted or moved to the Trash. Retrying…");
-        QTest::newRow("renamed") << WatchRecovery::lossMessage(Loss::renamed, folder)
-                                 << QStringLiteral("Shots was renamed or moved. Retrying…");
-        QTest::newRow("revoked") << WatchRecovery::lossMessage(Loss::revoked,
-            folder) << QStringLiteral("The disk holding Shots was disconnected. Retrying…");
-        QTest::newRow("unreadable") << WatchRecovery::lossMessage(Loss::unreadable, folder + "/")
-                                    << QStringLiteral("Shots can't be read right now. Retrying…");
-        QTest::newRow("unmount")
-            << WatchRecovery::unmountMessage(QStringLiteral("/media/u/Photos"), folder)
-            << QStringLiteral("The disk “Photos” holding Shots was disconnected. Retrying…");
-    }
-
     void messages()
     {
-        QFETCH(QString, message);
-        QFETCH(QString, expected);
-        QCOMPARE(message, expected);
+        const QString folder = QStringLiteral("/media/u/Photos/Shots");
+        const QList<std::pair<QString, QString>> messages {
+            { WatchRecovery::lossMessage(Loss::deleted, folder),
+                QStringLiteral("Shots was deleted or moved to the Trash. Retrying…") },
+            { WatchRecovery::lossMessage(Loss::renamed, folder),
+                QStringLiteral("Shots was renamed or moved. Retrying…") },
+            { WatchRecovery::lossMessage(Loss::revoked, folder),
+                QStringLiteral("The disk holding Shots was disconnected. Retrying…") },
+            { WatchRecovery::lossMessage(Loss::unreadable, folder + "/"),
+                QStringLiteral("Shots can't be read right now. Retrying…") },
+            { WatchRecovery::unmountMessage(QStringLiteral("/media/u/Photos"), folder),
+                QStringLiteral("The disk “Photos” holding Shots was disconnected. Retrying…") },
+        };
+        for (const auto &[message, expected] : messages)
+            QCOMPARE(message, expected);
     }
 
     void isInside_data()
@@ -107,18 +101,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("container");
         QTest::addColumn<bool>("inside");
-        QTest::newRow("same folder") << "/media/Photos"
-                                     << "/media/Photos" << true;
-        QTest::newRow("same with trailing slash") << "/media/Photos/"
-                                                  << "/media/Photos" << true;
-        QTest::newRow("below") << "/media/Photos/a/Shots"
-                               << "/media/Photos" << true;
+        // clang-format off
+        QTest::newRow("same folder") << "/media/Photos" << "/media/Photos" << true;
+        QTest::newRow("same with trailing slash") << "/media/Photos/" << "/media/Photos" << true;
+        QTest::newRow("below") << "/media/Photos/a/Shots" << "/media/Photos" << true;
         QTest::newRow("sibling sharing a prefix") << "/media/Photos2/Shots"
                                                   << "/media/Photos" << false;
-        QTest::newRow("container inside folder") << "/media"
-                                                 << "/media/Photos" << false;
-        QTest::newRow("unrelated") << "/home/u/Shots"
-                                   << "/media/Photos" << false;
+        QTest::newRow("container inside folder") << "/media" << "/media/Photos" << false;
+        QTest::newRow("unrelated") << "/home/u/Shots" << "/media/Photos" << false;
+        // clang-format on
     }
 
     void isInside()

@@ -234,18 +234,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("target");
         QTest::addColumn<int>("error");
-        QTest::newRow("source is the parent") << ".."
-                                              << "General" << invalidName;
-        QTest::newRow("target climbs out") << "Work"
-                                           << "../Outside" << invalidName;
-        QTest::newRow("target is the root") << "Work"
-                                            << "." << invalidName;
-        QTest::newRow("hidden target") << "Work"
-                                       << ".Work" << invalidName;
-        QTest::newRow("empty source is the root") << ""
-                                                  << "General" << emptyName;
-        QTest::newRow("blank target") << "Work"
-                                      << "  " << emptyName;
+        // clang-format off
+        QTest::newRow("source is the parent") << ".." << "General" << invalidName;
+        QTest::newRow("target climbs out") << "Work" << "../Outside" << invalidName;
+        QTest::newRow("target is the root") << "Work" << "." << invalidName;
+        QTest::newRow("hidden target") << "Work" << ".Work" << invalidName;
+        QTest::newRow("empty source is the root") << "" << "General" << emptyName;
+        QTest::newRow("blank target") << "Work" << "  " << emptyName;
+        // clang-format on
     }
 
     void unsafeNamesAreRefusedBeforeAnythingMoves()

@@ -95,16 +95,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("country and modifier") << "sr_RS.UTF-8@latin"
-                                              << "sr_RS@latin";
-        QTest::newRow("country") << "de_AT.UTF-8"
-                                 << "de_AT";
-        QTest::newRow("language only") << "de_CH"
-                                       << "de";
-        QTest::newRow("language with modifier") << "sr_ME@latin"
-                                                << "sr@latin";
-        QTest::newRow("unknown language") << "fr_FR"
-                                          << "plain";
+        // clang-format off
+        QTest::newRow("country and modifier") << "sr_RS.UTF-8@latin" << "sr_RS@latin";
+        QTest::newRow("country") << "de_AT.UTF-8" << "de_AT";
+        QTest::newRow("language only") << "de_CH" << "de";
+        QTest::newRow("language with modifier") << "sr_ME@latin" << "sr@latin";
+        QTest::newRow("unknown language") << "fr_FR" << "plain";
+        // clang-format on
     }
     void localizedLookupOrder()
     {

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "storage/libraryreconciler.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -23,10 +24,7 @@ QString sha256(const QByteArray &bytes)
 QString put(const QString &root, const QString &relative, const QByteArray &bytes)
 {
     const QString path = QDir(root).filePath(relative);
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
+    test::writeFile(path, bytes);
     return path;
 }
 
