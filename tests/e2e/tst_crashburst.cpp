@@ -4,26 +4,23 @@
 #include <sys/stat.h>
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/preferences.h"
 #include "platform/trash.h"
-#include "storage/bookmarkstore.h"
 #include "storage/libraryreconciler.h"
 #include "storage/screenshotdatabase.h"
 #include "support/filecensus.h"
+#include "support/indexcheck.h"
 #include "support/marloxprocess.h"
+#include "support/marloxrun.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -64,36 +61,10 @@ class TestCrashBurst : public QObject
 {
     Q_OBJECT
 
-    QString m_binary;
-    QString m_output;
-
-    QString databasePath() const
-    {
-        return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Marlox/library.sqlite3");
-    }
-
-    void start(QProcess &process)
-    {
-        m_output.clear();
-        QVERIFY2(startOffscreen(process, m_binary), qPrintable(process.errorString()));
-    }
-
-    // Reads the process's log until a line holds the text.
-    bool waitForLog(QProcess &process, const QString &text, int timeoutMs)
-    {
-        return waitForOutput(process, m_output, text, timeoutMs);
-    }
-
     void runRound(const QString &shots, const QString &library, int killPoints, quint32 seed)
     {
-        QVERIFY(QDir().mkpath(shots) && QDir().mkpath(library));
-        QFile::remove(Preferences::filePath());
-        for (const char *suffix : { "", "-wal", "-shm" })
-            QFile::remove(databasePath() + QLatin1String(suffix));
-        Preferences::setValue(Preferences::autoSaveEnabled, true);
-        Preferences::setValue(Preferences::onboardingCompleted, true);
-        BookmarkStore().save(shots, Preferences::screenshotFolderBookmark);
-        BookmarkStore().save(library, Preferences::libraryRootBookmark);
+        configureBinary(shots, library);
+        removeBinaryIndex();
         const QString trash = SystemFileTrasher::homeTrash() + QStringLiteral("/files");
         const QStringList places { shots, library, trash };
         const bool acrossFileSystems = deviceOf(shots) != deviceOf(library);
@@ -106,13 +77,8 @@ class TestCrashBurst : public QObject
         int removedInAll = 0;
         int finishedInAll = 0;
         for (int point = 0; point < killPoints; ++point) {
-            QProcess marlox;
-            start(marlox);
-            auto reap = qScopeGuard([&marlox] {
-                marlox.kill();
-                marlox.waitForFinished(10000);
-            });
-            QVERIFY2(waitForLog(marlox, QStringLiteral("Watching "), 30000), qPrintable(m_output));
+            MarloxRun marlox;
+            QVERIFY2(marlox.waitFor(QStringLiteral("Watching ")), qPrintable(marlox.output()));
 
             const int burst = 1 + int(random.bounded(3));
             for (int i = 0; i < burst; ++i) {
@@ -126,11 +92,10 @@ class TestCrashBurst : public QObject
             }
             // Half of the kills aim at the filing itself: after a detection.
             if (point % 2 == 1)
-                waitForLog(marlox, QStringLiteral("Detected stable screenshot"), 5000);
+                marlox.waitFor(QStringLiteral("Detected stable screenshot"), 5000);
             QTest::qSleep(int(random.bounded(point % 2 == 1 ? 900 : 1000)));
-            ::kill(pid_t(marlox.processId()), SIGKILL);
-            QVERIFY(marlox.waitForFinished(10000));
-            reap.dismiss();
+            marlox.signal(SIGKILL);
+            QVERIFY(marlox.finished(10000));
 
             // Every capture whole. A kill between the copy and the removal of
             // the source of a move between file systems leaves two copies,
@@ -144,25 +109,20 @@ class TestCrashBurst : public QObject
                 "a capture exists twice after a move on one disk");
             mostCopies = std::max(mostCopies, copies);
 
-            ScreenshotDatabase database(databasePath());
+            ScreenshotDatabase database(binaryIndexPath());
             const LibraryReconciler::Report report
                 = LibraryReconciler::reconcileTree(library, database);
             relinkedInAll += report.relinked;
             removedInAll += report.removed;
             finishedInAll += report.finishedMoves;
-            QSet<QString> indexed;
-            for (const ScreenshotRecord &record : database.allRecords()) {
-                QVERIFY2(QFileInfo(record.path).isFile(), qPrintable(record.path));
-                QVERIFY2(!indexed.contains(record.path), qPrintable(record.path));
-                indexed.insert(record.path);
-            }
-            // Then every capture in exactly one place, every library file indexed.
+            verifyRowsOnTheirFiles(database, library);
+            if (QTest::currentTestFailed())
+                return;
+            // Then every capture in exactly one place.
             const QMap<QByteArray, int> reconciled = contentCensus(places);
             QCOMPARE(QSet<QByteArray>(reconciled.keyBegin(), reconciled.keyEnd()), written);
             for (auto it = reconciled.cbegin(); it != reconciled.cend(); ++it)
                 QVERIFY2(it.value() == 1, it.key().constData());
-            for (const QString &file : regularFilesBelow({ library }))
-                QVERIFY2(indexed.contains(file), qPrintable(QStringLiteral("no row for ") + file));
         }
         qInfo("%d kill points, %d captures, %d left in the screenshot folder, %d in the library, "
               "at most %d copies left by a kill mid-move; the reconciles finished %d moves, "
@@ -176,8 +136,7 @@ class TestCrashBurst : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        m_binary = marloxBinary();
-        QVERIFY2(QFileInfo(m_binary).isExecutable(), qPrintable(m_binary));
+        QVERIFY2(QFileInfo(marloxBinary()).isExecutable(), qPrintable(marloxBinary()));
     }
 
     void killsOnOneFileSystem()
@@ -199,40 +158,29 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         const QString shots = dir.filePath(QStringLiteral("Shots"));
         const QString library = dir.filePath(QStringLiteral("Library"));
-        QVERIFY(QDir().mkpath(shots));
-        QFile::remove(Preferences::filePath());
-        for (const char *suffix : { "", "-wal", "-shm" })
-            QFile::remove(databasePath() + QLatin1String(suffix));
-        Preferences::setValue(Preferences::onboardingCompleted, true);
-        BookmarkStore().save(shots, Preferences::screenshotFolderBookmark);
+        configureBinary(shots, library, false);
+        removeBinaryIndex();
         for (int i = 0; i < 240; ++i) {
             QVERIFY(
                 writeWholeFile(library + QStringLiteral("/Folder %1/Shot %2.png").arg(i % 6).arg(i),
                     distinctPng(9000 + i, 320, 200)));
         }
-        BookmarkStore().save(library, Preferences::libraryRootBookmark);
         const QMap<QByteArray, int> before = contentCensus({ library, shots });
         const QStringList files = regularFilesBelow({ library });
 
         QRandomGenerator random(77);
         int killedMidway = 0;
         for (int point = 0; point < 12; ++point) {
-            QProcess marlox;
-            start(marlox);
-            auto reap = qScopeGuard([&marlox] {
-                marlox.kill();
-                marlox.waitForFinished(10000);
-            });
-            QVERIFY2(waitForLog(marlox, QStringLiteral("Watching "), 30000), qPrintable(m_output));
+            MarloxRun marlox;
+            QVERIFY2(marlox.waitFor(QStringLiteral("Watching ")), qPrintable(marlox.output()));
             QTest::qSleep(int(random.bounded(4000)));
-            ::kill(pid_t(marlox.processId()), SIGKILL);
-            QVERIFY(marlox.waitForFinished(10000));
-            reap.dismiss();
+            marlox.signal(SIGKILL);
+            QVERIFY(marlox.finished(10000));
             QCOMPARE(contentCensus({ library, shots }), before);
             qsizetype rows = 0;
             qsizetype owed = 0;
             {
-                ScreenshotDatabase database(databasePath());
+                ScreenshotDatabase database(binaryIndexPath());
                 rows = database.allRecords().size();
                 owed = database.pendingRecognition().size();
             }
@@ -241,19 +189,13 @@ private Q_SLOTS:
             } else if (rows == files.size()) {
                 // Finished before the kill: lose the index again so the next
                 // kill can land in a rebuild.
-                for (const char *suffix : { "", "-wal", "-shm" })
-                    QFile::remove(databasePath() + QLatin1String(suffix));
+                removeBinaryIndex();
             }
         }
 
-        QProcess marlox;
-        start(marlox);
-        auto reap = qScopeGuard([&marlox] {
-            marlox.kill();
-            marlox.waitForFinished(10000);
-        });
-        QVERIFY2(waitForLog(marlox, QStringLiteral("Watching "), 30000), qPrintable(m_output));
-        ScreenshotDatabase database(databasePath());
+        MarloxRun marlox;
+        QVERIFY2(marlox.waitFor(QStringLiteral("Watching ")), qPrintable(marlox.output()));
+        ScreenshotDatabase database(binaryIndexPath());
         QTRY_VERIFY_WITH_TIMEOUT(database.allRecords().size() == files.size()
                 && database.pendingRecognition().isEmpty()
                 && !database.stateValue(QStringLiteral("rebuildOwed")),

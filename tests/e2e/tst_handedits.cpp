@@ -6,17 +6,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/preferences.h"
-#include "storage/bookmarkstore.h"
 #include "storage/screenshotdatabase.h"
 #include "support/filecensus.h"
 #include "support/marloxprocess.h"
+#include "support/marloxrun.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -29,36 +26,26 @@ class TestHandEdits : public QObject
 {
     Q_OBJECT
 
-    QString m_binary;
-    QString m_output;
     QTemporaryDir m_dir;
     QString m_shots;
     QString m_library;
 
-    static QString databasePath()
+    static void waitForWatching(MarloxRun &marlox)
     {
-        return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Marlox/library.sqlite3");
+        QVERIFY2(marlox.waitFor(QStringLiteral("Watching ")), qPrintable(marlox.output()));
     }
 
-    void start(QProcess &process)
+    static void stop(MarloxRun &marlox)
     {
-        m_output.clear();
-        QVERIFY2(startOffscreen(process, m_binary), qPrintable(process.errorString()));
-        QVERIFY2(waitForOutput(process, m_output, QStringLiteral("Watching "), 30000),
-            qPrintable(m_output));
-    }
-
-    static void stop(QProcess &process)
-    {
-        process.terminate();
-        QVERIFY(process.waitForFinished(30000));
-        QCOMPARE(process.exitCode(), 0);
+        marlox.process().terminate();
+        QVERIFY(marlox.finished());
+        QCOMPARE(marlox.process().exitCode(), 0);
     }
 
     // Every library file has exactly one row, on its own path.
     static bool indexMatchesLibrary(const QString &library)
     {
-        ScreenshotDatabase database(databasePath());
+        ScreenshotDatabase database(binaryIndexPath());
         QStringList indexed;
         for (const ScreenshotRecord &record : database.allRecords())
             indexed.append(record.path);
@@ -68,34 +55,27 @@ class TestHandEdits : public QObject
         return !files.isEmpty() && indexed == files;
     }
 
-    int detections() const
+    static int detections(MarloxRun &marlox)
     {
-        return int(m_output.count(QStringLiteral("Detected stable screenshot")));
+        return int(marlox.output().count(QStringLiteral("Detected stable screenshot")));
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_binary = marloxBinary();
-        QVERIFY2(QFileInfo(m_binary).isExecutable(), qPrintable(m_binary));
+        QVERIFY2(QFileInfo(marloxBinary()).isExecutable(), qPrintable(marloxBinary()));
         m_shots = m_dir.filePath(QStringLiteral("Shots"));
         m_library = m_dir.filePath(QStringLiteral("Library"));
-        QVERIFY(QDir().mkpath(m_shots) && QDir().mkpath(m_library));
-        QFile::remove(Preferences::filePath());
-        Preferences::setValue(Preferences::autoSaveEnabled, true);
-        Preferences::setValue(Preferences::onboardingCompleted, true);
-        BookmarkStore().save(m_shots, Preferences::screenshotFolderBookmark);
-        BookmarkStore().save(m_library, Preferences::libraryRootBookmark);
+        configureBinary(m_shots, m_library);
     }
 
     // A screenshot tool that writes in pieces, pausing longer than the
     // stability check waits: the capture is filed only once it is whole.
     void slowlyWrittenCaptureIsFiledWhole()
     {
-        QProcess marlox;
-        start(marlox);
-        auto reap = qScopeGuard([&marlox] { marlox.kill(), marlox.waitForFinished(10000); });
+        MarloxRun marlox;
+        waitForWatching(marlox);
 
         // Qt decodes the first part of a JPEG without complaint.
         QImage image(900, 600, QImage::Format_RGB32);
@@ -122,39 +102,35 @@ private Q_SLOTS:
         const QByteArray digest = contentDigest(filed.first());
         QCOMPARE(digest, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
         QCOMPARE(QFileInfo(filed.first()).size(), bytes.size());
-        ScreenshotDatabase database(databasePath());
+        ScreenshotDatabase database(binaryIndexPath());
         QTRY_VERIFY_WITH_TIMEOUT(database.idForPath(filed.first()).has_value(), 10000);
         const ScreenshotRecord row = *database.record(*database.idForPath(filed.first()));
         QCOMPARE(row.fileSize, bytes.size());
         QCOMPARE(row.contentHash.toLatin1(), digest);
         stop(marlox);
-        reap.dismiss();
     }
 
     // Renaming a filed screenshot by hand leaves its old name free on disk;
     // the next capture with that default title must not take it and loop.
     void handRenamedScreenshotDoesNotLoopTheNextCapture()
     {
-        QProcess marlox;
-        start(marlox);
-        auto reap = qScopeGuard([&marlox] { marlox.kill(), marlox.waitForFinished(10000); });
+        MarloxRun marlox;
+        waitForWatching(marlox);
 
         const QStringList before = regularFilesBelow({ m_library });
         QCOMPARE(before.size(), 1);
         QVERIFY(QFile::rename(
             before.first(), QFileInfo(before.first()).path() + QStringLiteral("/Renamed.png")));
-        const int detectedBefore = detections();
+        const int detectedBefore = detections(marlox);
         QVERIFY(writeWholeFile(m_shots + QStringLiteral("/Screenshot again.png"), distinctPng(42)));
 
         QTRY_VERIFY_WITH_TIMEOUT(regularFilesBelow({ m_library }).size() == 2
                 && regularFilesBelow({ m_shots }).isEmpty(),
             30000);
         QTest::qWait(3000); // a loop used to report the file again about three times a second
-        m_output += QString::fromUtf8(marlox.readAll());
-        QCOMPARE(detections() - detectedBefore, 1);
+        QCOMPARE(detections(marlox) - detectedBefore, 1);
         QCOMPARE(regularFilesBelow({ m_shots }), QStringList());
         stop(marlox);
-        reap.dismiss();
     }
 
     // Files copied into the library by hand, and an index lost while Marlox
@@ -165,24 +141,19 @@ private Q_SLOTS:
         QVERIFY(
             writeWholeFile(m_library + QStringLiteral("/General/Dropped in.png"), distinctPng(44)));
         {
-            QProcess marlox;
-            start(marlox);
-            auto reap = qScopeGuard([&marlox] { marlox.kill(), marlox.waitForFinished(10000); });
+            MarloxRun marlox;
+            waitForWatching(marlox);
             QTRY_VERIFY_WITH_TIMEOUT(indexMatchesLibrary(m_library), 60000);
             stop(marlox);
-            reap.dismiss();
         }
         const QMap<QByteArray, int> census = contentCensus({ m_library, m_shots });
 
-        for (const char *suffix : { "", "-wal", "-shm" })
-            QFile::remove(databasePath() + QLatin1String(suffix));
-        QProcess marlox;
-        start(marlox);
-        auto reap = qScopeGuard([&marlox] { marlox.kill(), marlox.waitForFinished(10000); });
+        removeBinaryIndex();
+        MarloxRun marlox;
+        waitForWatching(marlox);
         QTRY_VERIFY_WITH_TIMEOUT(indexMatchesLibrary(m_library), 60000);
         QCOMPARE(contentCensus({ m_library, m_shots }), census);
         stop(marlox);
-        reap.dismiss();
     }
 };
 
