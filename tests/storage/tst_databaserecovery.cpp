@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "storage/databaserecovery.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -17,19 +18,6 @@ namespace {
 
 // Generous, so that a busy machine never cuts the check of these small files short.
 constexpr auto kBudget = 20s;
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
 
 QByteArray randomBytes(int size)
 {
@@ -96,25 +84,25 @@ private Q_SLOTS:
         QFETCH(QString, kind);
         const QString path = freshPath();
         if (kind == QLatin1String("garbage")) {
-            writeAll(path, randomBytes(64 * 1024));
+            test::writeFile(path, randomBytes(64 * 1024));
         } else if (kind == QLatin1String("short")) {
-            writeAll(path, QByteArrayLiteral("SQLite"));
+            test::writeFile(path, QByteArrayLiteral("SQLite"));
         } else if (kind == QLatin1String("truncated")) {
             makeIndex(path);
             QVERIFY(QFile::resize(path, QFileInfo(path).size() / 2));
         } else if (kind == QLatin1String("damaged")) {
             makeIndex(path);
-            QByteArray bytes = readAll(path);
+            QByteArray bytes = test::readFile(path);
             const qsizetype from = bytes.size() * 2 / 5;
             bytes.replace(from, 8192, randomBytes(8192));
-            writeAll(path, bytes);
+            test::writeFile(path, bytes);
         } else {
             // A view where the table should be: the columns cannot be added.
             QCOMPARE(sqliteExec(path, "CREATE VIEW screenshots AS SELECT 1 AS id;"), SQLITE_OK);
         }
-        const QByteArray original = readAll(path);
-        writeAll(path + QStringLiteral("-wal"), QByteArrayLiteral("wal"));
-        writeAll(path + QStringLiteral("-shm"), QByteArrayLiteral("shm"));
+        const QByteArray original = test::readFile(path);
+        test::writeFile(path + QStringLiteral("-wal"), QByteArrayLiteral("wal"));
+        test::writeFile(path + QStringLiteral("-shm"), QByteArrayLiteral("shm"));
 
         const auto opened = DatabaseRecovery::open(path, kNow, kBudget);
 
@@ -122,8 +110,8 @@ private Q_SLOTS:
         QCOMPARE(opened.movedAsideTo, std::optional<QString>(moved));
         QVERIFY(opened.originalError.has_value());
         QVERIFY(!opened.originalError->isEmpty());
-        QCOMPARE(readAll(moved), original);
-        QCOMPARE(readAll(moved + QStringLiteral("-wal")), QByteArrayLiteral("wal"));
+        QCOMPARE(test::readFile(moved), original);
+        QCOMPARE(test::readFile(moved + QStringLiteral("-wal")), QByteArrayLiteral("wal"));
         QVERIFY(QFileInfo::exists(moved + QStringLiteral("-shm")));
         QVERIFY(!QFileInfo::exists(path + QStringLiteral(".corrupt-20240305-140709-2")));
 
@@ -163,11 +151,11 @@ private Q_SLOTS:
         const QStringList expected
             = { base, base + QStringLiteral("-2"), base + QStringLiteral("-3") };
         for (const QString &target : expected) {
-            writeAll(path, randomBytes(4096));
-            writeAll(path + QStringLiteral("-wal"), target.toUtf8());
+            test::writeFile(path, randomBytes(4096));
+            test::writeFile(path + QStringLiteral("-wal"), target.toUtf8());
             const auto opened = DatabaseRecovery::open(path, kNow, kBudget);
             QCOMPARE(opened.movedAsideTo, std::optional<QString>(target));
-            QCOMPARE(readAll(target + QStringLiteral("-wal")), target.toUtf8());
+            QCOMPARE(test::readFile(target + QStringLiteral("-wal")), target.toUtf8());
         }
         QVERIFY(!QFileInfo::exists(base + QStringLiteral("-1")));
     }
@@ -175,10 +163,10 @@ private Q_SLOTS:
     void moveAsideWithoutMainFileMovesCompanions()
     {
         const QString path = freshPath();
-        writeAll(path + QStringLiteral("-shm"), QByteArrayLiteral("shm"));
+        test::writeFile(path + QStringLiteral("-shm"), QByteArrayLiteral("shm"));
         const auto moved = DatabaseRecovery::moveAside(path, QStringLiteral("20240101-000000"));
         QVERIFY(!moved);
-        QCOMPARE(readAll(path + QStringLiteral(".corrupt-20240101-000000-shm")),
+        QCOMPARE(test::readFile(path + QStringLiteral(".corrupt-20240101-000000-shm")),
             QByteArrayLiteral("shm"));
         QVERIFY(!QFileInfo::exists(path + QStringLiteral("-shm")));
     }
@@ -186,10 +174,10 @@ private Q_SLOTS:
     void failedMoveIsThrown()
     {
         const QString path = freshPath();
-        writeAll(path, randomBytes(2048));
+        test::writeFile(path, randomBytes(2048));
         // A directory in the way of the companion's new name.
         QVERIFY(QDir().mkpath(path + QStringLiteral(".corrupt-20240305-140709-wal/x")));
-        writeAll(path + QStringLiteral("-wal"), QByteArrayLiteral("wal"));
+        test::writeFile(path + QStringLiteral("-wal"), QByteArrayLiteral("wal"));
         QVERIFY_THROWS_EXCEPTION(FileError, DatabaseRecovery::open(path, kNow, kBudget));
     }
 
@@ -197,7 +185,7 @@ private Q_SLOTS:
     {
         const QString path = freshPath();
         makeIndex(path, 20);
-        const QByteArray before = readAll(path);
+        const QByteArray before = test::readFile(path);
 
         sqlite3 *holder = nullptr;
         QCOMPARE(sqlite3_open(path.toUtf8().constData(), &holder), SQLITE_OK);
@@ -221,7 +209,7 @@ private Q_SLOTS:
         QVERIFY(QDir(QFileInfo(path).path())
                     .entryList({ QStringLiteral("*.corrupt-*") }, QDir::Files)
                     .isEmpty());
-        QCOMPARE(readAll(path), before);
+        QCOMPARE(test::readFile(path), before);
         const auto reopened = DatabaseRecovery::open(path, kNow, kBudget);
         QVERIFY(!reopened.originalError);
         QCOMPARE(reopened.database->allRecords().size(), 20);

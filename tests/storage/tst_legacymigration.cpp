@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "storage/legacymigration.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -13,17 +14,8 @@ namespace {
 QString put(const QString &root, const QString &relative, const QByteArray &bytes)
 {
     const QString path = QDir(root).filePath(relative);
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
+    test::writeFile(path, bytes);
     return path;
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -41,14 +33,6 @@ private:
     {
         return m_db->insertOrUpdate(
             path, title, folder, 1, QStringLiteral("text"), {}, ScreenshotStatus::filed, 1);
-    }
-    ScreenshotRecord byId(qint64 id)
-    {
-        for (const ScreenshotRecord &r : m_db->allRecords()) {
-            if (r.id == id)
-                return r;
-        }
-        return {};
     }
 
 private Q_SLOTS:
@@ -81,18 +65,18 @@ private Q_SLOTS:
         LegacyMigration::migrateUnfiledFolder(m_root, *m_db);
 
         const QDir general(QDir(m_root).filePath(QStringLiteral("General")));
-        QCOMPARE(contents(general.filePath(QStringLiteral("a.png"))), QByteArray("old a"));
-        QCOMPARE(contents(general.filePath(QStringLiteral("a 2.png"))), QByteArray("new a"));
-        QCOMPARE(contents(general.filePath(QStringLiteral("b.png"))), QByteArray("b"));
+        QCOMPARE(test::readFile(general.filePath(QStringLiteral("a.png"))), QByteArray("old a"));
+        QCOMPARE(test::readFile(general.filePath(QStringLiteral("a 2.png"))), QByteArray("new a"));
+        QCOMPARE(test::readFile(general.filePath(QStringLiteral("b.png"))), QByteArray("b"));
         QVERIFY(!QFileInfo::exists(QDir(m_root).filePath(QStringLiteral("Unfiled"))));
 
-        QCOMPARE(byId(ida).path, general.filePath(QStringLiteral("a 2.png")));
-        QCOMPARE(byId(ida).title, QStringLiteral("Alpha"));
-        QCOMPARE(byId(ida).folder, QStringLiteral("General"));
-        QCOMPARE(byId(ida).ocrText, QStringLiteral("text"));
-        QCOMPARE(byId(idb).path, general.filePath(QStringLiteral("b.png")));
-        QCOMPARE(byId(idc).folder, QStringLiteral("General"));
-        QCOMPARE(byId(idw).folder, QStringLiteral("Work"));
+        QCOMPARE(m_db->record(ida)->path, general.filePath(QStringLiteral("a 2.png")));
+        QCOMPARE(m_db->record(ida)->title, QStringLiteral("Alpha"));
+        QCOMPARE(m_db->record(ida)->folder, QStringLiteral("General"));
+        QCOMPARE(m_db->ocrText(ida), std::optional<QString>(QStringLiteral("text")));
+        QCOMPARE(m_db->record(idb)->path, general.filePath(QStringLiteral("b.png")));
+        QCOMPARE(m_db->record(idc)->folder, QStringLiteral("General"));
+        QCOMPARE(m_db->record(idw)->folder, QStringLiteral("Work"));
     }
 
     void withoutUnfiledDirectoryOnlyTheIndexIsRenamed()
@@ -100,8 +84,8 @@ private Q_SLOTS:
         const qint64 id = index(QDir(m_root).filePath(QStringLiteral("Unfiled/a.png")),
             QStringLiteral("A"), QStringLiteral("Unfiled"));
         LegacyMigration::migrateUnfiledFolder(m_root, *m_db);
-        QCOMPARE(byId(id).folder, QStringLiteral("General"));
-        QCOMPARE(byId(id).path, QDir(m_root).filePath(QStringLiteral("Unfiled/a.png")));
+        QCOMPARE(m_db->record(id)->folder, QStringLiteral("General"));
+        QCOMPARE(m_db->record(id)->path, QDir(m_root).filePath(QStringLiteral("Unfiled/a.png")));
         QVERIFY(!QFileInfo::exists(QDir(m_root).filePath(QStringLiteral("General"))));
     }
 
@@ -122,12 +106,12 @@ private Q_SLOTS:
         // Something that is not a folder where "General" has to be.
         const QString blocker = put(m_root, QStringLiteral("General"), "a file");
         QVERIFY_THROWS_EXCEPTION(FileError, LegacyMigration::migrateUnfiledFolder(m_root, *m_db));
-        QCOMPARE(byId(id).folder, QStringLiteral("Unfiled"));
+        QCOMPARE(m_db->record(id)->folder, QStringLiteral("Unfiled"));
 
         QFile::remove(blocker);
         LegacyMigration::migrateUnfiledFolder(m_root, *m_db);
-        QCOMPARE(byId(id).folder, QStringLiteral("General"));
-        QCOMPARE(byId(id).path, QDir(m_root).filePath(QStringLiteral("General/a.png")));
+        QCOMPARE(m_db->record(id)->folder, QStringLiteral("General"));
+        QCOMPARE(m_db->record(id)->path, QDir(m_root).filePath(QStringLiteral("General/a.png")));
     }
 
     void recentFolders_data()
