@@ -4,46 +4,28 @@
 
 #include <sqlite3.h>
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/preferences.h"
-#include "storage/bookmarkstore.h"
 #include "storage/screenshotdatabase.h"
 #include "support/appstatescene.h"
+#include "support/fakerecognizer.h"
 #include "support/filecensus.h"
 #include "support/logcapture.h"
 #include "support/marloxprocess.h"
+#include "support/marloxrun.h"
 #include "support/testmain.h"
 
 using namespace marlox;
 using namespace marlox::test;
 
 namespace {
-
-// Recognition that waits until the test lets it go: a capture stays "being
-// filed" for as long as the test needs.
-class HeldRecognizer : public TextRecognizer
-{
-public:
-    QSemaphore entered;
-    QSemaphore release;
-    QString recognizeText(const QImage &) override
-    {
-        entered.release();
-        release.acquire();
-        return QStringLiteral("held");
-    }
-};
 
 using Entries = QList<QPair<QString, QString>>; // (type, name) of sqlite_master
 
@@ -112,17 +94,7 @@ class TestLifecycle : public QObject
 {
     Q_OBJECT
 
-    QString m_binary;
-    QString m_output;
     QTemporaryDir m_dir;
-
-    QString databasePath() const { return dataFile(QStringLiteral("library.sqlite3")); }
-
-    void start(QProcess &process)
-    {
-        m_output.clear();
-        QVERIFY2(startOffscreen(process, m_binary), qPrintable(process.errorString()));
-    }
 
     QString dataFile(const QString &name) const
     {
@@ -137,45 +109,18 @@ class TestLifecycle : public QObject
         return lock.readLine().trimmed().toLongLong();
     }
 
-    bool waitForLog(QProcess &process, const QString &text, int timeoutMs)
-    {
-        return waitForOutput(process, m_output, text, timeoutMs);
-    }
-
-    void configure(const QString &shots, const QString &library)
-    {
-        QVERIFY(QDir().mkpath(shots) && QDir().mkpath(library));
-        QFile::remove(Preferences::filePath());
-        Preferences::setValue(Preferences::autoSaveEnabled, true);
-        Preferences::setValue(Preferences::onboardingCompleted, true);
-        BookmarkStore().save(shots, Preferences::screenshotFolderBookmark);
-        BookmarkStore().save(library, Preferences::libraryRootBookmark);
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_binary = marloxBinary();
-        QVERIFY2(QFileInfo(m_binary).isExecutable(), qPrintable(m_binary));
+        QVERIFY2(QFileInfo(marloxBinary()).isExecutable(), qPrintable(marloxBinary()));
     }
 
     // A new user's first launch: nothing configured yet.
     void launchCreatesTheIndex()
     {
-        QProcess first;
-        start(first);
-        auto stop = qScopeGuard([&first] {
-            first.kill();
-            first.waitForFinished();
-        });
-
-        std::optional<Schema> schema;
-        QTRY_VERIFY_WITH_TIMEOUT((schema = readSchema(databasePath())) && !schema->entries.isEmpty()
-                && schema->sql.contains("screenshots_trigram_au"),
-            30000);
-        QCOMPARE(schema->journalMode, QString("wal"));
-
+        MarloxRun first;
+        QVERIFY(first.started());
         const Entries expected = {
             { "index", "screenshots_list" },
             { "index", "sqlite_autoindex_index_state_1" },
@@ -201,6 +146,11 @@ private Q_SLOTS:
             { "trigger", "screenshots_trigram_ai" },
             { "trigger", "screenshots_trigram_au" },
         };
+        // The tables are made one after another: wait for the whole set.
+        std::optional<Schema> schema;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (schema = readSchema(binaryIndexPath())) && schema->entries == expected, 30000);
+        QCOMPARE(schema->journalMode, QString("wal"));
         QCOMPARE(schema->entries, expected);
         QCOMPARE(schema->sql.value("screenshots"),
             stored("CREATE TABLE IF NOT EXISTS screenshots (\n"
@@ -219,32 +169,25 @@ private Q_SLOTS:
                    "    title, ocr_text, content='screenshots', content_rowid='id'\n"
                    ");"));
         // Headless, with no window and no tray, it keeps running.
-        QVERIFY(!first.waitForFinished(1500));
-        QCOMPARE(first.state(), QProcess::Running);
+        QVERIFY(!first.finished(1500));
     }
 
     void crashedInstanceDoesNotBlockTheNextLaunch()
     {
-        QProcess crashed;
-        start(crashed);
+        MarloxRun crashed;
         // Up once it holds the index open.
-        QTRY_VERIFY_WITH_TIMEOUT(readSchema(databasePath()).has_value(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(readSchema(binaryIndexPath()).has_value(), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(qEnvironmentVariable("XDG_RUNTIME_DIR")
                                      + QStringLiteral("/com.quorvintesha.Marlox.socket")),
             30000);
-        ::kill(pid_t(crashed.processId()), SIGKILL);
-        QVERIFY(crashed.waitForFinished(10000));
+        crashed.signal(SIGKILL);
+        QVERIFY(crashed.finished(10000));
         QVERIFY(QFileInfo::exists(dataFile(QStringLiteral("marlox.lock"))));
 
-        QProcess next;
-        start(next);
-        auto stop = qScopeGuard([&next] {
-            next.kill();
-            next.waitForFinished();
-        });
+        MarloxRun next;
         // It takes the lock over as the primary instead of handing over and ending.
-        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), next.processId(), 30000);
-        QCOMPARE(next.state(), QProcess::Running);
+        QTRY_COMPARE_WITH_TIMEOUT(lockOwner(), next.pid(), 30000);
+        QCOMPARE(next.process().state(), QProcess::Running);
     }
 
     void sigtermWhileFilingKeepsTheCapture_data()
@@ -266,34 +209,27 @@ private Q_SLOTS:
         const QString base = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
         const QString shots = base + QStringLiteral("/Shots");
         const QString library = base + QStringLiteral("/Library");
-        configure(shots, library);
+        configureBinary(shots, library);
 
-        QProcess marlox;
-        start(marlox);
-        auto reap = qScopeGuard([&marlox] {
-            marlox.kill();
-            marlox.waitForFinished(10000);
-        });
-        QVERIFY2(waitForLog(marlox, QStringLiteral("Watching "), 30000), qPrintable(m_output));
+        MarloxRun marlox;
+        QVERIFY2(marlox.waitFor(QStringLiteral("Watching ")), qPrintable(marlox.output()));
         const QByteArray bytes = distinctPng(delayMs + 7, 400, 200);
         QVERIFY(writeWholeFile(shots + QStringLiteral("/Screenshot.png"), bytes));
-        QVERIFY2(waitForLog(marlox, QStringLiteral("Detected stable screenshot"), 30000),
-            qPrintable(m_output));
+        QVERIFY2(marlox.waitFor(QStringLiteral("Detected stable screenshot")),
+            qPrintable(marlox.output()));
         if (delayMs > 0)
             QTest::qSleep(delayMs);
-        ::kill(pid_t(marlox.processId()), signal == QLatin1String("TERM") ? SIGTERM : SIGHUP);
-        QVERIFY(marlox.waitForFinished(30000));
-        m_output += QString::fromUtf8(marlox.readAll());
-        reap.dismiss();
-        QCOMPARE(marlox.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(marlox.exitCode(), 0);
-        QVERIFY2(m_output.contains(QStringLiteral("quitting")), qPrintable(m_output));
+        marlox.signal(signal == QLatin1String("TERM") ? SIGTERM : SIGHUP);
+        QVERIFY(marlox.finished());
+        QCOMPARE(marlox.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(marlox.process().exitCode(), 0);
+        QVERIFY2(marlox.output().contains(QStringLiteral("quitting")), qPrintable(marlox.output()));
 
         const QStringList files = regularFilesBelow({ shots, library });
         QCOMPARE(files.size(), 1);
         QCOMPARE(contentDigest(files.first()),
             QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-        ScreenshotDatabase database(databasePath());
+        ScreenshotDatabase database(binaryIndexPath());
         const auto id = database.idForPath(files.first());
         QVERIFY2(id, qPrintable(QStringLiteral("no row for ") + files.first()));
         const ScreenshotStatus status = database.record(*id)->status;
@@ -316,49 +252,36 @@ private Q_SLOTS:
     {
         QFETCH(int, signal);
         const QString base = m_dir.filePath(QStringLiteral("trayless"));
-        configure(base + QStringLiteral("/Shots"), base + QStringLiteral("/Library"));
-        QProcess marlox;
-        start(marlox);
-        auto reap = qScopeGuard([&marlox] {
-            marlox.kill();
-            marlox.waitForFinished(10000);
-        });
-        QVERIFY2(waitForLog(marlox, QStringLiteral("No system tray"), 30000), qPrintable(m_output));
-        ::kill(pid_t(marlox.processId()), signal);
-        QVERIFY2(marlox.waitForFinished(30000), qPrintable(m_output));
-        reap.dismiss();
-        QCOMPARE(marlox.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(marlox.exitCode(), 0);
+        configureBinary(base + QStringLiteral("/Shots"), base + QStringLiteral("/Library"));
+        MarloxRun marlox;
+        QVERIFY2(marlox.waitFor(QStringLiteral("No system tray")), qPrintable(marlox.output()));
+        marlox.signal(signal);
+        QVERIFY2(marlox.finished(), qPrintable(marlox.output()));
+        QCOMPARE(marlox.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(marlox.process().exitCode(), 0);
     }
 
     void secondLaunchProcessesNothing()
     {
         const QString base = m_dir.filePath(QStringLiteral("second"));
-        configure(base + QStringLiteral("/Shots"), base + QStringLiteral("/Library"));
-        QProcess first;
-        start(first);
-        auto reap = qScopeGuard([&first] {
-            first.kill();
-            first.waitForFinished(10000);
-        });
-        QVERIFY2(waitForLog(first, QStringLiteral("Watching "), 30000), qPrintable(m_output));
+        configureBinary(base + QStringLiteral("/Shots"), base + QStringLiteral("/Library"));
+        MarloxRun first;
+        QVERIFY2(first.waitFor(QStringLiteral("Watching ")), qPrintable(first.output()));
 
-        QProcess second;
-        start(second);
-        QVERIFY(second.waitForFinished(30000));
-        const QString secondOutput = QString::fromUtf8(second.readAll());
-        QCOMPARE(second.exitCode(), 0);
+        MarloxRun second;
+        QVERIFY(second.finished());
+        const QString secondOutput = second.output();
+        QCOMPARE(second.process().exitCode(), 0);
         // It handed over before any index, watch or capture of its own.
         QVERIFY2(
             !secondOutput.contains(QStringLiteral("Starting watch")), qPrintable(secondOutput));
         QVERIFY2(!secondOutput.contains(QStringLiteral("Detected")), qPrintable(secondOutput));
-        QCOMPARE(first.state(), QProcess::Running);
-        QCOMPARE(lockOwner(), first.processId());
+        QCOMPARE(first.process().state(), QProcess::Running);
+        QCOMPARE(lockOwner(), first.pid());
 
-        ::kill(pid_t(first.processId()), SIGTERM);
-        QVERIFY(first.waitForFinished(30000));
-        reap.dismiss();
-        QCOMPARE(first.exitStatus(), QProcess::NormalExit);
+        first.signal(SIGTERM);
+        QVERIFY(first.finished());
+        QCOMPARE(first.process().exitStatus(), QProcess::NormalExit);
     }
 
     // What quitting and the end of the session run: a capture still being
@@ -367,20 +290,20 @@ private Q_SLOTS:
     {
         const AppStateScene scene;
         const QString &shots = scene.shots;
-        configure(shots, scene.library);
-        auto ocr = std::make_shared<HeldRecognizer>();
+        configureBinary(shots, scene.library);
+        auto ocr = std::make_shared<FakeRecognizer>(); // holds every capture until opened
         LogCapture log;
         auto state = scene.makeState([&ocr](AppStateDependencies &deps) {
             deps.ocr = ocr;
             deps.frontmost = std::make_shared<NoFrontmost>();
         });
-        auto release = qScopeGuard([&ocr] { ocr->release.release(); });
+        auto release = qScopeGuard([&ocr] { ocr->open(); });
         // Written after the watcher's first listing, or it counts as old.
         QTRY_VERIFY_WITH_TIMEOUT(log.countStartingWith(QStringLiteral("Watching ")) > 0, 30000);
 
         const QString path = shots + QStringLiteral("/Screenshot held.png");
         QVERIFY(writeWholeFile(path, distinctPng(99)));
-        QTRY_VERIFY_WITH_TIMEOUT(ocr->entered.available() > 0, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(ocr->started.available() > 0, 30000);
         QCOMPARE(state->database().idForPath(path), std::nullopt);
 
         state->finishPendingCaptures();
@@ -390,7 +313,7 @@ private Q_SLOTS:
 
         // Recognition finishing afterwards files the same row, not a second one.
         release.dismiss();
-        ocr->release.release();
+        ocr->open();
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(path), 30000);
         QCOMPARE(state->database().allRecords().size(), 1);
         QCOMPARE(state->database().allRecords().first().id, *id);
