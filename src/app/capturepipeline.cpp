@@ -489,9 +489,7 @@ void AppState::finishPendingCaptures()
 {
     const QHash<QString, std::shared_ptr<CaptureContext>> pending
         = std::exchange(m_capturesInFlight, {});
-    // Whatever the workers still report is about captures handled here.
-    m_captureSteps.clear();
-    m_captureStepsStarted = 0;
+    // The steps stay: a recognition that still finishes files the row made here.
     for (const std::shared_ptr<CaptureContext> &capture : pending) {
         if (!pathExists(capture->path))
             continue;
