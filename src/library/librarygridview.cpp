@@ -531,6 +531,12 @@ void LibraryGridView::keyPressEvent(QKeyEvent *event)
     default:
         break;
     }
+    const QString text = event->text();
+    const bool commandKey = modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (!commandKey && !text.isEmpty() && text.at(0).isPrint() && !text.at(0).isSpace()) {
+        Q_EMIT textTyped(text);
+        return;
+    }
     QAbstractScrollArea::keyPressEvent(event);
 }
 

@@ -76,6 +76,8 @@ Q_SIGNALS:
     void returnPressed();
     void spacePressed();
     void deletePressed();
+    // Printable text typed while the grid has the focus; it starts a search.
+    void textTyped(const QString &text);
     void gridWidthChanged(double width);
 
 protected:

@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -21,6 +22,7 @@
 #include "app/appstate.h"
 #include "library/filemanagerreveal.h"
 #include "library/librarygridview.h"
+#include "library/librarysearchfield.h"
 #include "library/previewwindow.h"
 #if __has_include("library/screenshotdetail.h")
 #include "library/screenshotdetail.h"
@@ -132,7 +134,7 @@ void LibraryWindow::buildUi()
     mainLayout->setSpacing(6);
     auto *header = new QHBoxLayout;
     header->setContentsMargins(12, 0, 12, 0);
-    m_search = new QLineEdit(main);
+    m_search = new LibrarySearchField(main);
     m_search->setObjectName(QStringLiteral("library.search"));
     m_search->setClearButtonEnabled(true);
     m_sort = new QComboBox(main);
@@ -170,6 +172,11 @@ void LibraryWindow::buildUi()
     layout->addWidget(splitter);
 
     connect(m_search, &QLineEdit::textChanged, this, [this] { runSearch(); });
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, m_search, &LibrarySearchField::focusForSearch);
+    connect(m_search, &LibrarySearchField::leaveRequested, this,
+        [this] { m_grid->setFocus(Qt::OtherFocusReason); });
+    connect(m_grid, &LibraryGridView::textTyped, m_search, &LibrarySearchField::continueTyping);
     connect(m_sort, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_sortOrder = static_cast<LibrarySortOrder>(m_sort->itemData(index).toInt());
         refreshListing();
@@ -352,21 +359,27 @@ void LibraryWindow::onRecordReplaced(
     Q_EMIT listingChanged();
 }
 
-void LibraryWindow::updateHeader()
+void LibraryWindow::updateHeader(std::optional<int> matches)
 {
     m_search->setPlaceholderText(LibrarySorting::searchPlaceholder(m_selection));
     const int count = m_appState ? static_cast<int>(m_appState->records().size()) : 0;
-    m_indexedCount->setText(QString::number(count) + QStringLiteral(" indexed"));
+    QString text = QString::number(count) + QStringLiteral(" indexed");
+    if (matches) {
+        text.prepend(
+            (*matches == 1 ? QStringLiteral("1 match") : QStringLiteral("%1 matches").arg(*matches))
+            + QStringLiteral(" · "));
+    }
+    m_indexedCount->setText(text);
 }
 
 void LibraryWindow::refreshListing()
 {
     if (!m_appState)
         return;
-    updateHeader();
     m_listingDay = QDate::currentDate();
     const auto filtered
         = LibrarySorting::filteredRecords(m_appState->records(), m_selection, m_searchResults);
+    updateHeader(m_searchResults ? std::optional<int>(int(filtered.size())) : std::nullopt);
     const auto listing
         = LibrarySorting::listing(filtered, m_sortOrder, QDateTime::currentDateTime());
 

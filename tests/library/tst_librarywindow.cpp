@@ -337,6 +337,49 @@ private Q_SLOTS:
         QTRY_VERIFY(accentPixels() > 10);
     }
 
+    void searchFromTheKeyboard()
+    {
+        addRecord(QStringLiteral("Receipt"), QStringLiteral("General"), ScreenshotStatus::filed, 0,
+            QStringLiteral("zanzibar order"));
+        addRecord(QStringLiteral("Zanzibar trip"), QStringLiteral("General"),
+            ScreenshotStatus::filed, 10);
+        addRecord(QStringLiteral("Other"), QStringLiteral("General"), ScreenshotStatus::filed, 20);
+        reload(3);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        auto *search = m_window->findChild<QLineEdit *>(QStringLiteral("library.search"));
+        auto *count = m_window->findChild<QLabel *>(QStringLiteral("library.indexedCount"));
+        LibraryGridView *grid = m_window->grid();
+        QTRY_VERIFY(grid->hasFocus());
+
+        QTest::keyClick(m_window.get(), Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(search->hasFocus());
+        QTest::keyClick(search, Qt::Key_Escape);
+        QTRY_VERIFY(grid->hasFocus());
+
+        // Typing in the grid goes on in the search field; Ctrl keys do not.
+        QTest::keyClick(grid, Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(grid->hasFocus());
+        QSignalSpy applied(m_window.get(), &LibraryWindow::searchApplied);
+        QTest::keyClicks(grid, QStringLiteral("za"));
+        QVERIFY(search->hasFocus());
+        QTest::keyClicks(search, QStringLiteral("nz"));
+        QCOMPARE(search->text(), QStringLiteral("zanz"));
+        QTRY_COMPARE_WITH_TIMEOUT(grid->displayed().size(), 2, 10000);
+        QCOMPARE(count->text(), QStringLiteral("2 matches · 3 indexed"));
+
+        typeQuery(QStringLiteral("trip"));
+        QCOMPARE(count->text(), QStringLiteral("1 match · 3 indexed"));
+
+        QTest::keyClick(search, Qt::Key_Escape);
+        QCOMPARE(search->text(), QString());
+        QTRY_VERIFY(grid->hasFocus());
+        QVERIFY(!m_window->searchResults().has_value());
+        QCOMPARE(grid->displayed().size(), 3);
+        QCOMPARE(count->text(), QStringLiteral("3 indexed"));
+    }
+
     // Guesses for misread words come as their own marked block after the
     // exact results, only while those are few, and never change them.
     void similarMatchesFollowFewExactResults()
