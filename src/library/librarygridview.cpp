@@ -14,7 +14,10 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QUrl>
+
+#include "library/gridcelltext.h"
 
 namespace marlox {
 
@@ -157,7 +160,9 @@ int LibraryGridView::cellHeight() const
 {
     const QFontMetrics caption(scaledFont(font(), 0.9));
     const QFontMetrics caption2(scaledFont(font(), 0.8));
-    int height = cellPadding + thumbnailHeight + 4 + caption.height() + cellPadding;
+    int height = cellPadding + thumbnailHeight + 4
+        + (GridCellText::maxTitleLines - 1) * caption.lineSpacing() + caption.height()
+        + cellPadding;
     if (!m_snippets.isEmpty())
         height += 2 + snippetLines * caption2.lineSpacing();
     return height;
@@ -402,6 +407,12 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
         const QRectF target(thumbArea.x() + (thumbArea.width() - size.width()) / 2,
             thumbArea.y() + (thumbArea.height() - size.height()) / 2, size.width(), size.height());
         painter.drawImage(target, image);
+        // A hairline keeps mostly-white screenshots apart from the background.
+        QColor frame = palette().color(QPalette::Text);
+        frame.setAlphaF(0.18);
+        painter.setPen(QPen(frame, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(target.adjusted(0.5, 0.5, -0.5, -0.5));
     } else {
         QColor grey(Qt::gray);
         grey.setAlphaF(0.2);
@@ -414,10 +425,15 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
     painter.setFont(caption);
     painter.setPen(palette().color(QPalette::Text));
     const QFontMetrics metrics(caption);
-    const QRect titleRect(
-        thumbArea.x(), thumbArea.bottom() + 5, thumbArea.width(), metrics.height());
-    painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
-        metrics.elidedText(LibrarySorting::shownTitle(record), Qt::ElideRight, titleRect.width()));
+    const QStringList lines
+        = GridCellText::titleLines(LibrarySorting::shownTitle(record), caption, thumbArea.width());
+    QRect titleRect(thumbArea.x(), thumbArea.bottom() + 5, thumbArea.width(), metrics.height());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QRect line = titleRect.translated(0, int(i) * metrics.lineSpacing());
+        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, lines.at(i));
+    }
+    titleRect.setBottom(
+        titleRect.bottom() + (GridCellText::maxTitleLines - 1) * metrics.lineSpacing());
 
     const auto snippet = m_snippets.constFind(record.id);
     if (snippet != m_snippets.cend()) {
@@ -577,6 +593,16 @@ void LibraryGridView::contextMenuEvent(QContextMenuEvent *event)
 
 bool LibraryGridView::viewportEvent(QEvent *event)
 {
+    if (event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        const int index = indexAt(help->pos());
+        if (index >= 0)
+            QToolTip::showText(help->globalPos(), GridCellText::toolTip(m_displayed[index]),
+                viewport(), cellRect(index));
+        else
+            QToolTip::hideText();
+        return true;
+    }
     if (event->type() == QEvent::ContextMenu) {
         auto *menuEvent = static_cast<QContextMenuEvent *>(event);
         const int index = indexAt(menuEvent->pos());

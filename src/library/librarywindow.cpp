@@ -16,6 +16,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -115,10 +116,14 @@ void LibraryWindow::buildUi()
     m_sidebar->setContextMenuPolicy(Qt::CustomContextMenu);
     m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
     sideLayout->addWidget(m_sidebar, 1);
-    m_newFolderButton = new QPushButton(
-        QIcon::fromTheme(QStringLiteral("folder-new")), QStringLiteral("New Folder"), side);
+    m_newFolderButton = new QPushButton(QIcon::fromTheme(QStringLiteral("folder-new"),
+                                            style()->standardIcon(QStyle::SP_FileDialogNewFolder)),
+        QStringLiteral("New Folder"), side);
     m_newFolderButton->setObjectName(QStringLiteral("library.newFolder"));
     m_newFolderButton->setFlat(true);
+    m_newFolderButton->setToolTip(QStringLiteral("New Folder (Ctrl+Shift+N)"));
+    auto *newFolder = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this);
+    connect(newFolder, &QShortcut::activated, this, [this] { beginNewFolder(); });
     sideLayout->addWidget(m_newFolderButton, 0, Qt::AlignLeft);
     connect(m_sidebar, &QListWidget::currentItemChanged, this,
         [this](QListWidgetItem *item) { onSidebarItemChanged(item); });
@@ -276,10 +281,14 @@ void LibraryWindow::rebuildSidebar()
     const auto heading = [this](const QString &text) {
         auto *item = new QListWidgetItem(text, m_sidebar);
         item->setFlags(Qt::NoItemFlags);
+        // Section headings as file managers draw them: bold, full size, in a
+        // muted but legible text colour rather than the disabled grey.
         QFont font = item->font();
         font.setBold(true);
-        font.setPointSizeF(font.pointSizeF() * 0.85);
         item->setFont(font);
+        QColor colour = m_sidebar->palette().color(QPalette::Active, QPalette::WindowText);
+        colour.setAlphaF(0.7);
+        item->setForeground(colour);
         item->setData(sectionRole, -1);
     };
     const auto row

@@ -12,8 +12,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include "app/appstate.h"
+#include "library/gridcelltext.h"
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "library/previewwindow.h"
@@ -378,6 +380,51 @@ private Q_SLOTS:
         QVERIFY(!m_window->searchResults().has_value());
         QCOMPARE(grid->displayed().size(), 3);
         QCOMPARE(count->text(), QStringLiteral("3 indexed"));
+    }
+
+    void cellTitlesWrapAndTellAllOnHover()
+    {
+        const QFont font = m_window ? m_window->font() : QApplication::font();
+        const QString longTitle
+            = QStringLiteral("Screenshot 2026-12-07 at 4.15.02 PM of the quarterly report draft");
+        const QStringList lines = GridCellText::titleLines(longTitle, font, 140);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(longTitle.startsWith(lines.first()));
+        QVERIFY(lines.last().endsWith(QChar(0x2026)));
+        QVERIFY(QFontMetrics(font).horizontalAdvance(lines.last()) <= 140);
+        QCOMPARE(
+            GridCellText::titleLines(QStringLiteral("Short"), font, 140), QStringList { "Short" });
+
+        const auto filed = addRecord(longTitle, QStringLiteral("Work"));
+        addRecord(QStringLiteral("Waiting"), QString(), ScreenshotStatus::inbox, 60);
+        reload(2);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        LibraryGridView *grid = m_window->grid();
+        QCOMPARE(grid->displayed().first().id, filed.id);
+        const QPoint inCell = grid->cellRect(0).center();
+        QHelpEvent hover(QEvent::ToolTip, inCell, grid->viewport()->mapToGlobal(inCell));
+        QCoreApplication::sendEvent(grid->viewport(), &hover);
+        QTRY_VERIFY(QToolTip::isVisible());
+        const QStringList tip = QToolTip::text().split(u'\n');
+        QCOMPARE(tip.value(0), longTitle);
+        QCOMPARE(tip.value(1), QStringLiteral("Folder: Work"));
+        QVERIFY(tip.value(2).startsWith(QStringLiteral("Taken ")));
+        QVERIFY(
+            GridCellText::toolTip(grid->displayed().at(1)).contains(QStringLiteral("\nInbox\n")));
+    }
+
+    void newFolderFromTheKeyboard()
+    {
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::keyClick(m_window.get(), Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_VERIFY(m_window->activeDialog());
+        QCOMPARE(m_window->activeDialog()->windowTitle(), QStringLiteral("New Folder"));
+        answerDialog(m_window->activeDialog(), QStringLiteral("Taxes"));
+        QTRY_VERIFY_WITH_TIMEOUT(sidebarItem(QStringLiteral("Taxes")), 10000);
     }
 
     // Guesses for misread words come as their own marked block after the
