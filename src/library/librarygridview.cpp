@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include "library/gridcelltext.h"
+#include "library/griddragdata.h"
 
 namespace marlox {
 
@@ -616,9 +617,9 @@ bool LibraryGridView::viewportEvent(QEvent *event)
 void LibraryGridView::startDrag(int index)
 {
     const ScreenshotRecord record = m_displayed.value(index);
-    auto *mime = new QMimeData;
-    if (!record.path.isEmpty())
-        mime->setUrls({ QUrl::fromLocalFile(record.path) });
+    if (record.path.isEmpty())
+        return;
+    auto *mime = new ScreenshotDragData(record.path);
     auto *drag = new QDrag(this);
     drag->setMimeData(mime);
     const QSize pixels = thumbnailPixels();

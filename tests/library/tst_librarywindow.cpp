@@ -16,6 +16,7 @@
 
 #include "app/appstate.h"
 #include "library/gridcelltext.h"
+#include "library/griddragdata.h"
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "library/previewwindow.h"
@@ -413,6 +414,34 @@ private Q_SLOTS:
         QVERIFY(tip.value(2).startsWith(QStringLiteral("Taken ")));
         QVERIFY(
             GridCellText::toolTip(grid->displayed().at(1)).contains(QStringLiteral("\nInbox\n")));
+    }
+
+    // Other applications get the file and the image bytes, read only on request.
+    void draggedCellCarriesTheFileAndTheImage()
+    {
+        const QString png = addRecord(QStringLiteral("Shot"), QStringLiteral("General")).path;
+        const QString jpeg = m_dir->filePath(QStringLiteral("photo.jpg"));
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QVERIFY(image.save(jpeg));
+
+        for (const auto &[path, type] :
+            { std::pair { png, QStringLiteral("image/png") }, { jpeg, "image/jpeg" } }) {
+            ScreenshotDragData data(path);
+            QCOMPARE(data.urls(), QList<QUrl> { QUrl::fromLocalFile(path) });
+            QVERIFY(data.formats().contains(QStringLiteral("text/uri-list")));
+            QVERIFY(data.formats().contains(type));
+            QVERIFY(data.hasFormat(type));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(data.data(type), file.readAll());
+            QVERIFY(!QImage::fromData(data.data(type)).isNull());
+        }
+
+        // A file gone by the time of the drop gives no bytes, never stale ones.
+        QVERIFY(QFile::remove(jpeg));
+        ScreenshotDragData gone(jpeg);
+        QVERIFY(gone.data(QStringLiteral("image/jpeg")).isEmpty());
     }
 
     void newFolderFromTheKeyboard()
