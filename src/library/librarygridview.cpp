@@ -16,6 +16,7 @@
 #include <QTextLayout>
 #include <QToolTip>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include "library/gridcelltext.h"
 #include "library/griddragdata.h"
@@ -140,14 +141,17 @@ int LibraryGridView::columns() const
 {
     // Columns follow the keyboard rule, so Up and Down land on the cell drawn
     // above or below; that keeps each column between 160 and 180 wide.
-    return LibrarySorting::columnCount(gridWidth());
+    if (m_scale == 100)
+        return LibrarySorting::columnCount(gridWidth());
+    const double step = scaled(minColumnWidth + 20) + spacing;
+    return std::max(1, static_cast<int>((gridWidth() + spacing) / step));
 }
 
 int LibraryGridView::columnWidth() const
 {
     const int cols = columns();
     const double available = (gridWidth() - spacing * (cols - 1)) / cols;
-    return std::clamp(static_cast<int>(available), minColumnWidth, maxColumnWidth);
+    return std::clamp(static_cast<int>(available), scaled(minColumnWidth), scaled(maxColumnWidth));
 }
 
 int LibraryGridView::leftOffset() const
@@ -161,7 +165,7 @@ int LibraryGridView::cellHeight() const
 {
     const QFontMetrics caption(scaledFont(font(), 0.9));
     const QFontMetrics caption2(scaledFont(font(), 0.8));
-    int height = cellPadding + thumbnailHeight + 4
+    int height = cellPadding + scaled(thumbnailHeight) + 4
         + (GridCellText::maxTitleLines - 1) * caption.lineSpacing() + caption.height()
         + cellPadding;
     if (!m_snippets.isEmpty())
@@ -296,7 +300,7 @@ int LibraryGridView::indexOfObjectName(const QString &objectName) const
 QSize LibraryGridView::thumbnailPixels() const
 {
     return ThumbnailProvider::pixelSize(
-        maxColumnWidth, thumbnailHeight, viewport()->devicePixelRatioF());
+        scaled(maxColumnWidth), scaled(thumbnailHeight), viewport()->devicePixelRatioF());
 }
 
 QImage LibraryGridView::thumbnailFor(const ScreenshotRecord &record)
@@ -400,7 +404,7 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
 {
     const ScreenshotRecord &record = m_displayed[index];
     const QRect thumbArea(rect.x() + cellPadding, rect.y() + cellPadding,
-        rect.width() - 2 * cellPadding, thumbnailHeight);
+        rect.width() - 2 * cellPadding, scaled(thumbnailHeight));
     const QImage image = thumbnailFor(record);
     if (!image.isNull()) {
         QSizeF size = QSizeF(image.size()) / image.devicePixelRatio();
@@ -506,10 +510,66 @@ void LibraryGridView::scrollContentsBy(int, int)
     viewport()->update();
 }
 
+void LibraryGridView::setThumbnailScale(int percent)
+{
+    const QList<int> scales = thumbnailScales();
+    const int nearest = *std::min_element(scales.cbegin(), scales.cend(),
+        [percent](int a, int b) { return std::abs(a - percent) < std::abs(b - percent); });
+    if (nearest == m_scale)
+        return;
+    m_scale = nearest;
+    // Cached results were made for the old size.
+    for (auto &pending : m_pending)
+        pending.request.cancel();
+    m_pending.clear();
+    m_loaded.clear();
+    relayout();
+    if (m_selectedId) {
+        for (int i = 0; i < m_displayed.size(); ++i) {
+            if (m_displayed[i].id == *m_selectedId)
+                scrollToIndex(i);
+        }
+    }
+    viewport()->update();
+    Q_EMIT thumbnailScaleChanged(m_scale);
+}
+
+void LibraryGridView::stepThumbnailScale(int steps)
+{
+    const QList<int> scales = thumbnailScales();
+    const int at = static_cast<int>(scales.indexOf(m_scale));
+    setThumbnailScale(scales.at(std::clamp(at + steps, 0, int(scales.size()) - 1)));
+}
+
+void LibraryGridView::wheelEvent(QWheelEvent *event)
+{
+    if (event->modifiers() & Qt::ControlModifier) {
+        const int delta = event->angleDelta().y();
+        if (delta != 0)
+            stepThumbnailScale(delta > 0 ? 1 : -1);
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::wheelEvent(event);
+}
+
 void LibraryGridView::keyPressEvent(QKeyEvent *event)
 {
     using LibrarySorting::Move;
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers.testFlag(Qt::ControlModifier)) {
+        switch (event->key()) {
+        case Qt::Key_Equal:
+        case Qt::Key_Plus:
+            stepThumbnailScale(1);
+            return;
+        case Qt::Key_Minus:
+            stepThumbnailScale(-1);
+            return;
+        default:
+            break;
+        }
+    }
     switch (event->key()) {
     case Qt::Key_Left:
         Q_EMIT moveRequested(Move::left);

@@ -21,6 +21,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/appstate.h"
+#include "app/preferences.h"
 #include "library/filemanagerreveal.h"
 #include "library/librarygridview.h"
 #include "library/librarysearchfield.h"
@@ -42,6 +43,7 @@ namespace {
 constexpr int sectionRole = Qt::UserRole + 1; // 0 all, 1 inbox, 2 folder, -1 heading
 constexpr int folderRole = Qt::UserRole + 2;
 const QString general = QStringLiteral("General");
+const QString thumbnailScaleKey = QStringLiteral("com.quorvintesha.Marlox.libraryThumbnailScale");
 
 LibrarySection sectionOf(const QListWidgetItem *item)
 {
@@ -182,6 +184,9 @@ void LibraryWindow::buildUi()
     connect(m_search, &LibrarySearchField::leaveRequested, this,
         [this] { m_grid->setFocus(Qt::OtherFocusReason); });
     connect(m_grid, &LibraryGridView::textTyped, m_search, &LibrarySearchField::continueTyping);
+    m_grid->setThumbnailScale(Preferences::value(thumbnailScaleKey, 100).toInt());
+    connect(m_grid, &LibraryGridView::thumbnailScaleChanged, this,
+        [](int percent) { Preferences::setValue(thumbnailScaleKey, percent); });
     connect(m_sort, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_sortOrder = static_cast<LibrarySortOrder>(m_sort->itemData(index).toInt());
         refreshListing();
@@ -495,8 +500,8 @@ void LibraryWindow::moveSelection(LibrarySorting::Move move)
     const auto &displayed = m_grid->displayed();
     const int current = LibrarySorting::selectionIndex(
         displayed, m_selectedRecord ? std::optional<qint64>(m_selectedRecord->id) : std::nullopt);
-    const int next = LibrarySorting::movedIndex(static_cast<int>(current),
-        static_cast<int>(displayed.size()), move, LibrarySorting::columnCount(m_grid->gridWidth()));
+    const int next = LibrarySorting::movedIndex(
+        static_cast<int>(current), static_cast<int>(displayed.size()), move, m_grid->columns());
     if (next >= 0)
         selectRecord(displayed[next]);
 }

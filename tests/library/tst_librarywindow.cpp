@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolTip>
+#include <QWheelEvent>
 
 #include "app/appstate.h"
 #include "library/gridcelltext.h"
@@ -442,6 +443,52 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(jpeg));
         ScreenshotDragData gone(jpeg);
         QVERIFY(gone.data(QStringLiteral("image/jpeg")).isEmpty());
+    }
+
+    // The size follows Ctrl+= / Ctrl+- / Ctrl+wheel, arrows follow the drawn
+    // columns, and the next window opens at the chosen size.
+    void thumbnailSizeFromTheKeyboardAndWheel()
+    {
+        for (int i = 0; i < 12; ++i)
+            addRecord(QStringLiteral("R%1").arg(i), QStringLiteral("General"),
+                ScreenshotStatus::filed, i);
+        reload(12);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->resize(1000, 680);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        LibraryGridView *grid = m_window->grid();
+        QCOMPARE(grid->thumbnailScale(), 100);
+        const int standardWidth = grid->cellRect(0).width();
+        const int standardColumns = grid->columns();
+
+        QTest::keyClick(grid, Qt::Key_Equal, Qt::ControlModifier);
+        QTest::keyClick(grid, Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(grid->thumbnailScale(), 150);
+        QVERIFY(grid->cellRect(0).width() > standardWidth);
+        QVERIFY(grid->columns() < standardColumns);
+        m_window->selectRecord(grid->displayed().first());
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(m_window->selectedRecord()->id, grid->displayed().at(grid->columns()).id);
+        QCOMPARE(grid->cellRect(grid->columns()).x(), grid->cellRect(0).x());
+
+        QTest::keyClick(grid, Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(grid->thumbnailScale(), 125);
+        const QPoint at = grid->viewport()->rect().center();
+        QWheelEvent wheel(at, grid->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120),
+            Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(grid->viewport(), &wheel);
+        QCOMPARE(grid->thumbnailScale(), 100);
+        for (int i = 0; i < 5; ++i)
+            QTest::keyClick(grid, Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(grid->thumbnailScale(), 75);
+        QVERIFY(grid->cellRect(0).width() < standardWidth);
+
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        QCOMPARE(m_window->grid()->thumbnailScale(), 75);
+        // Leave the standard size for the tests that follow in this profile.
+        QTest::keyClick(m_window->grid(), Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(LibraryWindow(m_state.get()).grid()->thumbnailScale(), 100);
     }
 
     void newFolderFromTheKeyboard()
