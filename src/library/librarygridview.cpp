@@ -14,7 +14,12 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QUrl>
+#include <QWheelEvent>
+
+#include "library/gridcelltext.h"
+#include "library/griddragdata.h"
 
 namespace marlox {
 
@@ -136,14 +141,17 @@ int LibraryGridView::columns() const
 {
     // Columns follow the keyboard rule, so Up and Down land on the cell drawn
     // above or below; that keeps each column between 160 and 180 wide.
-    return LibrarySorting::columnCount(gridWidth());
+    if (m_scale == 100)
+        return LibrarySorting::columnCount(gridWidth());
+    const double step = scaled(minColumnWidth + 20) + spacing;
+    return std::max(1, static_cast<int>((gridWidth() + spacing) / step));
 }
 
 int LibraryGridView::columnWidth() const
 {
     const int cols = columns();
     const double available = (gridWidth() - spacing * (cols - 1)) / cols;
-    return std::clamp(static_cast<int>(available), minColumnWidth, maxColumnWidth);
+    return std::clamp(static_cast<int>(available), scaled(minColumnWidth), scaled(maxColumnWidth));
 }
 
 int LibraryGridView::leftOffset() const
@@ -157,7 +165,9 @@ int LibraryGridView::cellHeight() const
 {
     const QFontMetrics caption(scaledFont(font(), 0.9));
     const QFontMetrics caption2(scaledFont(font(), 0.8));
-    int height = cellPadding + thumbnailHeight + 4 + caption.height() + cellPadding;
+    int height = cellPadding + scaled(thumbnailHeight) + 4
+        + (GridCellText::maxTitleLines - 1) * caption.lineSpacing() + caption.height()
+        + cellPadding;
     if (!m_snippets.isEmpty())
         height += 2 + snippetLines * caption2.lineSpacing();
     return height;
@@ -290,7 +300,7 @@ int LibraryGridView::indexOfObjectName(const QString &objectName) const
 QSize LibraryGridView::thumbnailPixels() const
 {
     return ThumbnailProvider::pixelSize(
-        maxColumnWidth, thumbnailHeight, viewport()->devicePixelRatioF());
+        scaled(maxColumnWidth), scaled(thumbnailHeight), viewport()->devicePixelRatioF());
 }
 
 QImage LibraryGridView::thumbnailFor(const ScreenshotRecord &record)
@@ -394,7 +404,7 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
 {
     const ScreenshotRecord &record = m_displayed[index];
     const QRect thumbArea(rect.x() + cellPadding, rect.y() + cellPadding,
-        rect.width() - 2 * cellPadding, thumbnailHeight);
+        rect.width() - 2 * cellPadding, scaled(thumbnailHeight));
     const QImage image = thumbnailFor(record);
     if (!image.isNull()) {
         QSizeF size = QSizeF(image.size()) / image.devicePixelRatio();
@@ -402,6 +412,12 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
         const QRectF target(thumbArea.x() + (thumbArea.width() - size.width()) / 2,
             thumbArea.y() + (thumbArea.height() - size.height()) / 2, size.width(), size.height());
         painter.drawImage(target, image);
+        // A hairline keeps mostly-white screenshots apart from the background.
+        QColor frame = palette().color(QPalette::Text);
+        frame.setAlphaF(0.18);
+        painter.setPen(QPen(frame, 1));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(target.adjusted(0.5, 0.5, -0.5, -0.5));
     } else {
         QColor grey(Qt::gray);
         grey.setAlphaF(0.2);
@@ -414,10 +430,15 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
     painter.setFont(caption);
     painter.setPen(palette().color(QPalette::Text));
     const QFontMetrics metrics(caption);
-    const QRect titleRect(
-        thumbArea.x(), thumbArea.bottom() + 5, thumbArea.width(), metrics.height());
-    painter.drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
-        metrics.elidedText(LibrarySorting::shownTitle(record), Qt::ElideRight, titleRect.width()));
+    const QStringList lines
+        = GridCellText::titleLines(LibrarySorting::shownTitle(record), caption, thumbArea.width());
+    QRect titleRect(thumbArea.x(), thumbArea.bottom() + 5, thumbArea.width(), metrics.height());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QRect line = titleRect.translated(0, int(i) * metrics.lineSpacing());
+        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, lines.at(i));
+    }
+    titleRect.setBottom(
+        titleRect.bottom() + (GridCellText::maxTitleLines - 1) * metrics.lineSpacing());
 
     const auto snippet = m_snippets.constFind(record.id);
     if (snippet != m_snippets.cend()) {
@@ -489,10 +510,66 @@ void LibraryGridView::scrollContentsBy(int, int)
     viewport()->update();
 }
 
+void LibraryGridView::setThumbnailScale(int percent)
+{
+    const QList<int> scales = thumbnailScales();
+    const int nearest = *std::min_element(scales.cbegin(), scales.cend(),
+        [percent](int a, int b) { return std::abs(a - percent) < std::abs(b - percent); });
+    if (nearest == m_scale)
+        return;
+    m_scale = nearest;
+    // Cached results were made for the old size.
+    for (auto &pending : m_pending)
+        pending.request.cancel();
+    m_pending.clear();
+    m_loaded.clear();
+    relayout();
+    if (m_selectedId) {
+        for (int i = 0; i < m_displayed.size(); ++i) {
+            if (m_displayed[i].id == *m_selectedId)
+                scrollToIndex(i);
+        }
+    }
+    viewport()->update();
+    Q_EMIT thumbnailScaleChanged(m_scale);
+}
+
+void LibraryGridView::stepThumbnailScale(int steps)
+{
+    const QList<int> scales = thumbnailScales();
+    const int at = static_cast<int>(scales.indexOf(m_scale));
+    setThumbnailScale(scales.at(std::clamp(at + steps, 0, int(scales.size()) - 1)));
+}
+
+void LibraryGridView::wheelEvent(QWheelEvent *event)
+{
+    if (event->modifiers() & Qt::ControlModifier) {
+        const int delta = event->angleDelta().y();
+        if (delta != 0)
+            stepThumbnailScale(delta > 0 ? 1 : -1);
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::wheelEvent(event);
+}
+
 void LibraryGridView::keyPressEvent(QKeyEvent *event)
 {
     using LibrarySorting::Move;
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (modifiers.testFlag(Qt::ControlModifier)) {
+        switch (event->key()) {
+        case Qt::Key_Equal:
+        case Qt::Key_Plus:
+            stepThumbnailScale(1);
+            return;
+        case Qt::Key_Minus:
+            stepThumbnailScale(-1);
+            return;
+        default:
+            break;
+        }
+    }
     switch (event->key()) {
     case Qt::Key_Left:
         Q_EMIT moveRequested(Move::left);
@@ -530,6 +607,12 @@ void LibraryGridView::keyPressEvent(QKeyEvent *event)
         break;
     default:
         break;
+    }
+    const QString text = event->text();
+    const bool commandKey = modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (!commandKey && !text.isEmpty() && text.at(0).isPrint() && !text.at(0).isSpace()) {
+        Q_EMIT textTyped(text);
+        return;
     }
     QAbstractScrollArea::keyPressEvent(event);
 }
@@ -571,6 +654,16 @@ void LibraryGridView::contextMenuEvent(QContextMenuEvent *event)
 
 bool LibraryGridView::viewportEvent(QEvent *event)
 {
+    if (event->type() == QEvent::ToolTip) {
+        auto *help = static_cast<QHelpEvent *>(event);
+        const int index = indexAt(help->pos());
+        if (index >= 0)
+            QToolTip::showText(help->globalPos(), GridCellText::toolTip(m_displayed[index]),
+                viewport(), cellRect(index));
+        else
+            QToolTip::hideText();
+        return true;
+    }
     if (event->type() == QEvent::ContextMenu) {
         auto *menuEvent = static_cast<QContextMenuEvent *>(event);
         const int index = indexAt(menuEvent->pos());
@@ -584,9 +677,9 @@ bool LibraryGridView::viewportEvent(QEvent *event)
 void LibraryGridView::startDrag(int index)
 {
     const ScreenshotRecord record = m_displayed.value(index);
-    auto *mime = new QMimeData;
-    if (!record.path.isEmpty())
-        mime->setUrls({ QUrl::fromLocalFile(record.path) });
+    if (record.path.isEmpty())
+        return;
+    auto *mime = new ScreenshotDragData(record.path);
     auto *drag = new QDrag(this);
     drag->setMimeData(mime);
     const QSize pixels = thumbnailPixels();

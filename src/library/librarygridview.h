@@ -52,6 +52,11 @@ public:
     void setSelectedId(std::optional<qint64> id);
     std::optional<qint64> selectedId() const { return m_selectedId; }
     void setThumbnailProvider(ThumbnailProvider *provider) { m_provider = provider; }
+    // Thumbnail size in percent of the standard cell; Ctrl+wheel, Ctrl+= and
+    // Ctrl+- step it between 75 and 200.
+    int thumbnailScale() const { return m_scale; }
+    void setThumbnailScale(int percent);
+    static QList<int> thumbnailScales() { return { 75, 100, 125, 150, 200 }; }
 
     const QList<ScreenshotRecord> &displayed() const { return m_displayed; }
     const QList<Block> &blocks() const { return m_blocks; }
@@ -76,13 +81,17 @@ Q_SIGNALS:
     void returnPressed();
     void spacePressed();
     void deletePressed();
+    // Printable text typed while the grid has the focus; it starts a search.
+    void textTyped(const QString &text);
     void gridWidthChanged(double width);
+    void thumbnailScaleChanged(int percent);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
@@ -107,6 +116,8 @@ private:
 
     void relayout();
     int cellHeight() const;
+    int scaled(int length) const { return length * m_scale / 100; }
+    void stepThumbnailScale(int steps);
     int columnWidth() const;
     int leftOffset() const;
     QSize thumbnailPixels() const;
@@ -129,6 +140,7 @@ private:
     quint64 m_nextSerial = 1;
     QPoint m_pressPos;
     int m_pressIndex = -1;
+    int m_scale = 100;
 };
 
 } // namespace marlox

@@ -12,15 +12,19 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/appstate.h"
+#include "app/preferences.h"
 #include "library/filemanagerreveal.h"
 #include "library/librarygridview.h"
+#include "library/librarysearchfield.h"
 #include "library/previewwindow.h"
 #if __has_include("library/screenshotdetail.h")
 #include "library/screenshotdetail.h"
@@ -39,6 +43,7 @@ namespace {
 constexpr int sectionRole = Qt::UserRole + 1; // 0 all, 1 inbox, 2 folder, -1 heading
 constexpr int folderRole = Qt::UserRole + 2;
 const QString general = QStringLiteral("General");
+const QString thumbnailScaleKey = QStringLiteral("com.quorvintesha.Marlox.libraryThumbnailScale");
 
 LibrarySection sectionOf(const QListWidgetItem *item)
 {
@@ -113,10 +118,14 @@ void LibraryWindow::buildUi()
     m_sidebar->setContextMenuPolicy(Qt::CustomContextMenu);
     m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
     sideLayout->addWidget(m_sidebar, 1);
-    m_newFolderButton = new QPushButton(
-        QIcon::fromTheme(QStringLiteral("folder-new")), QStringLiteral("New Folder"), side);
+    m_newFolderButton = new QPushButton(QIcon::fromTheme(QStringLiteral("folder-new"),
+                                            style()->standardIcon(QStyle::SP_FileDialogNewFolder)),
+        QStringLiteral("New Folder"), side);
     m_newFolderButton->setObjectName(QStringLiteral("library.newFolder"));
     m_newFolderButton->setFlat(true);
+    m_newFolderButton->setToolTip(QStringLiteral("New Folder (Ctrl+Shift+N)"));
+    auto *newFolder = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), this);
+    connect(newFolder, &QShortcut::activated, this, [this] { beginNewFolder(); });
     sideLayout->addWidget(m_newFolderButton, 0, Qt::AlignLeft);
     connect(m_sidebar, &QListWidget::currentItemChanged, this,
         [this](QListWidgetItem *item) { onSidebarItemChanged(item); });
@@ -132,7 +141,7 @@ void LibraryWindow::buildUi()
     mainLayout->setSpacing(6);
     auto *header = new QHBoxLayout;
     header->setContentsMargins(12, 0, 12, 0);
-    m_search = new QLineEdit(main);
+    m_search = new LibrarySearchField(main);
     m_search->setObjectName(QStringLiteral("library.search"));
     m_search->setClearButtonEnabled(true);
     m_sort = new QComboBox(main);
@@ -170,6 +179,14 @@ void LibraryWindow::buildUi()
     layout->addWidget(splitter);
 
     connect(m_search, &QLineEdit::textChanged, this, [this] { runSearch(); });
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, m_search, &LibrarySearchField::focusForSearch);
+    connect(m_search, &LibrarySearchField::leaveRequested, this,
+        [this] { m_grid->setFocus(Qt::OtherFocusReason); });
+    connect(m_grid, &LibraryGridView::textTyped, m_search, &LibrarySearchField::continueTyping);
+    m_grid->setThumbnailScale(Preferences::value(thumbnailScaleKey, 100).toInt());
+    connect(m_grid, &LibraryGridView::thumbnailScaleChanged, this,
+        [](int percent) { Preferences::setValue(thumbnailScaleKey, percent); });
     connect(m_sort, &QComboBox::currentIndexChanged, this, [this](int index) {
         m_sortOrder = static_cast<LibrarySortOrder>(m_sort->itemData(index).toInt());
         refreshListing();
@@ -269,10 +286,14 @@ void LibraryWindow::rebuildSidebar()
     const auto heading = [this](const QString &text) {
         auto *item = new QListWidgetItem(text, m_sidebar);
         item->setFlags(Qt::NoItemFlags);
+        // Section headings as file managers draw them: bold, full size, in a
+        // muted but legible text colour rather than the disabled grey.
         QFont font = item->font();
         font.setBold(true);
-        font.setPointSizeF(font.pointSizeF() * 0.85);
         item->setFont(font);
+        QColor colour = m_sidebar->palette().color(QPalette::Active, QPalette::WindowText);
+        colour.setAlphaF(0.7);
+        item->setForeground(colour);
         item->setData(sectionRole, -1);
     };
     const auto row
@@ -352,21 +373,27 @@ void LibraryWindow::onRecordReplaced(
     Q_EMIT listingChanged();
 }
 
-void LibraryWindow::updateHeader()
+void LibraryWindow::updateHeader(std::optional<int> matches)
 {
     m_search->setPlaceholderText(LibrarySorting::searchPlaceholder(m_selection));
     const int count = m_appState ? static_cast<int>(m_appState->records().size()) : 0;
-    m_indexedCount->setText(QString::number(count) + QStringLiteral(" indexed"));
+    QString text = QString::number(count) + QStringLiteral(" indexed");
+    if (matches) {
+        text.prepend(
+            (*matches == 1 ? QStringLiteral("1 match") : QStringLiteral("%1 matches").arg(*matches))
+            + QStringLiteral(" · "));
+    }
+    m_indexedCount->setText(text);
 }
 
 void LibraryWindow::refreshListing()
 {
     if (!m_appState)
         return;
-    updateHeader();
     m_listingDay = QDate::currentDate();
     const auto filtered
         = LibrarySorting::filteredRecords(m_appState->records(), m_selection, m_searchResults);
+    updateHeader(m_searchResults ? std::optional<int>(int(filtered.size())) : std::nullopt);
     const auto listing
         = LibrarySorting::listing(filtered, m_sortOrder, QDateTime::currentDateTime());
 
@@ -473,8 +500,8 @@ void LibraryWindow::moveSelection(LibrarySorting::Move move)
     const auto &displayed = m_grid->displayed();
     const int current = LibrarySorting::selectionIndex(
         displayed, m_selectedRecord ? std::optional<qint64>(m_selectedRecord->id) : std::nullopt);
-    const int next = LibrarySorting::movedIndex(static_cast<int>(current),
-        static_cast<int>(displayed.size()), move, LibrarySorting::columnCount(m_grid->gridWidth()));
+    const int next = LibrarySorting::movedIndex(
+        static_cast<int>(current), static_cast<int>(displayed.size()), move, m_grid->columns());
     if (next >= 0)
         selectRecord(displayed[next]);
 }

@@ -28,6 +28,7 @@ namespace marlox {
 
 class AppState;
 class LibraryGridView;
+class LibrarySearchField;
 class PreviewWindow;
 
 // The window where users browse, search and manage their screenshots: the
@@ -102,7 +103,7 @@ private:
     void onSidebarItemChanged(QListWidgetItem *item);
     void showFolderMenu(const QPoint &pos);
     void showRecordMenu(const ScreenshotRecord &record, const QPoint &globalPos);
-    void updateHeader();
+    void updateHeader(std::optional<int> matches = std::nullopt);
     QDialog *makeNameDialog(const QString &title, const QString &field, const QString &text,
         const QString &acceptLabel, std::function<void(const QString &)> onAccept);
     QRect windowFrame() const;
@@ -121,7 +122,7 @@ private:
     // Widgets
     QListWidget *m_sidebar = nullptr;
     QPushButton *m_newFolderButton = nullptr;
-    QLineEdit *m_search = nullptr;
+    LibrarySearchField *m_search = nullptr;
     QComboBox *m_sort = nullptr;
     QLabel *m_indexedCount = nullptr;
     QStackedWidget *m_stack = nullptr;

@@ -31,6 +31,7 @@
 #endif
 
 #include "platform/workpools.h"
+#include "shell/folderfieldrules.h"
 #include "shell/prompttextfields.h"
 
 namespace marlox {
@@ -223,6 +224,34 @@ protected:
         painter.setPen(QPen(border, 1));
         painter.setBrush(palette().color(QPalette::Base));
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 6, 6);
+    }
+};
+
+// A push button whose keyboard focus is plain to see in any style, even on
+// the accent-coloured Save button; the mouse does not take the focus from the
+// fields.
+class PromptButton : public QPushButton
+{
+public:
+    PromptButton(const QString &text, QWidget *parent) : QPushButton(text, parent)
+    {
+        setFocusPolicy(Qt::TabFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QPushButton::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(Qt::NoBrush);
+        const QRectF outer = QRectF(rect()).adjusted(1, 1, -1, -1);
+        painter.setPen(QPen(parentWidget()->palette().color(QPalette::Highlight), 2));
+        painter.drawRoundedRect(outer, 4, 4);
+        painter.setPen(QPen(palette().color(QPalette::HighlightedText), 1));
+        painter.drawRoundedRect(outer.adjusted(1.5, 1.5, -1.5, -1.5), 3, 3);
     }
 };
 
@@ -502,6 +531,15 @@ CapturePromptView::CapturePromptView(QWidget *parent) : QWidget(parent)
     rows->setSpacing(0);
     m_suggestionBox->hide();
     folderBlock->addWidget(m_suggestionBox, 0, Qt::AlignLeft);
+    m_folderNote = new QLabel(this);
+    m_folderNote->setObjectName(QStringLiteral("capturePrompt.folderNote"));
+    m_folderNote->setFont(caption2Font(font()));
+    m_folderNote->setWordWrap(true);
+    QPalette notePalette = m_folderNote->palette();
+    notePalette.setColor(QPalette::WindowText, destructiveRed);
+    m_folderNote->setPalette(notePalette);
+    m_folderNote->hide();
+    folderBlock->addWidget(m_folderNote);
     layout->addLayout(folderBlock);
 
     // Error line
@@ -518,7 +556,7 @@ CapturePromptView::CapturePromptView(QWidget *parent) : QWidget(parent)
     // Buttons
     auto *buttons = new QHBoxLayout;
     buttons->setContentsMargins(0, 0, 0, 0);
-    m_discard = new QPushButton(QStringLiteral("Discard"), this);
+    m_discard = new PromptButton(QStringLiteral("Discard"), this);
     m_discard->setObjectName(QStringLiteral("capturePrompt.discard"));
     m_discard->setAccessibleDescription(QStringLiteral("Moves the screenshot to the Trash"));
     m_discard->setFlat(true);
@@ -527,11 +565,11 @@ CapturePromptView::CapturePromptView(QWidget *parent) : QWidget(parent)
     QPalette discardPalette = m_discard->palette();
     discardPalette.setColor(QPalette::ButtonText, destructiveRed);
     m_discard->setPalette(discardPalette);
-    m_skip = new QPushButton(QStringLiteral("Skip"), this);
+    m_skip = new PromptButton(QStringLiteral("Skip"), this);
     m_skip->setObjectName(QStringLiteral("capturePrompt.skip"));
     m_skip->setAccessibleDescription(QStringLiteral("Leaves the screenshot in the Inbox"));
     m_skip->setToolTip(QStringLiteral("Skip (Esc)"));
-    m_save = new QPushButton(QStringLiteral("Save"), this);
+    m_save = new PromptButton(QStringLiteral("Save"), this);
     m_save->setObjectName(QStringLiteral("capturePrompt.save"));
     m_save->setAccessibleDescription(QStringLiteral("Files the screenshot in the chosen folder"));
     m_save->setToolTip(QStringLiteral("Save (Return)"));
@@ -621,6 +659,7 @@ void CapturePromptView::setContent(
             [this] {
                 m_folderField->setBoundText(m_model->folder());
                 refreshSuggestions();
+                refreshFolderNote();
             }),
         connect(model, &CapturePromptModel::folderSuggestionIndexChanged, this,
             &CapturePromptView::refreshSuggestions),
@@ -638,6 +677,7 @@ void CapturePromptView::setContent(
     refreshCounter();
     refreshError();
     refreshSuggestions();
+    refreshFolderNote();
 }
 
 void CapturePromptView::setThumbnail(const QImage &image)
@@ -665,8 +705,7 @@ QList<FolderSuggestion> CapturePromptView::suggestions() const
 {
     if (!m_model)
         return {};
-    return FolderManagementService::folderSuggestions(
-        m_model->folder(), m_folders, suggestionLimit);
+    return FolderFieldRules::suggestions(m_model->folder(), m_folders, suggestionLimit);
 }
 
 void CapturePromptView::saveAction()
@@ -718,7 +757,10 @@ void CapturePromptView::acceptHighlightedSuggestion()
 
 bool CapturePromptView::tabInFolderField()
 {
-    if (suggestions().isEmpty())
+    const QList<FolderSuggestion> list = suggestions();
+    const int index = m_model ? m_model->folderSuggestionIndex() : -1;
+    if (index < 0 || index >= list.size()
+        || !FolderFieldRules::changesText(list.at(index), m_model->folder()))
         return false;
     acceptHighlightedSuggestion();
     return true;
@@ -755,6 +797,14 @@ void CapturePromptView::refreshError()
     const std::optional<QString> message = m_model ? m_model->errorMessage() : std::nullopt;
     m_error->setText(message.value_or(QString()));
     m_error->setVisible(message.has_value());
+}
+
+void CapturePromptView::refreshFolderNote()
+{
+    const std::optional<QString> refusal
+        = m_model ? FolderFieldRules::refusal(m_model->folder()) : std::nullopt;
+    m_folderNote->setText(refusal.value_or(QString()));
+    m_folderNote->setVisible(refusal.has_value());
 }
 
 void CapturePromptView::refreshSuggestions()

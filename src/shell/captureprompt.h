@@ -161,6 +161,7 @@ private:
     void refreshCounter();
     void refreshError();
     void refreshSuggestions();
+    void refreshFolderNote();
 
     QPointer<CapturePromptModel> m_model;
     QStringList m_folders;
@@ -173,6 +174,7 @@ private:
     FolderAutocompleteField *m_folderField = nullptr;
     QWidget *m_suggestionBox = nullptr;
     QList<FolderSuggestionRow *> m_rows;
+    QLabel *m_folderNote = nullptr;
     QLabel *m_error = nullptr;
     QPushButton *m_discard = nullptr;
     QPushButton *m_skip = nullptr;

@@ -6,6 +6,7 @@
 #include <QPushButton>
 
 #include "app/updatecontroller.h"
+#include "shell/widgetdialogs.h"
 
 namespace marlox {
 
@@ -22,19 +23,25 @@ void showUpdateNotices(UpdateController &updates)
                 ? box.addButton(QStringLiteral("Release Notes"), QMessageBox::ActionRole)
                 : nullptr;
             box.addButton(QMessageBox::Ok);
+            MessageBoxText::showAsWritten(box);
             box.exec();
             if (notes && box.clickedButton() == notes)
                 QDesktopServices::openUrl(notesLink);
         });
     QObject::connect(&updates, &UpdateController::upToDate, &updates, [] {
-        QMessageBox::information(nullptr, QStringLiteral("Marlox"),
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Marlox"),
             QStringLiteral("You're up to date: Marlox %1 is the newest version.")
-                .arg(QCoreApplication::applicationVersion()));
+                .arg(QCoreApplication::applicationVersion()),
+            QMessageBox::Ok);
+        MessageBoxText::showAsWritten(box);
+        box.exec();
     });
     QObject::connect(
         &updates, &UpdateController::checkFailed, &updates, [](const QString &message) {
-            QMessageBox::warning(nullptr, QStringLiteral("Marlox"),
-                QStringLiteral("Couldn't check for updates: %1").arg(message));
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Marlox"),
+                QStringLiteral("Couldn't check for updates: %1").arg(message), QMessageBox::Ok);
+            MessageBoxText::showAsWritten(box);
+            box.exec();
         });
 }
 

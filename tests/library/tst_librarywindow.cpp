@@ -12,8 +12,12 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
+#include <QWheelEvent>
 
 #include "app/appstate.h"
+#include "library/gridcelltext.h"
+#include "library/griddragdata.h"
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "library/previewwindow.h"
@@ -335,6 +339,168 @@ private Q_SLOTS:
         QCOMPARE(grid->displayed().first().title, QStringLiteral("Receipt"));
         QVERIFY(m_window->searchResults()->first().snippet.contains(QStringLiteral("[zanzibar]")));
         QTRY_VERIFY(accentPixels() > 10);
+    }
+
+    void searchFromTheKeyboard()
+    {
+        addRecord(QStringLiteral("Receipt"), QStringLiteral("General"), ScreenshotStatus::filed, 0,
+            QStringLiteral("zanzibar order"));
+        addRecord(QStringLiteral("Zanzibar trip"), QStringLiteral("General"),
+            ScreenshotStatus::filed, 10);
+        addRecord(QStringLiteral("Other"), QStringLiteral("General"), ScreenshotStatus::filed, 20);
+        reload(3);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        auto *search = m_window->findChild<QLineEdit *>(QStringLiteral("library.search"));
+        auto *count = m_window->findChild<QLabel *>(QStringLiteral("library.indexedCount"));
+        LibraryGridView *grid = m_window->grid();
+        QTRY_VERIFY(grid->hasFocus());
+
+        QTest::keyClick(m_window.get(), Qt::Key_F, Qt::ControlModifier);
+        QTRY_VERIFY(search->hasFocus());
+        QTest::keyClick(search, Qt::Key_Escape);
+        QTRY_VERIFY(grid->hasFocus());
+
+        // Typing in the grid goes on in the search field; Ctrl keys do not.
+        QTest::keyClick(grid, Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(grid->hasFocus());
+        QSignalSpy applied(m_window.get(), &LibraryWindow::searchApplied);
+        QTest::keyClicks(grid, QStringLiteral("za"));
+        QVERIFY(search->hasFocus());
+        QTest::keyClicks(search, QStringLiteral("nz"));
+        QCOMPARE(search->text(), QStringLiteral("zanz"));
+        QTRY_COMPARE_WITH_TIMEOUT(grid->displayed().size(), 2, 10000);
+        QCOMPARE(count->text(), QStringLiteral("2 matches · 3 indexed"));
+
+        typeQuery(QStringLiteral("trip"));
+        QCOMPARE(count->text(), QStringLiteral("1 match · 3 indexed"));
+
+        QTest::keyClick(search, Qt::Key_Escape);
+        QCOMPARE(search->text(), QString());
+        QTRY_VERIFY(grid->hasFocus());
+        QVERIFY(!m_window->searchResults().has_value());
+        QCOMPARE(grid->displayed().size(), 3);
+        QCOMPARE(count->text(), QStringLiteral("3 indexed"));
+    }
+
+    void cellTitlesWrapAndTellAllOnHover()
+    {
+        const QFont font = m_window ? m_window->font() : QApplication::font();
+        const QString longTitle
+            = QStringLiteral("Screenshot 2026-12-07 at 4.15.02 PM of the quarterly report draft");
+        const QStringList lines = GridCellText::titleLines(longTitle, font, 140);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(longTitle.startsWith(lines.first()));
+        QVERIFY(lines.last().endsWith(QChar(0x2026)));
+        QVERIFY(QFontMetrics(font).horizontalAdvance(lines.last()) <= 140);
+        QCOMPARE(
+            GridCellText::titleLines(QStringLiteral("Short"), font, 140), QStringList { "Short" });
+
+        const auto filed = addRecord(longTitle, QStringLiteral("Work"));
+        addRecord(QStringLiteral("Waiting"), QString(), ScreenshotStatus::inbox, 60);
+        reload(2);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        LibraryGridView *grid = m_window->grid();
+        QCOMPARE(grid->displayed().first().id, filed.id);
+        const QPoint inCell = grid->cellRect(0).center();
+        QHelpEvent hover(QEvent::ToolTip, inCell, grid->viewport()->mapToGlobal(inCell));
+        QCoreApplication::sendEvent(grid->viewport(), &hover);
+        QTRY_VERIFY(QToolTip::isVisible());
+        const QStringList tip = QToolTip::text().split(u'\n');
+        QCOMPARE(tip.value(0), longTitle);
+        QCOMPARE(tip.value(1), QStringLiteral("Folder: Work"));
+        QVERIFY(tip.value(2).startsWith(QStringLiteral("Taken ")));
+        QVERIFY(
+            GridCellText::toolTip(grid->displayed().at(1)).contains(QStringLiteral("\nInbox\n")));
+    }
+
+    // Other applications get the file and the image bytes, read only on request.
+    void draggedCellCarriesTheFileAndTheImage()
+    {
+        const QString png = addRecord(QStringLiteral("Shot"), QStringLiteral("General")).path;
+        const QString jpeg = m_dir->filePath(QStringLiteral("photo.jpg"));
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QVERIFY(image.save(jpeg));
+
+        for (const auto &[path, type] :
+            { std::pair { png, QStringLiteral("image/png") }, { jpeg, "image/jpeg" } }) {
+            ScreenshotDragData data(path);
+            QCOMPARE(data.urls(), QList<QUrl> { QUrl::fromLocalFile(path) });
+            QVERIFY(data.formats().contains(QStringLiteral("text/uri-list")));
+            QVERIFY(data.formats().contains(type));
+            QVERIFY(data.hasFormat(type));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(data.data(type), file.readAll());
+            QVERIFY(!QImage::fromData(data.data(type)).isNull());
+        }
+
+        // A file gone by the time of the drop gives no bytes, never stale ones.
+        QVERIFY(QFile::remove(jpeg));
+        ScreenshotDragData gone(jpeg);
+        QVERIFY(gone.data(QStringLiteral("image/jpeg")).isEmpty());
+    }
+
+    // The size follows Ctrl+= / Ctrl+- / Ctrl+wheel, arrows follow the drawn
+    // columns, and the next window opens at the chosen size.
+    void thumbnailSizeFromTheKeyboardAndWheel()
+    {
+        for (int i = 0; i < 12; ++i)
+            addRecord(QStringLiteral("R%1").arg(i), QStringLiteral("General"),
+                ScreenshotStatus::filed, i);
+        reload(12);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->resize(1000, 680);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        LibraryGridView *grid = m_window->grid();
+        QCOMPARE(grid->thumbnailScale(), 100);
+        const int standardWidth = grid->cellRect(0).width();
+        const int standardColumns = grid->columns();
+
+        QTest::keyClick(grid, Qt::Key_Equal, Qt::ControlModifier);
+        QTest::keyClick(grid, Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(grid->thumbnailScale(), 150);
+        QVERIFY(grid->cellRect(0).width() > standardWidth);
+        QVERIFY(grid->columns() < standardColumns);
+        m_window->selectRecord(grid->displayed().first());
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(m_window->selectedRecord()->id, grid->displayed().at(grid->columns()).id);
+        QCOMPARE(grid->cellRect(grid->columns()).x(), grid->cellRect(0).x());
+
+        QTest::keyClick(grid, Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(grid->thumbnailScale(), 125);
+        const QPoint at = grid->viewport()->rect().center();
+        QWheelEvent wheel(at, grid->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120),
+            Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(grid->viewport(), &wheel);
+        QCOMPARE(grid->thumbnailScale(), 100);
+        for (int i = 0; i < 5; ++i)
+            QTest::keyClick(grid, Qt::Key_Minus, Qt::ControlModifier);
+        QCOMPARE(grid->thumbnailScale(), 75);
+        QVERIFY(grid->cellRect(0).width() < standardWidth);
+
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        QCOMPARE(m_window->grid()->thumbnailScale(), 75);
+        // Leave the standard size for the tests that follow in this profile.
+        QTest::keyClick(m_window->grid(), Qt::Key_Equal, Qt::ControlModifier);
+        QCOMPARE(LibraryWindow(m_state.get()).grid()->thumbnailScale(), 100);
+    }
+
+    void newFolderFromTheKeyboard()
+    {
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::keyClick(m_window.get(), Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+        QTRY_VERIFY(m_window->activeDialog());
+        QCOMPARE(m_window->activeDialog()->windowTitle(), QStringLiteral("New Folder"));
+        answerDialog(m_window->activeDialog(), QStringLiteral("Taxes"));
+        QTRY_VERIFY_WITH_TIMEOUT(sidebarItem(QStringLiteral("Taxes")), 10000);
     }
 
     // Guesses for misread words come as their own marked block after the

@@ -101,7 +101,12 @@ private Q_SLOTS:
     void upAndDownWrapAround();
     void returnAcceptsTheHighlightedSuggestion();
     void outOfRangeHighlightSavesTheTypedFolder();
-    void tabCompletesOnlyWithSuggestions();
+    void tabCompletesOnlyWhenItChangesTheText_data();
+    void tabCompletesOnlyWhenItChangesTheText();
+    void refusedNamesAreNotOfferedAndSayWhy_data();
+    void refusedNamesAreNotOfferedAndSayWhy();
+    void buttonsShowKeyboardFocus_data();
+    void buttonsShowKeyboardFocus();
     void clickingASuggestionFillsTheFieldWithoutSaving();
     void errorStaysUntilTheNextCapture();
     void counterShowsFromTwoCaptures();
@@ -452,27 +457,103 @@ void TestCapturePrompt::outOfRangeHighlightSavesTheTypedFolder()
     QCOMPARE(d.saves.first().second, QStringLiteral("wORK"));
 }
 
-void TestCapturePrompt::tabCompletesOnlyWithSuggestions()
+void TestCapturePrompt::tabCompletesOnlyWhenItChangesTheText_data()
 {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("afterFirstTab");
+    QTest::addColumn<bool>("firstTabStays");
+
+    QTest::newRow("prefix completes, then moves on") << "rec"
+                                                     << "Receipts" << true;
+    QTest::newRow("case is corrected, then moves on") << "work"
+                                                      << "Work" << true;
+    QTest::newRow("exact name moves on") << "Work"
+                                         << "Work" << false;
+    QTest::newRow("new name moves on") << "Taxes"
+                                       << "Taxes" << false;
+    QTest::newRow("refused name moves on") << "a/b"
+                                           << "a/b" << false;
+}
+
+void TestCapturePrompt::tabCompletesOnlyWhenItChangesTheText()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, afterFirstTab);
+    QFETCH(bool, firstTabStays);
     Decisions d;
     CapturePromptController prompt;
     QVERIFY(showActive(prompt, d.content()));
-    typeFolder(prompt, QStringLiteral("rec"));
+    typeFolder(prompt, typed);
     auto *folder = find<QLineEdit>(prompt, "capturePrompt.folder");
-    QTest::keyClick(folder, Qt::Key_Tab);
-    QCOMPARE(folder->text(), QStringLiteral("Receipts"));
-    QVERIFY(folder->hasFocus());
+    auto *discard = find<QPushButton>(prompt, "capturePrompt.discard");
 
-    // No folders known and nothing typed: no suggestions, so Tab moves on.
-    CapturePromptContent empty = d.content(1, QString());
-    empty.folderNames = {};
-    prompt.show(empty);
-    folder->setFocus(Qt::TabFocusReason);
-    QCOMPARE(rowTexts(prompt), QStringList());
     QTest::keyClick(folder, Qt::Key_Tab);
-    QTRY_VERIFY(find<QPushButton>(prompt, "capturePrompt.discard")->hasFocus());
-    QCOMPARE(folder->text(), QString());
+    QCOMPARE(folder->text(), afterFirstTab);
+    if (firstTabStays) {
+        QVERIFY(folder->hasFocus());
+        QTest::keyClick(folder, Qt::Key_Tab);
+        QCOMPARE(folder->text(), afterFirstTab);
+    }
+    QTRY_VERIFY(discard->hasFocus());
     QVERIFY(d.saves.isEmpty());
+}
+
+void TestCapturePrompt::refusedNamesAreNotOfferedAndSayWhy_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("slash") << "a/b" << true;
+    QTest::newRow("leading dot") << ".hidden" << true;
+    QTest::newRow("longer than a file name") << QString(256, u'x') << true;
+    QTest::newRow("long multibyte name") << QString(128, u'é') << true;
+    QTest::newRow("ordinary new name") << "Taxes" << false;
+    QTest::newRow("dot inside") << "v1.2" << false;
+    QTest::newRow("blank") << "   " << false;
+}
+
+void TestCapturePrompt::refusedNamesAreNotOfferedAndSayWhy()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, refused);
+    Decisions d;
+    CapturePromptController prompt;
+    QVERIFY(showActive(prompt, d.content()));
+    typeFolder(prompt, QString());
+    // Typed as one edit: key events carry Latin-1 only.
+    find<QLineEdit>(prompt, "capturePrompt.folder")->insert(typed);
+    auto *note = find<QLabel>(prompt, "capturePrompt.folderNote");
+
+    const bool offered = rowTexts(prompt).join(u'|').contains(QStringLiteral("Create folder"));
+    QCOMPARE(offered, !refused && !typed.trimmed().isEmpty());
+    QCOMPARE(note->isVisible(), refused);
+    QCOMPARE(note->text().isEmpty(), !refused);
+
+    // Another name clears the note.
+    typeFolder(prompt, QStringLiteral("Work"));
+    QVERIFY(!note->isVisible());
+}
+
+void TestCapturePrompt::buttonsShowKeyboardFocus_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("discard") << "capturePrompt.discard";
+    QTest::newRow("skip") << "capturePrompt.skip";
+    QTest::newRow("save") << "capturePrompt.save";
+}
+
+void TestCapturePrompt::buttonsShowKeyboardFocus()
+{
+    QFETCH(QString, name);
+    Decisions d;
+    CapturePromptController prompt;
+    QVERIFY(showActive(prompt, d.content()));
+    auto *button = find<QPushButton>(prompt, name.toLatin1().constData());
+    const QImage unfocused = button->grab().toImage();
+
+    button->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(button->hasFocus());
+    QVERIFY(button->grab().toImage() != unfocused);
 }
 
 void TestCapturePrompt::clickingASuggestionFillsTheFieldWithoutSaving()
