@@ -1,0 +1,292 @@
+// Bursts of captures with the library window open, through the coordinator
+// with the real folder watcher and recognition (auto-save on): how long the
+// GUI thread goes without turning its event loop (a 10 ms timer that repaints
+// the window each turn notes every gap), and the process's peak memory during
+// the burst. Then, on a library of --records rows with the window open, the
+// GUI thread's time for filing one capture: its row indexed and merged into
+// the list, the file moved into a folder, the grid and sidebar updated.
+//
+//   bench_capture_burst [--captures 10,200] [--size 1440x900] [--records 100000]
+//                       [--filings 20]
+//
+// Lines starting with RESULT are the figures scripts/bench tables.
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+
+#include "app/appstate.h"
+#include "app/preferences.h"
+#include "library/librarygridview.h"
+#include "library/librarywindow.h"
+#include "libraryfixture.h"
+#include "platform/memoryrelease.h"
+#include "shell/widgetdialogs.h"
+#include "storage/bookmarkstore.h"
+#include "storage/screenshotdatabase.h"
+
+using namespace marlox;
+
+namespace {
+
+double ms(const QElapsedTimer &timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+template <typename F> bool spinUntil(F done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void spinFor(int milliseconds)
+{
+    spinUntil([] { return false; }, milliseconds);
+}
+
+// Peak resident memory since the last reset, in MB.
+double peakResidentMb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+void resetPeakResident()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::unique_ptr<LibraryWindow> openWindow(AppState &state)
+{
+    auto window = std::make_unique<LibraryWindow>(&state);
+    window->resize(1200, 800);
+    window->show();
+    spinUntil([&] { return window->windowHandle() && window->windowHandle()->isExposed(); }, 30000);
+    return window;
+}
+
+AppStateDependencies dependencies(const QString &databasePath)
+{
+    AppStateDependencies deps;
+    deps.dialogs = std::make_shared<WidgetDialogs>();
+    deps.databasePath = databasePath;
+    deps.installSystemObservers = false;
+    return deps;
+}
+
+void burst(const QString &root, int count, QSize size)
+{
+    const QString shots = root + QStringLiteral("/Screenshots");
+    const QString staging = root + QStringLiteral("/staging");
+    const QString library = root + QStringLiteral("/Library");
+    for (const QString &dir : { shots, staging, library })
+        QDir().mkpath(dir);
+    BookmarkStore().save(shots, Preferences::screenshotFolderBookmark);
+    BookmarkStore().save(library, Preferences::libraryRootBookmark);
+    Preferences::setValue(Preferences::autoSaveEnabled, true);
+
+    // Written beside the watched folder first, then renamed in all at once as
+    // a burst; the encoded bytes are gone before the measuring starts.
+    QRandomGenerator random(11);
+    for (int i = 0; i < count; ++i) {
+        bench::drawScreenshot(
+            i, QStringLiteral("Window %1").arg(i), bench::randomLines(random, 14, 6), size)
+            .save(staging + QStringLiteral("/Screenshot %1.png").arg(i, 3, 10, QLatin1Char('0')));
+    }
+
+    AppState state(dependencies(root + QStringLiteral("/library.sqlite3")));
+    auto window = openWindow(state);
+    int filed = 0;
+    QObject::connect(&state, &AppState::lastSavedAtChanged, [&filed] { ++filed; });
+    spinFor(1500); // the watcher's baseline, the first list
+
+    std::vector<double> gaps;
+    QElapsedTimer sinceTick;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(10);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        gaps.push_back(ms(sinceTick));
+        sinceTick.restart();
+        window->update();
+    });
+    MemoryRelease::releaseFreed();
+    resetPeakResident();
+    const double before = peakResidentMb();
+    QElapsedTimer wall;
+    wall.start();
+    for (const QString &name : QDir(staging).entryList(QDir::Files))
+        QFile::rename(staging + u'/' + name, shots + u'/' + name);
+    sinceTick.start();
+    ticker.start();
+    const bool done = spinUntil([&] { return filed >= count; }, count * 60000);
+    ticker.stop();
+    const double seconds = ms(wall) / 1000;
+    const double peak = peakResidentMb();
+
+    double worst = 0;
+    double total = 0;
+    for (double gap : gaps) {
+        worst = std::max(worst, gap - 10);
+        if (gap > 50)
+            total += gap - 10;
+    }
+    const QString what = QStringLiteral("burst of %1 captures at %2x%3, library window open")
+                             .arg(count)
+                             .arg(size.width())
+                             .arg(size.height());
+    std::printf("%s: %d filed in %.1f s%s; %zu timer turns, worst gap %.0f ms, "
+                "%.0f ms in gaps over 50 ms; resident %.0f MB before, peak %.0f MB\n",
+        qPrintable(what), filed, seconds, done ? "" : " (timed out)", gaps.size(), worst, total,
+        before, peak);
+    std::printf("RESULT\t%s: worst GUI stall (ms)\t%.0f\t-\t-\n", qPrintable(what), worst);
+    std::printf(
+        "RESULT\t%s: GUI stalled over 50 ms, total (ms)\t%.0f\t-\t-\n", qPrintable(what), total);
+    std::printf("RESULT\t%s: peak resident memory (MB)\t%.0f\t-\t-\n", qPrintable(what), peak);
+    std::fflush(stdout);
+}
+
+void filingCost(const QString &root, int records, int filings)
+{
+    const QString shots = root + QStringLiteral("/Screenshots");
+    const QString library = root + QStringLiteral("/Library");
+    QDir().mkpath(shots);
+    QDir().mkpath(library + QStringLiteral("/General"));
+    BookmarkStore().save(library, Preferences::libraryRootBookmark);
+    const QString databasePath = root + QStringLiteral("/library.sqlite3");
+    {
+        ScreenshotDatabase schema(databasePath);
+    }
+    // Rows of files elsewhere: nothing in the library for upkeep to touch.
+    QRandomGenerator random(5);
+    QList<bench::BulkRow> rows;
+    const double now = QDateTime::currentSecsSinceEpoch();
+    const QStringList folders { "General", "Work", "Receipts", "Travel", "Design" };
+    for (int i = 0; i < records; ++i) {
+        bench::BulkRow row;
+        row.path = root + QStringLiteral("/elsewhere/shot%1.png").arg(i);
+        row.title = bench::randomLines(random, 1, 3).first();
+        const bool inbox = i % 10 == 0;
+        row.folder = inbox ? QString() : folders[i % folders.size()];
+        row.status = inbox ? QStringLiteral("inbox") : QStringLiteral("filed");
+        row.createdAt = now - 60 - i * 90.0;
+        row.ocrText = bench::randomLines(random, 6, 6).join(QLatin1Char('\n'));
+        rows.append(row);
+    }
+    if (!bench::bulkInsert(databasePath, rows))
+        qFatal("could not fill the index");
+    rows.clear();
+
+    AppState state(dependencies(databasePath));
+    auto window = openWindow(state);
+    spinFor(2000);
+    QImage image(400, 250, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    std::vector<double> times;
+    for (int i = 0; i < filings; ++i) {
+        const QString path = shots + QStringLiteral("/filing %1.png").arg(i);
+        image.save(path);
+        const QString title = QStringLiteral("Filing %1").arg(i);
+        QElapsedTimer timer;
+        timer.start();
+        // What the GUI thread does for one auto-saved capture once its text is read.
+        const qint64 id = state.database().insertOrUpdate(path, title, QString(),
+            QDateTime::currentSecsSinceEpoch(), QStringLiteral("some text"), QString(),
+            ScreenshotStatus::inbox, QFileInfo(path).size());
+        state.refreshRecord(id);
+        state.fileRecord(*state.database().record(id), title, QStringLiteral("General"));
+        QCoreApplication::processEvents();
+        times.push_back(ms(timer));
+        spinFor(50);
+    }
+    std::printf("filing one capture with %lld records and the window open: median %.2f ms, "
+                "worst %.2f ms (%d filings; %lld records shown)\n",
+        static_cast<long long>(state.records().size()), median(times),
+        *std::max_element(times.begin(), times.end()), filings,
+        static_cast<long long>(window->grid()->displayed().size()));
+    std::printf("RESULT\tGUI time per filed capture, %d records, library window open (ms, "
+                "median)\t%.2f\t-\t-\n",
+        records, median(times));
+    std::printf("RESULT\tGUI time per filed capture, %d records, worst of %d (ms)\t%.2f\t-\t-\n",
+        records, filings, *std::max_element(times.begin(), times.end()));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (!qEnvironmentVariableIsSet("OMP_THREAD_LIMIT")) {
+        setenv("OMP_THREAD_LIMIT", "1", 1);
+        execv("/proc/self/exe", argv);
+    }
+    QList<int> counts { 10, 200 };
+    QSize size(1440, 900);
+    int records = 100000;
+    int filings = 20;
+    for (int i = 1; i + 1 < argc; ++i) {
+        const QByteArray arg = argv[i];
+        const QByteArray value = argv[++i];
+        if (arg == "--captures") {
+            counts.clear();
+            for (const QByteArray &count : value.split(','))
+                counts.append(count.toInt());
+        } else if (arg == "--size") {
+            const QList<QByteArray> sides = value.split('x');
+            size = QSize(sides.value(0).toInt(), sides.value(1).toInt());
+        } else if (arg == "--records") {
+            records = value.toInt();
+        } else if (arg == "--filings") {
+            filings = value.toInt();
+        }
+    }
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir temp;
+    bench::isolateProfile(temp.filePath(QStringLiteral("profile")));
+    QApplication app(argc, argv);
+
+    if (records > 0)
+        filingCost(temp.filePath(QStringLiteral("filing")), records, filings);
+    for (int count : counts) {
+        if (count <= 0)
+            continue;
+        const QString root = temp.filePath(QStringLiteral("burst%1").arg(count));
+        QDir().mkpath(root);
+        bench::isolateProfile(root + QStringLiteral("/profile"));
+        burst(root, count, size);
+    }
+    return 0;
+}
