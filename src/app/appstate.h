@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -334,6 +335,9 @@ private:
     QHash<QString, int> m_folderCounts;
     int m_inboxCount = 0;
     void countRecord(const ScreenshotRecord &record, int delta);
+    // Rows refreshed while a full reload was under way, merged into its list.
+    QSet<qint64> m_changedDuringReload;
+    void deliverRecords(QList<ScreenshotRecord> records);
     WatchStatus m_watchStatus = WatchStatus::notWatching(QStringLiteral("Starting up…"));
     QDateTime m_lastDetectionAt;
     QDateTime m_lastSavedAt;

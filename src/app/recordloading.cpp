@@ -44,7 +44,7 @@ CoalescedLoader<QList<ScreenshotRecord>> &AppState::recordsLoader()
             this,
             [weak](std::optional<QList<ScreenshotRecord>> records) {
                 if (records && weak)
-                    weak->setRecords(std::move(*records));
+                    weak->deliverRecords(std::move(*records));
             });
     }
     return *m_recordsLoader;
@@ -73,11 +73,29 @@ void AppState::refreshRecord(qint64 id)
         countRecord(*record, 1);
     if (before || record)
         Q_EMIT recordReplaced(before, record);
-    // A reload already under way read the list before this change; make sure
-    // the list delivered last includes it.
-    auto &loader = recordsLoader();
-    if (loader.isScheduledOrInFlight())
-        loader.request();
+    // A reload already under way may have read the list before this change:
+    // the row goes into that list when it arrives. Asking for another reload
+    // instead would chain full reloads through a burst of filings.
+    if (recordsLoader().isScheduledOrInFlight())
+        m_changedDuringReload.insert(id);
+}
+
+void AppState::deliverRecords(QList<ScreenshotRecord> records)
+{
+    for (const qint64 id : std::exchange(m_changedDuringReload, {})) {
+        std::optional<ScreenshotRecord> record;
+        try {
+            record = m_database->record(id);
+        } catch (const std::exception &e) {
+            qCWarning(lcAppState, "Failed to refresh record %lld: %s", static_cast<long long>(id),
+                qUtf8Printable(describe(e)));
+            continue;
+        }
+        if (record)
+            record->ocrText.clear();
+        mergeRecord(records, id, record);
+    }
+    setRecords(std::move(records));
 }
 
 std::optional<ScreenshotRecord> AppState::mergeRecord(
