@@ -7,10 +7,13 @@
 // and, with --variants, what other Tesseract settings would change.
 //
 //   bench_ocr_compare [--sizes 1440x900,2880x1800,5120x2880] [--themes light,dark]
-//                     [--formats png,jpg] [--layouts 3] [--throughput 6] [--variants]
-//                     [-o DIR] [-v]
+//                     [--formats png,jpg] [--layouts 3] [--hard 1] [--throughput 6]
+//                     [--variants] [-o DIR] [-v]
+//   bench_ocr_compare --file IMAGE[,IMAGE...]
 //
 // --layouts N: layouts per size and theme (document, list, code; fewer rotate).
+// --hard 0: leave out the hard cases (pale and coloured text, tiny type, a
+// lone line on an empty screen) otherwise drawn once per size and theme.
 // Lines starting with RESULT are the figures scripts/bench tables.
 #include <algorithm>
 #include <atomic>
@@ -273,6 +276,24 @@ int main(int argc, char **argv)
         const qsizetype at = args.indexOf(name);
         return at > 0 && at + 1 < args.size() ? args.at(at + 1) : fallback;
     };
+    // --file A[,B...]: print what the engine reads from each image and the
+    // CPU seconds it took (the engine warmed up first), and stop.
+    const QString files = option(QStringLiteral("--file"), QString());
+    if (!files.isEmpty()) {
+        OCREngine engine;
+        engine.recognizeText(QImage(64, 64, QImage::Format_RGB32));
+        double total = 0;
+        for (const QString &file : files.split(QLatin1Char(','))) {
+            const QImage image(file);
+            const double cpu = threadCpuSeconds();
+            const QString text = engine.recognizeText(image);
+            const double spent = threadCpuSeconds() - cpu;
+            total += spent;
+            out << file << QStringLiteral(": %1 s\n").arg(spent, 0, 'f', 3) << text << "\n\n";
+        }
+        out << QStringLiteral("CPU s in all: %1\n").arg(total, 0, 'f', 3);
+        return 0;
+    }
     QList<QSize> sizes;
     for (const QString &size :
         option(QStringLiteral("--sizes"), QStringLiteral("1440x900,2880x1800,5120x2880"))
@@ -287,6 +308,8 @@ int main(int argc, char **argv)
     const int layoutsPerCell
         = std::clamp(option(QStringLiteral("--layouts"), QStringLiteral("3")).toInt(), 1, 3);
     const int throughputCount = option(QStringLiteral("--throughput"), QStringLiteral("6")).toInt();
+    const bool hardCases
+        = option(QStringLiteral("--hard"), QStringLiteral("1")) != QLatin1String("0");
     const bool variants = args.contains(QStringLiteral("--variants"));
     // --variant-only NAME: just that one of the variants.
     const QString onlyVariant = option(QStringLiteral("--variant-only"), QString());
@@ -301,10 +324,16 @@ int main(int argc, char **argv)
     int cellIndex = 0;
     for (const QSize &size : sizes) {
         for (const QString &theme : themes) {
-            for (int k = 0; k < layoutsPerCell; ++k) {
-                const QString layout = layoutNames().at((cellIndex + k) % 3);
+            QStringList layouts;
+            for (int k = 0; k < layoutsPerCell; ++k)
+                layouts << layoutNames().at((cellIndex + k) % 3);
+            if (hardCases)
+                layouts << hardLayoutNames();
+            for (int k = 0; k < layouts.size(); ++k) {
+                const QString &layout = layouts.at(k);
                 const quint32 seed = quint32(cellIndex * 7 + k + 1);
-                const Scene scene = drawScene(layout, size, theme == QLatin1String("dark"), seed);
+                const Scene scene
+                    = drawAnyScene(layout, size, theme == QLatin1String("dark"), seed);
                 for (const QString &format : formats) {
                     Image image { scene, format, {} };
                     image.file = dir.filePath(
@@ -445,6 +474,27 @@ int main(int argc, char **argv)
     if (oursAt1x.wordTotal()) {
         result(out, QStringLiteral("recognition, word recall of 1x UI and small text (%)"),
             smallUi(oursAt1x), smallUi(cliAt1x), cliTool, 1);
+    }
+    const auto kinds = [](const Score &s, const QList<TextKind> &which) {
+        int found = 0;
+        int words = 0;
+        for (const TextKind kind : which) {
+            found += s.found[int(kind)];
+            words += s.words[int(kind)];
+        }
+        return words ? 100.0 * found / words : 0.0;
+    };
+    const QList<std::pair<QString, QList<TextKind>>> hardFigures = {
+        { QStringLiteral("small and tiny text"), { TextKind::small, TextKind::tiny } },
+        { QStringLiteral("low-contrast text"), { TextKind::lowContrast } },
+        { QStringLiteral("coloured text on bars"), { TextKind::bars } },
+        { QStringLiteral("a lone tiny line or short title"), { TextKind::lone } },
+    };
+    for (const auto &[name, which] : hardFigures) {
+        if (kinds(overall.first.score, which) > 0 || kinds(overall.second.score, which) > 0) {
+            result(out, QStringLiteral("recognition, word recall of %1 (%)").arg(name),
+                kinds(overall.first.score, which), kinds(overall.second.score, which), cliTool, 1);
+        }
     }
     result(out, QStringLiteral("recognition, word recall without editor line numbers (%)"),
         overall.first.score.recallWithout(TextKind::lineNumbers) * 100,

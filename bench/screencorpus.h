@@ -26,8 +26,12 @@ namespace marlox::bench {
 // what recognisers read worst.
 // Line numbers in an editor's gutter are kept apart: neither recogniser reads
 // them, and they are rarely what anyone searches for.
-enum class TextKind { heading, body, ui, small, lineNumbers };
-constexpr int textKindCount = 5;
+// The hard cases come from real screen crops that read worse than the
+// generated pages: low-contrast text, coloured text on coloured bars, 8-9 pt
+// UI text at 1x, and a lone tiny line or a short window title on an
+// otherwise empty screen.
+enum class TextKind { heading, body, ui, small, lineNumbers, lowContrast, bars, tiny, lone };
+constexpr int textKindCount = 9;
 
 inline const char *textKindName(TextKind kind)
 {
@@ -42,6 +46,14 @@ inline const char *textKindName(TextKind kind)
         return "small text (10-11 pt)";
     case TextKind::lineNumbers:
         return "line numbers";
+    case TextKind::lowContrast:
+        return "low-contrast text";
+    case TextKind::bars:
+        return "coloured text on bars";
+    case TextKind::tiny:
+        return "tiny UI text (8-9 pt)";
+    case TextKind::lone:
+        return "lone line or title";
     }
     return "";
 }
@@ -313,7 +325,89 @@ inline void drawCode(SceneDrawer &d, const QRectF &w)
     }
 }
 
+// Pale text, labels on coloured bars and a status bar of tiny type.
+inline void drawColour(SceneDrawer &d, const QRectF &w)
+{
+    const Palette &c = d.colors();
+    QPainter &p = d.painter();
+    const double left = w.left() + 40;
+    const double width = std::min(720.0, w.width() - 80);
+    double y = w.top() + 40;
+    // Light orange on white; on a dark page its dim counterpart.
+    const QColor pale = c.dark ? QColor(112, 84, 52) : QColor(255, 178, 102);
+    for (int i = 0; i < 3; ++i, y += 22)
+        d.line(left, y, width, 13, false, pale, TextKind::lowContrast, 8);
+    y += 16;
+    struct Bar
+    {
+        QColor fill, ink;
+    };
+    const QList<Bar> bars = { { QColor(52, 199, 89), Qt::white },
+        { QColor(255, 59, 48), Qt::white }, { QColor(255, 204, 0), QColor(40, 40, 40) },
+        { QColor(220, 235, 255), QColor(0, 90, 210) }, { QColor(175, 82, 222), Qt::white },
+        { QColor(72, 72, 74), QColor(255, 159, 10) } };
+    for (const Bar &bar : bars) {
+        p.fillRect(QRectF(left, y, width * 0.7, 24), bar.fill);
+        d.line(left + 10, y + 17, width * 0.7 - 20, 12, false, bar.ink, TextKind::bars, 5);
+        y += 32;
+    }
+    y += 12;
+    for (int row = 0; row < 4 && y < w.bottom() - 40; ++row, y += 14) {
+        d.line(left, y, width * 0.45, 9, false, c.secondary, TextKind::tiny, 4);
+        d.line(left + width * 0.5, y, width * 0.45, 9, false, c.ink, TextKind::tiny, 4);
+    }
+    // A log in small monospace type: dates, times and paths, where a misread
+    // digit loses the very thing someone searches for.
+    const QFont mono = d.font(11, false, true);
+    const QStringList files = { QStringLiteral("src/main.py"), QStringLiteral("lib/report.cpp"),
+        QStringLiteral("app/invoice.ts"), QStringLiteral("tools/deploy.sh") };
+    y += 10;
+    for (int row = 0; row < 4 && y < w.bottom() - 30; ++row, y += 16) {
+        QRandomGenerator &r = d.random();
+        const QString entry = QStringLiteral("%1 2026-%2-%3 %4:%5:%6 %7")
+                                  .arg(row % 2 ? QStringLiteral("INFO") : QStringLiteral("ERROR"))
+                                  .arg(1 + r.bounded(12), 2, 10, QLatin1Char('0'))
+                                  .arg(1 + r.bounded(28), 2, 10, QLatin1Char('0'))
+                                  .arg(r.bounded(24), 2, 10, QLatin1Char('0'))
+                                  .arg(r.bounded(60), 2, 10, QLatin1Char('0'))
+                                  .arg(r.bounded(60), 2, 10, QLatin1Char('0'))
+                                  .arg(files.at(row));
+        d.text(left, y, mono, c.ink, TextKind::small, entry);
+    }
+    p.fillRect(QRectF(w.left(), w.bottom() - 18, w.width(), 18), c.sidebar);
+    d.line(w.left() + 12, w.bottom() - 6, 320, 8, false, c.secondary, TextKind::tiny, 6);
+}
+
 } // namespace detail
+
+// A capture that is mostly empty: a small window showing only its short title,
+// and one tiny line of text far from it, as a screen crop pasted onto a
+// screen-sized canvas looks.
+inline Scene drawSparseScene(QSize size, bool dark, quint32 seed)
+{
+    Scene scene;
+    scene.layout = QStringLiteral("sparse");
+    scene.dark = dark;
+    scene.scale = size.width() >= 2560 ? 2 : 1;
+    scene.image = QImage(size, QImage::Format_RGB32);
+    const QSizeF points = QSizeF(size) / scene.scale;
+    QPainter p(&scene.image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(scene.scale, scene.scale);
+    detail::SceneDrawer d(scene, p, seed);
+    const detail::Palette &c = d.colors();
+    p.fillRect(QRectF(QPointF(0, 0), points), c.page);
+    const QRectF window(points.width() * 0.1, points.height() * 0.12, 360, 220);
+    p.fillRect(window, c.sidebar);
+    p.fillRect(QRectF(window.left(), window.top(), window.width(), 28), c.titleBar);
+    const QFont title = d.font(13, true);
+    const QString caption = d.words(title, 90, 1);
+    d.text(window.center().x() - QFontMetricsF(title).horizontalAdvance(caption) / 2,
+        window.top() + 19, title, c.ink, TextKind::lone, caption);
+    d.line(points.width() * 0.45, points.height() * 0.78, 420, 10, false, c.ink, TextKind::lone, 6);
+    return scene;
+}
 
 // One screenshot: wallpaper, menu bar, and a window of the given layout.
 inline Scene drawScene(const QString &layout, QSize size, bool dark, quint32 seed)
@@ -395,6 +489,8 @@ inline Scene drawScene(const QString &layout, QSize size, bool dark, quint32 see
     const QRectF content(frame.left(), bar + 38, frame.width(), frame.height() - 66);
     if (layout == QLatin1String("list"))
         detail::drawList(d, content);
+    else if (layout == QLatin1String("colour"))
+        detail::drawColour(d, content);
     else if (layout == QLatin1String("code"))
         detail::drawCode(d, content);
     else
@@ -405,6 +501,18 @@ inline Scene drawScene(const QString &layout, QSize size, bool dark, quint32 see
 inline QStringList layoutNames()
 {
     return { QStringLiteral("document"), QStringLiteral("list"), QStringLiteral("code") };
+}
+
+// The hard cases, drawn once per size and theme beside the layouts above.
+inline QStringList hardLayoutNames()
+{
+    return { QStringLiteral("colour"), QStringLiteral("sparse") };
+}
+
+inline Scene drawAnyScene(const QString &layout, QSize size, bool dark, quint32 seed)
+{
+    return layout == QLatin1String("sparse") ? drawSparseScene(size, dark, seed)
+                                             : drawScene(layout, size, dark, seed);
 }
 
 // ---- scoring
