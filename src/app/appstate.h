@@ -22,6 +22,7 @@
 #include "app/selfplacedfiles.h"
 #include "detection/detection.h"
 #include "filing/pendingundo.h"
+#include "filing/wordboxes.h"
 #include "platform/dialogs.h"
 #include "storage/bookmarkstore.h"
 #include "storage/librarysection.h"
@@ -186,6 +187,11 @@ public:
     QList<SearchResult> similarRecords(
         const QString &text, const LibrarySection &section, const QList<SearchResult> &exact);
     QFuture<QString> loadOCRText(const ScreenshotRecord &record);
+    // The word boxes of a shown record: the stored ones, or else read from
+    // `image` in the chosen languages and stored. Runs off the GUI thread;
+    // setting `cancel` ends it early with none.
+    QFuture<QList<WordBox>> loadWordBoxes(const ScreenshotRecord &record, const QImage &image,
+        std::shared_ptr<std::atomic_bool> cancel);
     void copyOCRText(const ScreenshotRecord &record);
 
     // ---- folder locations (folderlocations.cpp)

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "app/recognitionpass.h"
 #include "filing/contenthash.h"
 #include "filing/ocrengine.h"
 #include "platform/frontmostapp.h"
@@ -43,11 +44,12 @@ struct AppState::ReadCapture
     qint64 modifiedNs = 0; // the file's modification time when it was read
 };
 
-// What the auto-save indexes: the read bytes' size and hash, and their text.
+// What the auto-save indexes: the read bytes' size and hash, their text and words.
 struct AppState::RecognizedCapture
 {
     QString title;
     QString text;
+    QList<WordBox> words;
     QString hash;
     qint64 size = 0;
     qint64 modifiedNs = 0;
@@ -143,10 +145,10 @@ double secondsFromNow(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
-QString recognizeQuietly(TextRecognizer &ocr, const QImage &image, const QString &fileName)
+Recognition recognizeQuietly(TextRecognizer &ocr, const QImage &image, const QString &fileName)
 {
     try {
-        return ocr.recognizeText(image);
+        return ocr.recognize(image);
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Text recognition failed for %s: %s", qUtf8Printable(fileName),
             qUtf8Printable(describe(e)));
@@ -248,8 +250,10 @@ void AppState::startWaitingCaptures()
             });
             if (!ok)
                 return;
-            RecognizedCapture result { title, recognizeQuietly(*ocr, read->image, fileName),
-                ContentHash::ofData(read->bytes), qint64(read->bytes.size()), read->modifiedNs };
+            Recognition recognition = recognizeQuietly(*ocr, read->image, fileName);
+            RecognizedCapture result { title, std::move(recognition.text),
+                std::move(recognition.words), ContentHash::ofData(read->bytes),
+                qint64(read->bytes.size()), read->modifiedNs };
             read.reset();
             post([step, result = std::move(result)](AppState &self) {
                 --self.m_capturesRunning;
@@ -381,7 +385,8 @@ void AppState::storeRecognised(const CaptureStep &step)
     const RecognizedCapture &result = step.result;
     qCInfo(lcAppState, "OCR done for record %lld: %ld chars", step.id, long(result.text.size()));
     try {
-        m_database->updateOCR(step.id, result.text, result.hash, result.size);
+        RecognitionPass::store(
+            *m_database, step.id, { result.text, result.words }, result.hash, result.size);
     } catch (const std::exception &) {
         // The record may be gone already (discarded); nothing to keep.
     }
@@ -395,9 +400,12 @@ void AppState::indexAndFileAutoSaved(
     try {
         // Issued here rather than on the worker: the database lives only as
         // long as AppState, which the worker can't hold.
-        id = m_database->insertOrUpdate(capture.path, title, QString(),
-            secondsSince1970(capture.createdAt), recognized.text, recognized.hash,
-            ScreenshotStatus::inbox, recognized.size);
+        m_database->runInTransaction([&] {
+            id = m_database->insertOrUpdate(capture.path, title, QString(),
+                secondsSince1970(capture.createdAt), recognized.text, recognized.hash,
+                ScreenshotStatus::inbox, recognized.size);
+            m_database->storeWordBoxes(id, WordBoxes::encoded(recognized.words));
+        });
     } catch (const std::exception &e) {
         retryIndexingAutoSaved(capture, recognized, attempt, e);
         return;

@@ -242,11 +242,11 @@ void AppState::recogniseOwedChunk(std::shared_ptr<OwedRecognition> handle)
                     record = database->record(id);
                 } catch (const std::exception &) { }
                 const QImage image = record ? RecognitionPass::decodeImage(record->path) : QImage();
-                QString text;
+                Recognition text;
                 bool read = true;
                 if (!image.isNull()) {
                     try {
-                        text = ocr->recognizeText(image);
+                        text = ocr->recognize(image);
                     } catch (const std::exception &e) {
                         // One line, not one per file: recognition that cannot
                         // run fails the same way for every file.
@@ -261,8 +261,9 @@ void AppState::recogniseOwedChunk(std::shared_ptr<OwedRecognition> handle)
                 if (read) {
                     try {
                         database->runInTransaction([&] {
-                            if (!text.isEmpty())
-                                database->updateOCR(id, text, record->contentHash, std::nullopt);
+                            if (!text.text.isEmpty())
+                                RecognitionPass::store(
+                                    *database, id, text, record->contentHash, std::nullopt);
                             database->clearPendingRecognition(id);
                         });
                     } catch (const std::exception &e) {

@@ -1,8 +1,10 @@
 #include "app/appstate.h"
 
 #include <QThreadPool>
+#include <QtConcurrent>
 
 #include "app/preferences.h"
+#include "app/workcounter.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
@@ -147,6 +149,32 @@ void AppState::cancelRecogniseAgain()
 {
     if (m_cancelRecognition && m_recognitionProgress.running)
         m_cancelRecognition->store(true);
+}
+
+QFuture<QList<WordBox>> AppState::loadWordBoxes(
+    const ScreenshotRecord &record, const QImage &image, std::shared_ptr<std::atomic_bool> cancel)
+{
+    if (!m_textReads)
+        m_textReads = std::make_shared<WorkCounter>();
+    WorkCounter *reads = m_textReads.get();
+    ScreenshotDatabase *database = m_database.get();
+    const std::shared_ptr<TextRecognizer> ocr = textRecognizer();
+    const qint64 id = record.id;
+    reads->begin();
+    // Interactive: neither captures nor a long "Recognise Again" hold it up.
+    return QtConcurrent::run(&WorkPools::interactive(), [reads, database, ocr, id, image, cancel] {
+        QList<WordBox> words;
+        try {
+            words = RecognitionPass::wordBoxes(*database, *ocr, id, image, cancel.get());
+        } catch (const std::exception &e) {
+            reads->end();
+            qCWarning(lcAppState, "Couldn't find the words of record %lld: %s", id,
+                qUtf8Printable(describe(e)));
+            throw;
+        }
+        reads->end();
+        return words;
+    });
 }
 
 } // namespace marlox

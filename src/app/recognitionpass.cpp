@@ -11,6 +11,7 @@
 #include <QThreadPool>
 
 #include "filing/ocrengine.h"
+#include "filing/wordboxes.h"
 #include "platform/errors.h"
 #include "platform/imagecompleteness.h"
 #include "platform/log.h"
@@ -34,6 +35,33 @@ QImage decodeImage(const QString &path)
     if (!reader.read(&image))
         return {};
     return image;
+}
+
+void store(ScreenshotDatabase &database, qint64 id, const Recognition &recognition,
+    const QString &contentHash, std::optional<qint64> fileSize)
+{
+    const QByteArray boxes = WordBoxes::encoded(recognition.words);
+    database.runInTransaction([&] {
+        database.updateOCR(id, recognition.text, contentHash, fileSize);
+        database.storeWordBoxes(id, boxes);
+    });
+}
+
+QList<WordBox> wordBoxes(ScreenshotDatabase &database, TextRecognizer &ocr, qint64 id,
+    const QImage &image, const std::atomic_bool *cancel)
+{
+    if (const std::optional<QByteArray> stored = database.wordBoxes(id)) {
+        if (std::optional<QList<WordBox>> words = WordBoxes::decoded(*stored))
+            return *words;
+        qCInfo(lcAppState, "Stored word boxes of record %lld are outdated; reading them again", id);
+    }
+    const Recognition recognition = ocr.recognize(image, cancel);
+    if (cancel && cancel->load())
+        return {};
+    // Only the boxes: the record keeps the text it was indexed with until it
+    // is recognised again.
+    database.storeWordBoxes(id, WordBoxes::encoded(recognition.words), true);
+    return recognition.words;
 }
 
 namespace {
@@ -60,8 +88,7 @@ Result recogniseOne(qint64 id, ScreenshotDatabase &database, TextRecognizer &ocr
         return Result::skipped;
     }
     try {
-        const QString text = ocr.recognizeText(image);
-        database.updateOCR(id, text, record->contentHash, std::nullopt);
+        store(database, id, ocr.recognize(image), record->contentHash, std::nullopt);
         return Result::recognised;
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Couldn't recognise the text of %s again: %s",

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 
 #include <QImage>
 #include <QList>
@@ -13,6 +14,8 @@ namespace marlox {
 
 class ScreenshotDatabase;
 class TextRecognizer;
+struct Recognition;
+struct WordBox;
 
 // Where a run of "Recognise Again" stands, as the settings show it.
 struct RecognitionProgress
@@ -43,6 +46,17 @@ struct Outcome
 // The bitmap of a file, or a null image. Qt decodes a truncated JPEG without
 // complaint, hence the end-of-image check.
 QImage decodeImage(const QString &path);
+
+// Stores what one pass read: the text (with the hash and, when known, the
+// size, as updateOCR does) and the word boxes, together in one transaction.
+void store(ScreenshotDatabase &database, qint64 id, const Recognition &recognition,
+    const QString &contentHash, std::optional<qint64> fileSize);
+
+// The word boxes of a record for the detail view: the stored ones, or else
+// those of `image` read now, stored unless boxes arrived meanwhile. Empty
+// when cancelled. Throws what the database or the recogniser throws.
+QList<WordBox> wordBoxes(ScreenshotDatabase &database, TextRecognizer &ocr, qint64 id,
+    const QImage &image, const std::atomic_bool *cancel);
 
 // Calls work(index) for every index below count, in turns on the pool's
 // threads (on the calling thread without a pool), until stop() answers true;

@@ -9,6 +9,7 @@
 #endif
 
 #include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
 #include <QDir>
@@ -127,6 +128,15 @@ tesseract::TessBaseAPI &engineForThread(const QStringList &chosen)
     }
     // The API defaults to a single block; screenshots need the layout analysis.
     api->SetPageSegMode(tesseract::PSM_AUTO);
+    // Local (Sauvola) thresholds instead of one for the whole page: labels on
+    // coloured bars, pale text and small type in a busy window keep their
+    // letters. The lower k also keeps text of little contrast. On the
+    // benchmark's corpus this raised word recall from 94 % to 97 % (pale text
+    // 48 % to 100 %) at the same CPU time; enlarging 1x screens 1.25 times
+    // added half a point more for an eighth more time.
+    if (!api->SetVariable("thresholding_method", "2")
+        || !api->SetVariable("thresholding_kfactor", "0.15"))
+        qCWarning(lcOCR, "Local thresholds are not available; reading with a global one");
     qCDebug(lcOCR, "Text recognition engine loaded for %s", qUtf8Printable(languages));
     t_engine.api = std::move(api);
     t_engine.chosen = chosen;
@@ -310,6 +320,18 @@ QImage OCREngine::preparedImage(const QImage &image)
 
 QString OCREngine::recognizeText(const QImage &image)
 {
+    return recognize(image).text;
+}
+
+namespace {
+bool shouldCancel(void *flag, int)
+{
+    return static_cast<const std::atomic_bool *>(flag)->load();
+}
+} // namespace
+
+Recognition OCREngine::recognize(const QImage &image, const std::atomic_bool *cancel)
+{
     if (image.isNull() || image.width() < 3 || image.height() < 3)
         return {};
     const QImage gray = preparedImage(image);
@@ -320,22 +342,52 @@ QString OCREngine::recognizeText(const QImage &image)
     // estimates 250+ dpi from 2x text and then reads a sidebar and the page
     // beside it as one line (measured with bench/ocr_compare).
     api.SetSourceResolution(screenDpi);
-    if (api.Recognize(nullptr) != 0) {
+    tesseract::ETEXT_DESC monitor;
+    if (cancel) {
+        monitor.cancel = &shouldCancel;
+        monitor.cancel_this = const_cast<std::atomic_bool *>(cancel);
+    }
+    const int status = api.Recognize(&monitor);
+    if (cancel && cancel->load()) {
+        api.Clear();
+        return {};
+    }
+    if (status != 0) {
         api.Clear();
         throw OcrError(QStringLiteral("Text recognition failed"));
     }
 
-    QStringList lines;
+    Recognition result;
+    int line = -1;
+    bool lineStarts = true;
+    bool paragraphStarts = false;
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
-    if (it && !it->Empty(tesseract::RIL_TEXTLINE)) {
+    if (it && !it->Empty(tesseract::RIL_WORD)) {
         do {
-            const std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
-            if (!text)
+            // A line whose first piece is dropped still starts a line.
+            lineStarts = lineStarts || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE);
+            paragraphStarts = paragraphStarts || it->IsAtBeginningOf(tesseract::RIL_PARA);
+            const std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
+            int left = 0;
+            int top = 0;
+            int right = 0;
+            int bottom = 0;
+            if (!text || !it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom))
                 continue;
-            const QString line = joinedUnspacedScript(QString::fromUtf8(text.get()).trimmed());
-            if (!line.isEmpty())
-                lines.append(line);
-        } while (it->Next(tesseract::RIL_TEXTLINE));
+            const QString word = QString::fromUtf8(text.get()).trimmed();
+            if (word.isEmpty())
+                continue;
+            if (lineStarts || paragraphStarts)
+                ++line;
+            WordBox box;
+            box.text = word;
+            box.box = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+            box.line = line;
+            box.startsParagraph = paragraphStarts && !result.words.isEmpty();
+            result.words.append(box);
+            lineStarts = false;
+            paragraphStarts = false;
+        } while (it->Next(tesseract::RIL_WORD));
     }
     it.reset();
     // Drop the page's results and image now rather than at the next call.
@@ -345,7 +397,8 @@ QString OCREngine::recognizeText(const QImage &image)
     // an app that then idles in the tray for hours.
     malloc_trim(0);
 #endif
-    return lines.join(QLatin1Char('\n'));
+    result.text = WordBoxes::joinedText(result.words);
+    return result;
 }
 
 namespace {

@@ -1,14 +1,25 @@
 #pragma once
 
+#include <atomic>
+
 #include <QImage>
 #include <QLocale>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
 
+#include "filing/wordboxes.h"
 #include "platform/errors.h"
 
 namespace marlox {
+
+// What one pass over an image found: the text to index and where each of its
+// words sits. The text is WordBoxes::joinedText(words) whenever words are given.
+struct Recognition
+{
+    QString text;
+    QList<WordBox> words;
+};
 
 // Turns the pixels of one screenshot into text: one line per recognised text
 // line, in reading order, joined with "\n". Callers may run it on any thread.
@@ -18,6 +29,13 @@ public:
     virtual ~TextRecognizer() = default;
     // Throws OcrError when recognition cannot run.
     virtual QString recognizeText(const QImage &image) = 0;
+    // The text and its word boxes from one pass. Recognisers that cannot place
+    // words give the text alone. Setting `cancel` stops early with an empty result.
+    virtual Recognition recognize(const QImage &image, const std::atomic_bool *cancel = nullptr)
+    {
+        Q_UNUSED(cancel)
+        return { recognizeText(image), {} };
+    }
     // The languages to read from the next call on, as Tesseract codes.
     virtual void setLanguages(const QStringList &languages) { Q_UNUSED(languages) }
 };
@@ -42,6 +60,7 @@ public:
     OCREngine();
 
     QString recognizeText(const QImage &image) override;
+    Recognition recognize(const QImage &image, const std::atomic_bool *cancel = nullptr) override;
     // Any thread. Languages whose data is not installed are left out (and
     // logged) when an engine loads; English is always read.
     void setLanguages(const QStringList &languages) override;

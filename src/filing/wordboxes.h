@@ -1,8 +1,8 @@
 #pragma once
 
-#include <atomic>
+#include <optional>
 
-#include <QImage>
+#include <QByteArray>
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -18,18 +18,20 @@ struct WordBox
     QRect box;
     int line = 0;
     bool startsParagraph = false;
+    bool operator==(const WordBox &) const = default;
 };
 
 namespace WordBoxes {
 
-// Recognises the words of an image with their boxes. Runs on the calling
-// thread (one engine per thread); setting `cancel` stops it early and the
-// result is then empty. Throws OcrError when recognition cannot run.
-QList<WordBox> recognize(const QImage &image, const std::atomic_bool *cancel = nullptr);
-
-// The text of words in reading order: a space between words of a line, a
-// line break between lines.
+// The text of words in reading order: a space between words of a line (none
+// between pieces of Chinese or Japanese), a line break between lines. This is
+// the recognised text a record stores.
 QString joinedText(const QList<WordBox> &words);
+
+// The words as the index stores them, and back; none for bytes that are not
+// a stored word list of this version (stale or damaged).
+QByteArray encoded(const QList<WordBox> &words);
+std::optional<QList<WordBox>> decoded(const QByteArray &bytes);
 
 } // namespace WordBoxes
 } // namespace marlox

@@ -520,6 +520,8 @@ void LibraryWindow::openRecord(const ScreenshotRecord &record)
         self->m_detail = nullptr;
     });
     m_detail = detail;
+    if (m_searchResults)
+        detail->view()->setSearchQuery(query());
     detail->showWindow();
 #else
     // Without the detail window the preview shows the screenshot.

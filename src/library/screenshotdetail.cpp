@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -22,6 +23,7 @@
 #include <QtConcurrent>
 
 #include "app/appstate.h"
+#include "filing/ocrengine.h"
 #include "library/filemanagerreveal.h"
 #include "library/previewwindow.h"
 #include "library/textlayer.h"
@@ -119,8 +121,7 @@ void DetailImagePane::setImage(const QImage &image, const QString &path)
 void DetailImagePane::setWords(const QList<WordBox> &words)
 {
     cancelAnalysis();
-    m_textLayer->setWords(words);
-    setTextStatus(TextStatus::ready);
+    wordsArrived(words, false);
 }
 
 void DetailImagePane::startAnalysis()
@@ -130,32 +131,97 @@ void DetailImagePane::startAnalysis()
     auto cancel = std::make_shared<std::atomic_bool>(false);
     m_analysisCancel = cancel;
     setTextStatus(TextStatus::analysing);
-    QPointer<DetailImagePane> self(this);
-    const QImage image = m_image;
+    const QFuture<QList<WordBox>> future = m_wordLoader
+        ? m_wordLoader(m_image, cancel)
+        : QtConcurrent::run(&WorkPools::interactive(),
+            [image = m_image, cancel] { return OCREngine().recognize(image, cancel.get()).words; });
+    auto *watcher = new QFutureWatcher<QList<WordBox>>(this);
     const QString path = m_path;
-    WorkPools::interactive().start([self, image, path, cancel] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, cancel, path] {
+        watcher->deleteLater();
+        // A newer image may have taken over while this one ran.
+        if (cancel->load() || m_analysisCancel != cancel)
+            return;
+        m_analysisCancel.reset();
         QList<WordBox> words;
         bool failed = false;
         try {
-            words = WordBoxes::recognize(image, cancel.get());
+            QFuture<QList<WordBox>> done = watcher->future();
+            done.waitForFinished(); // rethrows the loader's failure
+            if (done.resultCount() > 0)
+                words = done.result();
         } catch (const std::exception &error) {
             qCWarning(lcOCR, "Finding words in %s failed: %s", qUtf8Printable(path), error.what());
             failed = true;
         }
-        if (cancel->load())
-            return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, words, failed, cancel] {
-                // A newer image may have taken over while this one ran.
-                if (!self || cancel->load() || self->m_analysisCancel != cancel)
-                    return;
-                self->m_analysisCancel.reset();
-                self->m_textLayer->setWords(words);
-                self->setTextStatus(failed ? TextStatus::failed : TextStatus::ready);
-            },
-            Qt::QueuedConnection);
+        wordsArrived(words, failed);
     });
+    watcher->setFuture(future);
+}
+
+void DetailImagePane::wordsArrived(const QList<WordBox> &words, bool failed)
+{
+    m_textLayer->setWords(words);
+    updateMarks();
+    setTextStatus(failed ? TextStatus::failed : TextStatus::ready);
+}
+
+void DetailImagePane::setSearchQuery(const QString &query)
+{
+    m_searchQuery = query;
+    updateMarks();
+}
+
+void DetailImagePane::updateMarks()
+{
+    const QList<int> marks = TextSelection::matchingWords(m_textLayer->words(), m_searchQuery);
+    m_textLayer->setMarkedWords(marks);
+    m_hitToShow = marks.isEmpty() ? -1 : marks.first();
+    showFirstHit();
+}
+
+void DetailImagePane::showFirstHit()
+{
+    // Only once the pane has its size and its first fit.
+    if (m_hitToShow < 0 || m_hitToShow >= m_textLayer->words().size() || !isVisible()
+        || !m_hasFitInitially || viewport()->height() <= 0)
+        return;
+    const int index = std::exchange(m_hitToShow, -1);
+    const QRectF box(m_textLayer->words().at(index).box);
+    // A hit too small to read at the fit is shown larger, up to actual pixels.
+    constexpr double legibleHeight = 14.0;
+    const double target = std::min(1.0, legibleHeight / std::max(box.height(), 1.0));
+    if (m_zoom && m_zoom->isFitting() && target > m_magnification * 1.05) {
+        zoomAround(imageToViewport().map(box.center()), target);
+        m_zoom->magnificationDidChange(true);
+        // Centred rather than at the edge, with its surroundings in view.
+        const QPointF centre = imageToViewport().map(box.center());
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value()
+            + int(std::lround(centre.x() - viewport()->width() / 2.0)));
+        verticalScrollBar()->setValue(verticalScrollBar()->value()
+            + int(std::lround(centre.y() - viewport()->height() / 2.0)));
+    }
+    revealWord(index);
+}
+
+void DetailImagePane::revealWord(int index)
+{
+    if (index < 0 || index >= m_textLayer->words().size())
+        return;
+    const QRectF box = imageToViewport().mapRect(QRectF(m_textLayer->words().at(index).box));
+    const QRectF port = QRectF(viewport()->rect()).adjusted(16, 16, -16, -16);
+    const auto shift = [](double low, double high, double from, double to) {
+        // A word wider than the view shows its start.
+        if (high - low > to - from || low < from)
+            return low - from;
+        return high > to ? high - to : 0.0;
+    };
+    QScrollBar *h = horizontalScrollBar();
+    QScrollBar *v = verticalScrollBar();
+    h->setValue(
+        h->value() + int(std::lround(shift(box.left(), box.right(), port.left(), port.right()))));
+    v->setValue(
+        v->value() + int(std::lround(shift(box.top(), box.bottom(), port.top(), port.bottom()))));
 }
 
 void DetailImagePane::cancelAnalysis()
@@ -258,6 +324,7 @@ void DetailImagePane::resizeEvent(QResizeEvent *event)
     m_hasFitInitially = m_hasFitInitially || (width() > 0 && height() > 0);
     updateScrollBars();
     layoutChanged();
+    showFirstHit();
 }
 
 void DetailImagePane::showEvent(QShowEvent *event)
@@ -265,6 +332,7 @@ void DetailImagePane::showEvent(QShowEvent *event)
     QAbstractScrollArea::showEvent(event);
     if (!m_hasFitInitially)
         fitIfNeeded();
+    showFirstHit();
 }
 
 void DetailImagePane::scrollContentsBy(int, int)
@@ -527,6 +595,14 @@ QWidget *ScreenshotDetailView::buildImagePane()
                 break;
             }
         });
+    if (m_appState) {
+        // Stored boxes when the record has them; read and kept otherwise.
+        m_imagePane->setWordLoader([state = m_appState, record = m_record](const QImage &image,
+                                       std::shared_ptr<std::atomic_bool> cancel) {
+            return state ? state->loadWordBoxes(record, image, std::move(cancel))
+                         : QFuture<QList<WordBox>>();
+        });
+    }
     m_imagePane->setImage(m_loadedImage, m_record.path);
     return pane;
 }
@@ -556,6 +632,12 @@ void ScreenshotDetailView::setOcrText(const std::optional<QString> &text)
 {
     m_ocrText = text;
     updateTextStatus();
+}
+
+void ScreenshotDetailView::setSearchQuery(const QString &query)
+{
+    if (m_imagePane)
+        m_imagePane->setSearchQuery(query);
 }
 
 void ScreenshotDetailView::updateTextStatus()

@@ -50,6 +50,13 @@ public:
     DetailImagePane(ImageZoomController *zoom, QWidget *parent = nullptr);
     ~DetailImagePane() override;
 
+    // Finds the words of an image off the GUI thread; setting the flag asks
+    // it to stop. Without one the pane reads them itself in the default
+    // languages.
+    using WordLoader = std::function<QFuture<QList<WordBox>>(
+        const QImage &image, std::shared_ptr<std::atomic_bool> cancel)>;
+    void setWordLoader(WordLoader loader) { m_wordLoader = std::move(loader); }
+
     // Shows an image and starts finding its words in the background; a
     // different path cancels the analysis of the previous one.
     void setImage(const QImage &image, const QString &path);
@@ -58,6 +65,12 @@ public:
     TextStatus textStatus() const { return m_textStatus; }
     // Word boxes from elsewhere (tests, or a cached analysis).
     void setWords(const QList<WordBox> &words);
+    // Marks the words a search for `query` matched, now and whenever words
+    // arrive, and scrolls the first of them into view, enlarged when it is
+    // too small to read at the fit; empty marks none.
+    void setSearchQuery(const QString &query);
+    // Scrolls as little as needed to show the word whole.
+    void revealWord(int index);
 
     double magnification() const override { return m_magnification; }
     void setMagnification(double magnification) override;
@@ -78,6 +91,9 @@ protected:
 private:
     void startAnalysis();
     void cancelAnalysis();
+    void wordsArrived(const QList<WordBox> &words, bool failed);
+    void updateMarks();
+    void showFirstHit();
     void setTextStatus(TextStatus status);
     void updateScrollBars();
     void layoutChanged();
@@ -96,6 +112,10 @@ private:
     TextLayer *m_textLayer = nullptr;
     TextStatus m_textStatus = TextStatus::none;
     std::shared_ptr<std::atomic_bool> m_analysisCancel;
+    WordLoader m_wordLoader;
+    QString m_searchQuery;
+    // The first search hit, until the pane can show it.
+    int m_hitToShow = -1;
 };
 
 // The content of the detail window: header, image pane with zoom controls,
@@ -115,6 +135,8 @@ public:
     QLabel *textLabel() const { return m_text; }
     std::optional<QString> ocrText() const { return m_ocrText; }
     void setOcrText(const std::optional<QString> &text);
+    // The search the record was opened from: its hits are marked on the image.
+    void setSearchQuery(const QString &query);
 
     // Asks to move the file to the Trash; closes when the record is gone.
     void confirmDelete();

@@ -1,5 +1,6 @@
 #include "library/textlayer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -10,6 +11,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+
+#include "storage/searchquery.h"
 
 namespace marlox {
 
@@ -77,6 +80,101 @@ int nearestWord(const QList<WordBox> &words, const QPointF &point)
     return best;
 }
 
+namespace {
+
+// Lower case without accents, as the word index compares words.
+QString folded(const QString &text)
+{
+    QString out;
+    for (const char32_t ch : text.normalized(QString::NormalizationForm_D).toUcs4()) {
+        if (QChar::category(ch) != QChar::Mark_NonSpacing)
+            out += QString::fromUcs4(&ch, 1);
+    }
+    return out.toCaseFolded();
+}
+
+// The word index's tokens: it splits wherever a character is not part of a word.
+QStringList tokens(const QString &foldedText)
+{
+    QStringList result;
+    QString current;
+    for (const char32_t ch : foldedText.toUcs4()) {
+        if (SearchQuery::isWordCharacter(ch)) {
+            current += QString::fromUcs4(&ch, 1);
+        } else if (!current.isEmpty()) {
+            result.append(current);
+            current.clear();
+        }
+    }
+    if (!current.isEmpty())
+        result.append(current);
+    return result;
+}
+
+bool allNoSpaceScript(const QString &text)
+{
+    const QList<uint> points = text.toUcs4();
+    return !points.isEmpty() && std::all_of(points.begin(), points.end(), [](uint ch) {
+        return SearchQuery::isNoSpaceScript(ch);
+    });
+}
+
+} // namespace
+
+QList<int> matchingWords(const QList<WordBox> &words, const QString &query)
+{
+    // The words' tokens as one stream, as the index sees the text, so that a
+    // typed "src/main.py" finds its parts in a row, across word boxes too.
+    struct Token
+    {
+        QString text;
+        int word;
+    };
+    QList<Token> stream;
+    QStringList bareWords; // letters and digits only, for substring hits
+    for (int i = 0; i < words.size(); ++i) {
+        const QStringList parts = tokens(folded(words.at(i).text));
+        for (const QString &token : parts)
+            stream.append({ token, i });
+        bareWords.append(parts.join(QString()));
+    }
+    QList<bool> marked(words.size(), false);
+    for (const SearchQuery::Piece &piece : SearchQuery::split(query)) {
+        if (SearchQuery::hasNoSpaceScript(piece.joined)) {
+            // Found as a substring by the search; the recogniser may have cut
+            // it into several words or kept it inside a longer one.
+            const QString joined = folded(piece.joined);
+            for (int i = 0; i < words.size(); ++i) {
+                const QString &bare = bareWords.at(i);
+                if (!bare.isEmpty()
+                    && (bare.contains(joined) || (allNoSpaceScript(bare) && joined.contains(bare))))
+                    marked[i] = true;
+            }
+            continue;
+        }
+        // Adjacent terms, the last one a prefix: the search's phrase.
+        const QStringList parts = tokens(folded(piece.words));
+        if (parts.isEmpty())
+            continue;
+        for (qsizetype start = 0; start + parts.size() <= stream.size(); ++start) {
+            bool found = true;
+            for (qsizetype p = 0; p < parts.size() && found; ++p) {
+                const QString &token = stream.at(start + p).text;
+                found
+                    = p + 1 == parts.size() ? token.startsWith(parts.at(p)) : token == parts.at(p);
+            }
+            for (qsizetype p = 0; found && p < parts.size(); ++p)
+                marked[stream.at(start + p).word] = true;
+        }
+    }
+    QList<int> result;
+    for (int i = 0; i < words.size(); ++i) {
+        if (marked.at(i))
+            result.append(i);
+    }
+    return result;
+}
+
 } // namespace TextSelection
 
 TextLayer::TextLayer(QWidget *parent) : QWidget(parent)
@@ -91,10 +189,19 @@ TextLayer::TextLayer(QWidget *parent) : QWidget(parent)
 void TextLayer::setWords(QList<WordBox> words)
 {
     m_words = std::move(words);
+    m_marked.clear();
     m_anchor = m_focus = -1;
     m_drag = Drag::none;
     update();
     Q_EMIT selectionChanged();
+}
+
+void TextLayer::setMarkedWords(const QList<int> &indexes)
+{
+    if (indexes == m_marked)
+        return;
+    m_marked = indexes;
+    update();
 }
 
 void TextLayer::setImageTransform(const QTransform &imageToLayer)
@@ -166,10 +273,23 @@ void TextLayer::updateCursor(const QPointF &layerPoint)
 
 void TextLayer::paintEvent(QPaintEvent *)
 {
-    if (!hasSelection())
-        return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    if (!m_marked.isEmpty()) {
+        // Search hits: a marker-yellow wash with a rim, visible on light and
+        // dark screenshots alike, under any selection.
+        painter.setPen(QPen(QColor(230, 150, 0, 220), 1.5));
+        painter.setBrush(QColor(255, 214, 0, 110));
+        for (const int index : m_marked) {
+            if (index >= 0 && index < m_words.size()) {
+                const QRectF mapped
+                    = m_toLayer.mapRect(QRectF(m_words.at(index).box)).adjusted(-3, -2, 3, 2);
+                painter.drawRoundedRect(mapped, 3, 3);
+            }
+        }
+    }
+    if (!hasSelection())
+        return;
     QColor fill = palette().color(QPalette::Active, QPalette::Highlight);
     fill.setAlpha(100);
     painter.setPen(Qt::NoPen);

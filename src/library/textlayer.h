@@ -19,6 +19,11 @@ int wordAt(const QList<WordBox> &words, const QPointF &point, double slop);
 // The word a drag reaching `point` extends the selection to: the nearest line,
 // then the nearest word on it. -1 only without words.
 int nearestWord(const QList<WordBox> &words, const QPointF &point);
+// The words a search for `query` found, in reading order: those holding one
+// of its terms, compared as the word index compares them (case and accents
+// ignored, split at punctuation), the last part of each typed word as a
+// prefix; pieces of Chinese or Japanese as substrings.
+QList<int> matchingWords(const QList<WordBox> &words, const QString &query);
 
 } // namespace TextSelection
 
@@ -43,6 +48,9 @@ public:
     int selectionEnd() const { return m_anchor < 0 ? -1 : qMax(m_anchor, m_focus); }
     bool hasSelection() const { return m_anchor >= 0; }
     QList<WordBox> selectedWords() const;
+    // Words shown marked, as search hits, by index.
+    void setMarkedWords(const QList<int> &indexes);
+    const QList<int> &markedWords() const { return m_marked; }
     QString selectedText() const;
     void selectAll();
     void clearSelection();
@@ -69,6 +77,7 @@ private:
     void updateCursor(const QPointF &layerPoint);
 
     QList<WordBox> m_words;
+    QList<int> m_marked;
     QTransform m_toLayer;
     int m_anchor = -1;
     int m_focus = -1;

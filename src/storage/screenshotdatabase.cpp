@@ -99,6 +99,19 @@ const char *const kUpkeepSchema
     = "CREATE TABLE IF NOT EXISTS index_state (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
       "CREATE TABLE IF NOT EXISTS pending_recognition (id INTEGER PRIMARY KEY);";
 
+// Each record's word boxes for the detail view, apart from the row so that
+// neither the list nor the search reads them. Boxes belong to the text they
+// were read with: a new text drops them.
+const char *const kWordsSchema[] = {
+    "CREATE TABLE IF NOT EXISTS screenshot_words (\n    screenshot_id INTEGER PRIMARY KEY,\n"
+    "    boxes BLOB NOT NULL\n);",
+    "CREATE TRIGGER IF NOT EXISTS screenshot_words_ad AFTER DELETE ON screenshots BEGIN\n"
+    "    DELETE FROM screenshot_words WHERE screenshot_id = old.id;\nEND;",
+    "CREATE TRIGGER IF NOT EXISTS screenshot_words_au AFTER UPDATE OF ocr_text ON screenshots "
+    "WHEN old.ocr_text IS NOT new.ocr_text BEGIN\n"
+    "    DELETE FROM screenshot_words WHERE screenshot_id = old.id;\nEND;",
+};
+
 // Per connection, so it adds nothing to the file.
 const char *const kVocabulary = "CREATE VIRTUAL TABLE IF NOT EXISTS temp.screenshots_vocab USING "
                                 "fts5vocab(main, screenshots_fts, row);";
@@ -197,6 +210,11 @@ public:
     {
         sqlite3_reset(m_stmt);
         sqlite3_clear_bindings(m_stmt);
+    }
+    void bindBlob(int index, const QByteArray &bytes)
+    {
+        check(sqlite3_bind_blob64(
+            m_stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT));
     }
 
     // One step of a data-changing statement: anything but "done" is a failure.
@@ -330,6 +348,8 @@ void ScreenshotDatabase::createSchema()
     if (!hadTrigram)
         exec(trigramFill().constData());
     exec(kUpkeepSchema);
+    for (const char *statement : kWordsSchema)
+        exec(statement);
     exec(kVocabulary);
 }
 
@@ -643,6 +663,30 @@ void ScreenshotDatabase::updateFileSize(qint64 id, qint64 fileSize)
     QMutexLocker lock(&m_mutex);
     Statement st(*this, QStringLiteral("UPDATE screenshots SET file_size = ? WHERE id = ?;"));
     st.bind(1, fileSize);
+    st.bind(2, id);
+    st.run();
+}
+
+std::optional<QByteArray> ScreenshotDatabase::wordBoxes(qint64 id)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(
+        *this, QStringLiteral("SELECT boxes FROM screenshot_words WHERE screenshot_id = ?;"));
+    st.bind(1, id);
+    if (!st.next())
+        return std::nullopt;
+    const auto *data = static_cast<const char *>(sqlite3_column_blob(st.get(), 0));
+    return QByteArray(data, sqlite3_column_bytes(st.get(), 0));
+}
+
+void ScreenshotDatabase::storeWordBoxes(qint64 id, const QByteArray &boxes, bool keepExisting)
+{
+    QMutexLocker lock(&m_mutex);
+    Statement st(*this,
+        QStringLiteral("INSERT OR %1 INTO screenshot_words (screenshot_id, boxes) SELECT id, ? "
+                       "FROM screenshots WHERE id = ?;")
+            .arg(keepExisting ? QLatin1String("IGNORE") : QLatin1String("REPLACE")));
+    st.bindBlob(1, boxes);
     st.bind(2, id);
     st.run();
 }

@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -74,6 +75,12 @@ public:
     void deleteRow(qint64 id);
     std::optional<QString> ocrText(qint64 id);
     void updateFileSize(qint64 id, qint64 fileSize);
+    // A record's recognised words with their boxes, as the recogniser encoded
+    // them; none when not stored yet. A change of the record's text drops them.
+    std::optional<QByteArray> wordBoxes(qint64 id);
+    // Stores them for an existing record (nothing for an unknown id);
+    // keepExisting leaves words already stored alone.
+    void storeWordBoxes(qint64 id, const QByteArray &boxes, bool keepExisting = false);
 
     // A library file no row names yet, as a rebuild or reconcile finds it.
     struct NewFile

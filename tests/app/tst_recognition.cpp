@@ -151,8 +151,10 @@ private Q_SLOTS:
         QCOMPARE(database.ocrText(last), QStringLiteral("read 60x20"));
         for (const qint64 id : { missing, garbage, refused })
             QCOMPARE(database.ocrText(id), QStringLiteral("old"));
-        // The content hash survives the new text.
+        // The content hash survives the new text; the word boxes come with it.
         QCOMPARE(database.record(first)->contentHash, QStringLiteral("hash-a.png"));
+        QCOMPARE(WordBoxes::joinedText(*WordBoxes::decoded(*database.wordBoxes(last))),
+            QStringLiteral("read 60x20"));
         QCOMPARE(reports.size(), 7);
         for (int i = 0; i < reports.size(); ++i)
             QCOMPARE(reports.at(i), std::make_pair(qsizetype(i), qsizetype(6)));

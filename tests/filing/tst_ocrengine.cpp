@@ -65,15 +65,67 @@ class TestOcrEngine : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void threeLinesGiveThreeLines()
+    void threeLinesGiveThreeLinesAndTheirWords()
     {
         OCREngine engine;
-        const QString text = engine.recognizeText(drawText(threeLines, Qt::white, Qt::black));
+        const Recognition read = engine.recognize(drawText(threeLines, Qt::white, Qt::black));
+        const QString &text = read.text;
         QVERIFY2(!text.endsWith(QLatin1Char('\n')), qPrintable(text));
         const QStringList lines = text.split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(lines.at(i), threeLines.at(i));
+        // The boxes come from the same pass and sit where the words were drawn.
+        QCOMPARE(WordBoxes::joinedText(read.words), text);
+        QCOMPARE(read.words.first().text, QStringLiteral("Quarterly"));
+        QVERIFY(read.words.first().box.contains(90, 80));
+        QCOMPARE(read.words.last().text, QStringLiteral("overdue"));
+        QCOMPARE(read.words.last().line, 2);
+        QVERIFY(QRect(80, 180, 1000, 100).contains(read.words.last().box));
+    }
+
+    void smallScreenTextReads_data()
+    {
+        QTest::addColumn<QColor>("background");
+        QTest::addColumn<QColor>("foreground");
+        QTest::addColumn<int>("pixelSize");
+        QTest::newRow("light orange on white") << QColor(Qt::white) << QColor(255, 178, 102) << 13;
+        QTest::newRow("dark on a yellow bar") << QColor(255, 204, 0) << QColor(40, 40, 40) << 12;
+        QTest::newRow("dark terminal") << QColor(30, 30, 30) << QColor(204, 204, 204) << 12;
+    }
+    void smallScreenTextReads()
+    {
+        QFETCH(QColor, background);
+        QFETCH(QColor, foreground);
+        QFETCH(int, pixelSize);
+        // One line at 1x, as a terminal or a status bar shows it.
+        QImage image(560, 48, QImage::Format_RGB32);
+        image.fill(background);
+        QPainter painter(&image);
+        QFont font(QStringLiteral("DejaVu Sans Mono"));
+        font.setPixelSize(pixelSize);
+        painter.setFont(font);
+        painter.setPen(foreground);
+        painter.drawText(12, 28, QStringLiteral("ERROR 2026-12-07 04:51:02 src/main.py failed"));
+        painter.end();
+        const QString text = OCREngine().recognizeText(image);
+        for (const char *expected : { "ERROR", "2026-12-07", "04:51:02", "src/main.py" })
+            QVERIFY2(text.contains(QLatin1String(expected)), qPrintable(text));
+    }
+
+    void wordListsSurviveStorage()
+    {
+        const QList<WordBox> words = { { QStringLiteral("Grüße"), QRect(3, 4, 50, 12), 0, false },
+            { QStringLiteral("aus"), QRect(60, 4, 20, 12), 0, false },
+            { QStringLiteral("東京"), QRect(-1, 30, 40, 14), 1, true } };
+        const QByteArray bytes = WordBoxes::encoded(words);
+        QCOMPARE(WordBoxes::decoded(bytes), std::optional(words));
+        QCOMPARE(WordBoxes::decoded(WordBoxes::encoded({})), std::optional(QList<WordBox>()));
+        // Cut short, from another version, or not a word list at all: none.
+        QVERIFY(!WordBoxes::decoded(bytes.chopped(3)));
+        QVERIFY(!WordBoxes::decoded(QByteArray(1, char(99)) + bytes.mid(1)));
+        QVERIFY(!WordBoxes::decoded(QByteArrayLiteral("\x01\xff\xff\xff\xffjunk")));
+        QVERIFY(!WordBoxes::decoded(QByteArray()));
     }
 
     void imagesWithoutTextGiveEmptyText_data()

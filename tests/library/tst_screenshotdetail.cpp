@@ -1,4 +1,5 @@
 #include <QFile>
+#include <QLineEdit>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -8,9 +9,12 @@
 
 #include "app/appstate.h"
 #include "app/preferences.h"
+#include "library/librarywindow.h"
 #include "library/screenshotdetail.h"
+#include "library/textlayer.h"
 #include "platform/errors.h"
 #include "platform/trash.h"
+#include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/testmain.h"
 
@@ -37,7 +41,8 @@ class TestScreenshotDetail : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
     std::shared_ptr<ScriptedDialogs> m_dialogs;
 
-    std::unique_ptr<AppState> makeState(std::shared_ptr<FileTrashing> trasher = {})
+    std::unique_ptr<AppState> makeState(
+        std::shared_ptr<FileTrashing> trasher = {}, std::shared_ptr<TextRecognizer> ocr = {})
     {
         m_dialogs = std::make_shared<ScriptedDialogs>();
         AppStateDependencies deps;
@@ -45,17 +50,18 @@ class TestScreenshotDetail : public QObject
         deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
         deps.undoToast = std::make_shared<RecordingToast>();
         deps.trasher = std::move(trasher);
+        deps.ocr = std::move(ocr);
         deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
         deps.installSystemObservers = false;
         return std::make_unique<AppState>(deps);
     }
 
     // A real image file with an indexed record.
-    ScreenshotRecord addScreenshot(
-        AppState &state, const QString &fileName, const QString &title, const QString &text)
+    ScreenshotRecord addScreenshot(AppState &state, const QString &fileName, const QString &title,
+        const QString &text, QSize size = QSize(320, 200))
     {
         const QString path = m_dir->filePath(fileName);
-        QImage image(320, 200, QImage::Format_RGB32);
+        QImage image(size, QImage::Format_RGB32);
         image.fill(Qt::white);
         QPainter(&image).fillRect(20, 20, 100, 60, Qt::darkBlue);
         image.save(path);
@@ -221,6 +227,87 @@ private Q_SLOTS:
             window->close();
             QCOMPARE(closed, 1);
         }
+    }
+
+    void wordBoxesAreReadOnceThenKept()
+    {
+        auto ocr = std::make_shared<test::FakeRecognizer>();
+        ocr->open();
+        auto state = makeState({}, ocr);
+        const ScreenshotRecord record = addScreenshot(
+            *state, QStringLiteral("w.png"), QStringLiteral("W"), QStringLiteral("indexed"));
+        for (int opening = 0; opening < 2; ++opening) {
+            ScreenshotDetailView view(state.get(), record, {});
+            DetailImagePane *pane = view.imagePane();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                pane->textStatus(), DetailImagePane::TextStatus::ready, 10000);
+            QCOMPARE(
+                WordBoxes::joinedText(pane->textLayer()->words()), QStringLiteral("read 320x200"));
+        }
+        QCOMPARE(ocr->calls.load(), 1);
+        // Only the boxes were kept: the indexed text changes only when the
+        // record is recognised again.
+        QCOMPARE(state->database().ocrText(record.id), QStringLiteral("indexed"));
+    }
+
+    void openedFromASearchTheHitsAreMarkedAndShown()
+    {
+        auto state = makeState();
+        const ScreenshotRecord record
+            = addScreenshot(*state, QStringLiteral("bill.png"), QStringLiteral("Bill"),
+                QStringLiteral("Paid\nInvoice 4821 overdue"), QSize(1600, 1000));
+        // Stored boxes: opening the record recognises nothing. The hit sits
+        // far from the centre and is too small to read at the fit.
+        const QList<WordBox> words
+            = { { QStringLiteral("Paid"), QRect(100, 100, 40, 12), 0, false },
+                  { QStringLiteral("Invoice"), QRect(1300, 900, 70, 12), 1, true },
+                  { QStringLiteral("4821"), QRect(1380, 900, 40, 12), 1, false },
+                  { QStringLiteral("overdue"), QRect(1430, 900, 60, 12), 1, false } };
+        state->database().storeWordBoxes(record.id, WordBoxes::encoded(words));
+        state->reloadRecords();
+        QTRY_COMPARE_WITH_TIMEOUT(state->records().size(), 1, 10000);
+
+        LibraryWindow library(state.get());
+        library.resize(900, 600);
+        library.show();
+        const auto open = [&](const QString &query) -> DetailImagePane * {
+            QSignalSpy applied(&library, &LibraryWindow::searchApplied);
+            library.findChild<QLineEdit *>(QStringLiteral("library.search"))->setText(query);
+            if (!query.isEmpty() && !applied.count() && !applied.wait(10000))
+                return nullptr;
+            library.openRecord(record);
+            auto *detail = qobject_cast<ScreenshotDetailWindowController *>(
+                library.detailWindowController());
+            if (!detail || !QTest::qWaitForWindowExposed(detail->window()))
+                return nullptr;
+            return detail->view()->imagePane();
+        };
+
+        DetailImagePane *pane = open(QStringLiteral("overd"));
+        QVERIFY(pane);
+        QTRY_COMPARE_WITH_TIMEOUT(pane->textLayer()->markedWords(), QList<int> { 3 }, 10000);
+        // Enlarged to actual pixels and scrolled to it.
+        ImageZoomController *zoom
+            = qobject_cast<ScreenshotDetailWindowController *>(library.detailWindowController())
+                  ->view()
+                  ->zoomController();
+        QTRY_COMPARE(zoom->percent(), 100);
+        QVERIFY(!zoom->isFitting());
+        const QRect hit = pane->imageToViewport().mapRect(QRectF(words.at(3).box)).toRect();
+        QVERIFY2(pane->viewport()->rect().contains(hit),
+            qPrintable(QStringLiteral("%1,%2").arg(hit.x()).arg(hit.y())));
+        // Shown: the white page turns marker-yellow under the hit only.
+        const QImage shot = pane->viewport()->grab().toImage();
+        const QColor marked = shot.pixelColor(hit.center());
+        QVERIFY2(marked.blue() < 200 && marked.red() > 200, qPrintable(marked.name()));
+        QCOMPARE(shot.pixelColor(hit.center() - QPoint(0, 30)), QColor(Qt::white));
+
+        // Opened without a search: nothing marked, the whole image in view.
+        pane = open(QString());
+        QVERIFY(pane);
+        QTRY_COMPARE_WITH_TIMEOUT(pane->textStatus(), DetailImagePane::TextStatus::ready, 10000);
+        QVERIFY(pane->textLayer()->markedWords().isEmpty());
+        library.closeDetail();
     }
 
     void zoomKeysReachTheImage()

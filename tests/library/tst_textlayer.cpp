@@ -85,6 +85,42 @@ private Q_SLOTS:
         QCOMPARE(words.at(index).text, expected);
     }
 
+    void searchHitsAreMarked_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QStringList>("marked");
+        QTest::newRow("whole word, any case") << "INVOICE" << QStringList { "Invoice" };
+        QTest::newRow("every typed word a prefix")
+            << "inv ove" << QStringList { "Invoice", "overdue:" };
+        QTest::newRow("accents ignored both ways")
+            << "GRUßE koln" << QStringList { "Grüße", "Köln" };
+        QTest::newRow("typed accents") << "kÖln" << QStringList { "Köln" };
+        QTest::newRow("punctuation splits like the index")
+            << "2026-12-07" << QStringList { "2026-12-07" };
+        QTest::newRow("the inner parts are whole words") << "202-12" << QStringList {};
+        QTest::newRow("a part inside a word") << "main.py" << QStringList { "src/main.py" };
+        QTest::newRow("a phrase across two words")
+            << "4821-over" << QStringList { "4821", "overdue:" };
+        QTest::newRow("a prefix never matches mid-word") << "voice" << QStringList {};
+        QTest::newRow("Japanese as substrings")
+            << "東京" << QStringList { "東京", "東京スカイツリー" };
+        QTest::newRow("blank and punctuation-only mark nothing") << " \t— " << QStringList {};
+    }
+    void searchHitsAreMarked()
+    {
+        QFETCH(QString, query);
+        QFETCH(QStringList, marked);
+        QList<WordBox> words;
+        const QStringList texts = { "Invoice", "4821", "overdue:", "Grüße", "aus", "Köln",
+            "2026-12-07", "src/main.py", "東京", "東京スカイツリー", "大阪" };
+        for (int i = 0; i < texts.size(); ++i)
+            words.append(word(texts.at(i), 0, 30 * i, i));
+        QStringList got;
+        for (const int index : TextSelection::matchingWords(words, query))
+            got.append(words.at(index).text);
+        QCOMPARE(got, marked);
+    }
+
     void selectionJoinsLinesInReadingOrder()
     {
         TextLayer layer;

@@ -88,6 +88,42 @@ private Q_SLOTS:
 
         ScreenshotDatabase reopened(path);
         QVERIFY(!reopened.needsStatusMigration());
+        // An index from before word boxes were kept gains their table.
+        reopened.storeWordBoxes(records.at(1).id, QByteArrayLiteral("boxes"));
+        QCOMPARE(reopened.wordBoxes(records.at(1).id), QByteArrayLiteral("boxes"));
+    }
+
+    void wordBoxesBelongToTheTextTheyWereReadWith()
+    {
+        ScreenshotDatabase db(dbPath("words.sqlite3"));
+        const qint64 id
+            = add(db, QStringLiteral("/w.png"), QStringLiteral("w"), QStringLiteral("old"));
+        const qint64 other = add(db, QStringLiteral("/o.png"), QStringLiteral("o"));
+        QCOMPARE(db.wordBoxes(id), std::nullopt);
+        db.storeWordBoxes(id, QByteArrayLiteral("first"));
+        db.storeWordBoxes(other, QByteArrayLiteral("other"));
+        // A lazy fill never replaces what a recognition stored.
+        db.storeWordBoxes(id, QByteArrayLiteral("lazy"), true);
+        QCOMPARE(db.wordBoxes(id), QByteArrayLiteral("first"));
+        db.storeWordBoxes(id, QByteArrayLiteral("second"));
+        // Filing, renaming and the same text again keep them.
+        db.updateLocation(id, QStringLiteral("/lib/W.png"), QStringLiteral("W"),
+            QStringLiteral("General"), ScreenshotStatus::filed);
+        db.updateOCR(id, QStringLiteral("old"), QStringLiteral("h"), std::nullopt);
+        QCOMPARE(db.wordBoxes(id), QByteArrayLiteral("second"));
+        // A new text drops them, through either way of writing it.
+        db.updateOCR(id, QStringLiteral("new"), QStringLiteral("h"), std::nullopt);
+        QCOMPARE(db.wordBoxes(id), std::nullopt);
+        db.storeWordBoxes(id, QByteArrayLiteral("third"));
+        add(db, QStringLiteral("/lib/W.png"), QStringLiteral("W"), QStringLiteral("rebuilt"));
+        QCOMPARE(db.wordBoxes(id), std::nullopt);
+        // They go with their record, and none are kept for an unknown one.
+        db.storeWordBoxes(id, QByteArrayLiteral("fourth"));
+        db.deleteRow(id);
+        QCOMPARE(db.wordBoxes(id), std::nullopt);
+        db.storeWordBoxes(id, QByteArrayLiteral("orphan"));
+        QCOMPARE(db.wordBoxes(id), std::nullopt);
+        QCOMPARE(db.wordBoxes(other), QByteArrayLiteral("other"));
     }
 
     void unknownStatusReadsAsFiled()
