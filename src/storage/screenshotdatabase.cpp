@@ -405,30 +405,39 @@ void ScreenshotDatabase::injectFault()
         throw SQLiteError(QStringLiteral("injected failure"));
 }
 
+void ScreenshotDatabase::upsert(std::optional<qint64> id, const QString &path, const QString &title,
+    const QString &folder, double createdAt, const QString &ocrText, const QString &contentHash,
+    ScreenshotStatus status, qint64 fileSize)
+{
+    Statement st(*this,
+        QStringLiteral("INSERT INTO screenshots (%1path, title, folder, created_at, ocr_text, "
+                       "content_hash, status, file_size)\nVALUES (%2?, ?, ?, ?, ?, ?, ?, ?)\n"
+                       "ON CONFLICT(path) DO UPDATE SET\n    title = excluded.title,\n"
+                       "    folder = excluded.folder,\n    created_at = excluded.created_at,\n"
+                       "    ocr_text = excluded.ocr_text,\n"
+                       "    content_hash = excluded.content_hash,\n"
+                       "    status = excluded.status,\n    file_size = excluded.file_size;")
+            .arg(id ? QStringLiteral("id, ") : QString(), id ? QStringLiteral("?, ") : QString()));
+    int column = 1;
+    if (id)
+        st.bind(column++, *id);
+    st.bind(column++, path);
+    st.bind(column++, title);
+    st.bind(column++, folder);
+    st.bind(column++, createdAt);
+    st.bind(column++, ocrText);
+    st.bind(column++, contentHash);
+    st.bind(column++, storedText(status));
+    st.bind(column, fileSize);
+    st.run();
+}
+
 qint64 ScreenshotDatabase::insertOrUpdate(const QString &path, const QString &title,
     const QString &folder, double createdAt, const QString &ocrText, const QString &contentHash,
     ScreenshotStatus status, qint64 fileSize)
 {
     QMutexLocker lock(&m_mutex);
-    {
-        Statement st(*this,
-            QStringLiteral("INSERT INTO screenshots (path, title, folder, created_at, ocr_text, "
-                           "content_hash, status, file_size)\nVALUES (?, ?, ?, ?, ?, ?, ?, ?)\n"
-                           "ON CONFLICT(path) DO UPDATE SET\n    title = excluded.title,\n"
-                           "    folder = excluded.folder,\n    created_at = excluded.created_at,\n"
-                           "    ocr_text = excluded.ocr_text,\n"
-                           "    content_hash = excluded.content_hash,\n"
-                           "    status = excluded.status,\n    file_size = excluded.file_size;"));
-        st.bind(1, path);
-        st.bind(2, title);
-        st.bind(3, folder);
-        st.bind(4, createdAt);
-        st.bind(5, ocrText);
-        st.bind(6, contentHash);
-        st.bind(7, storedText(status));
-        st.bind(8, fileSize);
-        st.run();
-    }
+    upsert(std::nullopt, path, title, folder, createdAt, ocrText, contentHash, status, fileSize);
     sqlite3_stmt *stmt = nullptr;
     std::optional<qint64> id;
     if (sqlite3_prepare_v2(m_db, "SELECT id FROM screenshots WHERE path = ?;", -1, &stmt, nullptr)
@@ -448,25 +457,7 @@ qint64 ScreenshotDatabase::insertOrUpdateKeepingId(qint64 id, const QString &pat
 {
     QMutexLocker lock(&m_mutex);
     try {
-        Statement st(*this,
-            QStringLiteral("INSERT INTO screenshots (id, path, title, folder, created_at, "
-                           "ocr_text, content_hash, status, file_size)\n"
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)\n"
-                           "ON CONFLICT(path) DO UPDATE SET\n    title = excluded.title,\n"
-                           "    folder = excluded.folder,\n    created_at = excluded.created_at,\n"
-                           "    ocr_text = excluded.ocr_text,\n"
-                           "    content_hash = excluded.content_hash,\n"
-                           "    status = excluded.status,\n    file_size = excluded.file_size;"));
-        st.bind(1, id);
-        st.bind(2, path);
-        st.bind(3, title);
-        st.bind(4, folder);
-        st.bind(5, createdAt);
-        st.bind(6, ocrText);
-        st.bind(7, contentHash);
-        st.bind(8, storedText(status));
-        st.bind(9, fileSize);
-        st.run();
+        upsert(id, path, title, folder, createdAt, ocrText, contentHash, status, fileSize);
     } catch (const SQLiteError &error) {
         if (error.code() != SQLITE_CONSTRAINT_PRIMARYKEY)
             throw;

@@ -150,6 +150,10 @@ public:
     void failNthStatementForTesting(int n, bool anyThread = false);
 
 private:
+    // One row by path, inserted or updated; with `id` a new row takes that id.
+    void upsert(std::optional<qint64> id, const QString &path, const QString &title,
+        const QString &folder, double createdAt, const QString &ocrText, const QString &contentHash,
+        ScreenshotStatus status, qint64 fileSize);
     class Statement;
     friend class Statement;
 
