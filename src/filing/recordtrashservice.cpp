@@ -17,12 +17,6 @@ namespace marlox::RecordTrashService {
 
 namespace {
 
-bool entryExists(const QString &path)
-{
-    struct stat info;
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
 // The file is gone either way; a row left behind is picked up by the next
 // reconciliation.
 void dropRow(qint64 id, ScreenshotDatabase &database)
@@ -57,7 +51,7 @@ void Outcome::rethrow() const
 
 Outcome trash(const ScreenshotRecord &record, ScreenshotDatabase &database, FileTrashing &trasher)
 {
-    if (!entryExists(record.path)) {
+    if (!FileMoves::entryExists(record.path)) {
         dropRow(record.id, database);
         return Outcome::fileAlreadyMissing();
     }
@@ -66,7 +60,7 @@ Outcome trash(const ScreenshotRecord &record, ScreenshotDatabase &database, File
     try {
         trashedPath = trasher.trash(record.path);
     } catch (...) {
-        if (entryExists(record.path))
+        if (FileMoves::entryExists(record.path))
             return Outcome::failed(std::current_exception());
         dropRow(record.id, database);
         return Outcome::fileAlreadyMissing();
@@ -117,7 +111,7 @@ ScreenshotRecord restore(const PendingUndo &undo, ScreenshotDatabase &database)
     // name taken in between just means trying the next one.
     QString destination;
     for (int attempt = 0;; ++attempt) {
-        destination = entryExists(undo.originalPath)
+        destination = FileMoves::entryExists(undo.originalPath)
             ? LibraryFileService::uniqueFileURL(directory, original.fileName())
             : undo.originalPath;
         try {

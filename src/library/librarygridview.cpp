@@ -20,6 +20,7 @@
 
 #include "library/gridcelltext.h"
 #include "library/griddragdata.h"
+#include "widgets/fonts.h"
 
 namespace marlox {
 
@@ -30,17 +31,6 @@ constexpr int topMargin = 8;
 constexpr int blockGap = 8;
 // Twelve words of excerpt wrap to about three lines in a 180-wide cell.
 constexpr int snippetLines = 3;
-
-QFont scaledFont(const QFont &base, double factor, bool bold = false)
-{
-    QFont font = base;
-    if (base.pointSizeF() > 0)
-        font.setPointSizeF(base.pointSizeF() * factor);
-    else
-        font.setPixelSize(std::max(8, static_cast<int>(base.pixelSize() * factor)));
-    font.setBold(bold);
-    return font;
-}
 
 } // namespace
 

@@ -78,20 +78,6 @@ void renameWithoutReplacingFallback(
     }
 }
 
-void writeAll(int fd, const char *data, ssize_t size, const QString &path)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size_t(size));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(path, "write");
-        }
-        data += written;
-        size -= written;
-    }
-}
-
 void copyContents(int in, int out, const QString &from, const QString &to)
 {
     QByteArray buffer(1 << 20, Qt::Uninitialized);
@@ -269,6 +255,26 @@ void moveFile(const QString &from, const QString &to)
         ::unlink(destination.constData());
         fail(from, "remove", unlinkCode);
     }
+}
+
+void writeAll(int fd, const char *data, qsizetype size, const QString &path)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size_t(size));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(path, "write");
+        }
+        data += written;
+        size -= written;
+    }
+}
+
+bool entryExists(const QString &path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
 } // namespace marlox::FileMoves

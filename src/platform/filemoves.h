@@ -28,6 +28,12 @@ private:
     QString m_path;
 };
 
+// Writes all of `data`, resuming after interrupted writes. Throws FileError.
+void writeAll(int fd, const char *data, qsizetype size, const QString &path);
+
+// Whether anything is at the path, a dangling link included.
+bool entryExists(const QString &path);
+
 // Runs between a cross-file-system copy and the check of its source. Tests only.
 void setAfterCopyHookForTesting(std::function<void()> hook);
 

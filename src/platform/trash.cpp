@@ -118,20 +118,6 @@ QString candidateName(const QString &fileName, int n)
     return fileName.left(dot) + u' ' + QString::number(n) + fileName.mid(dot);
 }
 
-void writeAll(int fd, const QByteArray &data, const QString &path)
-{
-    qsizetype done = 0;
-    while (done < data.size()) {
-        const ssize_t written = ::write(fd, data.constData() + done, size_t(data.size() - done));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError(errno, path, QStringLiteral("write"));
-        }
-        done += written;
-    }
-}
-
 } // namespace
 
 QString SystemFileTrasher::homeTrash()
@@ -177,7 +163,7 @@ std::optional<QString> SystemFileTrasher::trash(const QString &path)
             throw FileError(errno, infoPath, QStringLiteral("create"));
         }
         try {
-            writeAll(fd, contents, infoPath);
+            FileMoves::writeAll(fd, contents.constData(), contents.size(), infoPath);
             if (::fsync(fd) != 0)
                 throw FileError(errno, infoPath, QStringLiteral("sync"));
             ::close(fd);

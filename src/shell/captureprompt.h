@@ -17,6 +17,7 @@
 #include "filing/foldermanagementservice.h"
 
 class QLabel;
+class QLayout;
 class QPushButton;
 
 namespace marlox {
@@ -128,6 +129,8 @@ public:
         std::function<void()> discard;
     };
 
+    static constexpr QSize previewSize { 320, 180 };
+
     explicit CapturePromptView(QWidget *parent = nullptr);
 
     // Shows another capture in the same widgets: the fields are updated, not
@@ -158,6 +161,9 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    QLayout *buildHeader();
+    QLayout *buildFolderBlock();
+    QLayout *buildButtons();
     void refreshCounter();
     void refreshError();
     void refreshSuggestions();
