@@ -25,7 +25,7 @@
 #include <QWindow>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "libraryfixture.h"

@@ -26,7 +26,7 @@
 
 #include "../tests/support/fakes.h"
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "filing/ocrengine.h"
 #include "libraryfixture.h"
 #include "platform/frontmostapp.h"

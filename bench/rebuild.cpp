@@ -27,7 +27,7 @@
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
 #include "filing/ocrengine.h"
-#include "storage/libraryreconciler.h"
+#include "filing/libraryreconciler.h"
 
 using namespace marlox;
 

@@ -12,12 +12,12 @@
 #include <QTimer>
 
 #include "app/coalescedloader.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "platform/homedirectory.h"
 #include "platform/log.h"
 #include "platform/screenshotlocation.h"
 #include "storage/databaserecovery.h"
-#include "storage/legacymigration.h"
+#include "filing/legacymigration.h"
 
 namespace marlox {
 

@@ -66,9 +66,6 @@ struct WatchStatus
 // How two folder locations relate, by their standardized paths.
 enum class FolderRelation { same, inside, separate };
 
-// Why a recovery attempt of the watch runs.
-enum class WatchTrigger { wake, mount, retry };
-
 // Everything AppState takes from outside. Only `dialogs` is required; the
 // rest fall back to the real platform services when left empty.
 struct AppStateDependencies

@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "platform/log.h"
 
 namespace marlox {

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "platform/autostart.h"
 #include "platform/errors.h"
 #include "platform/log.h"

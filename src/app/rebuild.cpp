@@ -11,7 +11,7 @@
 #include "filing/ocrengine.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
-#include "storage/libraryreconciler.h"
+#include "filing/libraryreconciler.h"
 
 namespace marlox {
 

@@ -3,7 +3,7 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "app/workcounter.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"

@@ -17,7 +17,7 @@
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "platform/log.h"
 
 namespace marlox {

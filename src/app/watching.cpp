@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "detection/folderwatcher.h"
 #include "detection/logtext.h"
 #include "detection/watchrecovery.h"

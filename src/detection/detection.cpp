@@ -1,7 +1,5 @@
 #include "detection/detection.h"
 
-#include <QStringList>
-
 namespace marlox {
 
 QString lossName(Loss loss)
@@ -17,14 +15,6 @@ QString lossName(Loss loss)
         return QStringLiteral("unreadable");
     }
     return {};
-}
-
-bool isScreenshotExtension(const QString &suffix)
-{
-    static const QStringList extensions
-        = { QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
-              QStringLiteral("heic"), QStringLiteral("tiff"), QStringLiteral("gif") };
-    return extensions.contains(suffix.toLower());
 }
 
 } // namespace marlox

@@ -3,6 +3,8 @@
 #include <QMetaType>
 #include <QString>
 
+#include "platform/imagecompleteness.h"
+
 namespace marlox {
 
 // A new file in the screenshot folder that has stopped growing.
@@ -16,8 +18,8 @@ struct Detection
 enum class Loss { deleted, renamed, revoked, unreadable };
 QString lossName(Loss loss);
 
-// The image extensions Marlox watches and rebuilds from, compared in lower case.
-bool isScreenshotExtension(const QString &suffix);
+// Why a recovery attempt of the watch runs.
+enum class WatchTrigger { wake, mount, retry };
 
 } // namespace marlox
 

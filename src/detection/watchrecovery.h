@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include "app/appstate.h"
 #include "detection/detection.h"
 #include "storage/bookmarkstore.h"
 

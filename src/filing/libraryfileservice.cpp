@@ -27,13 +27,6 @@ bool isTrimmedFromName(QChar c)
     return c.isSpace() || c == u'.';
 }
 
-// Any entry counts, dangling links included: the move would refuse it anyway.
-bool entryExists(const QString &path)
-{
-    struct stat info;
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0;
-}
-
 QString extensionOf(const QString &fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(u'.');
@@ -151,8 +144,9 @@ QString uniqueFileURL(const QString &directory, const QString &fileName,
     const std::function<bool(const QString &path)> &isTaken)
 {
     const QDir dir(directory);
-    const auto taken
-        = [&](const QString &path) { return entryExists(path) || (isTaken && isTaken(path)); };
+    const auto taken = [&](const QString &path) {
+        return FileMoves::entryExists(path) || (isTaken && isTaken(path));
+    };
     QString candidate = dir.filePath(fileName);
     if (!taken(candidate))
         return candidate;
@@ -198,7 +192,7 @@ ScreenshotRecord fileRecord(const ScreenshotRecord &record, const QString &title
         throw ServiceError(ServiceError::Kind::invalidFolderName);
 
     const QString source = QDir::cleanPath(record.path);
-    if (!entryExists(source))
+    if (!FileMoves::entryExists(source))
         throw ServiceError(ServiceError::Kind::captureGone);
     const QString fileName = libraryFileName(trimmed, extensionOf(QFileInfo(source).fileName()));
     const QString folderDirectory = QDir::cleanPath(libraryRoot + u'/' + folder);

@@ -21,7 +21,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "library/filemanagerreveal.h"
 #include "library/librarygridview.h"
 #include "library/librarysearchfield.h"

@@ -29,7 +29,7 @@
 #include "library/textlayer.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
-#include "shell/windowrules.h"
+#include "widgets/windowrules.h"
 
 namespace marlox {
 

@@ -2,17 +2,13 @@
 
 #include <unistd.h>
 
-#ifdef MARLOX_HAVE_XCB
-#include <xcb/xcb.h>
-#endif
-
 #include <QDirIterator>
 #include <QFile>
-#include <QGuiApplication>
 #include <QHash>
 #include <QLocale>
 #include <QStandardPaths>
-#include <QtGui/qguiapplication_platform.h>
+
+#include "platform/x11session.h"
 
 namespace marlox {
 
@@ -87,32 +83,6 @@ QList<DesktopFile> desktopFiles(const QStringList &applicationDirs)
     return files;
 }
 
-#ifdef MARLOX_HAVE_XCB
-QByteArray windowProperty(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t property,
-    xcb_atom_t type, uint32_t length)
-{
-    const auto cookie = xcb_get_property(connection, 0, window, property, type, 0, length);
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, cookie, nullptr);
-    if (!reply)
-        return {};
-    const QByteArray value(static_cast<const char *>(xcb_get_property_value(reply)),
-        xcb_get_property_value_length(reply));
-    free(reply);
-    return value;
-}
-
-xcb_atom_t atom(xcb_connection_t *connection, const char *name)
-{
-    const auto cookie = xcb_intern_atom(connection, 1, uint16_t(qstrlen(name)), name);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    if (!reply)
-        return XCB_ATOM_NONE;
-    const xcb_atom_t value = reply->atom;
-    free(reply);
-    return value;
-}
-#endif
-
 } // namespace
 
 bool X11FrontmostApplication::isExcluded(const QString &identifier)
@@ -183,50 +153,14 @@ std::optional<FrontmostApplication::Info> X11FrontmostApplication::fromWindowCla
 
 std::optional<FrontmostApplication::Info> X11FrontmostApplication::frontmost()
 {
-#ifdef MARLOX_HAVE_XCB
     // Under XWayland too: the X server knows its own applications' windows,
     // and reports none while a native Wayland one is in front.
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return std::nullopt;
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
-    if (!connection || xcb_connection_has_error(connection))
-        return std::nullopt;
-
-    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const xcb_atom_t activeWindow = atom(connection, "_NET_ACTIVE_WINDOW");
-    if (!screen || activeWindow == XCB_ATOM_NONE)
-        return std::nullopt;
-    const QByteArray active
-        = windowProperty(connection, screen->root, activeWindow, XCB_ATOM_WINDOW, 1);
-    if (active.size() < int(sizeof(xcb_window_t)))
-        return std::nullopt;
-    const xcb_window_t window = *reinterpret_cast<const xcb_window_t *>(active.constData());
-    if (window == XCB_WINDOW_NONE)
-        return std::nullopt;
-
+    const std::optional<X11::ActiveWindow> active = X11::activeWindow();
     // Our own windows, whatever class they carry.
-    const xcb_atom_t pidAtom = atom(connection, "_NET_WM_PID");
-    if (pidAtom != XCB_ATOM_NONE) {
-        const QByteArray pid = windowProperty(connection, window, pidAtom, XCB_ATOM_CARDINAL, 1);
-        if (pid.size() >= 4
-            && *reinterpret_cast<const uint32_t *>(pid.constData()) == uint32_t(getpid()))
-            return std::nullopt;
-    }
-
-    // WM_CLASS is "instance\0class\0".
-    const QByteArray wmClass
-        = windowProperty(connection, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
-    const QList<QByteArray> parts = wmClass.split('\0');
-    const QString instance
-        = parts.value(0).isEmpty() ? QString() : QString::fromLocal8Bit(parts.value(0));
-    const QString windowClass
-        = parts.value(1).isEmpty() ? QString() : QString::fromLocal8Bit(parts.value(1));
-    return fromWindowClass(instance, windowClass,
+    if (!active || active->pid == uint32_t(getpid()))
+        return std::nullopt;
+    return fromWindowClass(active->instance, active->windowClass,
         QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation));
-#else
-    return std::nullopt;
-#endif
 }
 
 } // namespace marlox

@@ -2,6 +2,20 @@
 
 #include <initializer_list>
 
+#include <QStringList>
+
+namespace marlox {
+
+bool isScreenshotExtension(const QString &suffix)
+{
+    static const QStringList extensions
+        = { QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+              QStringLiteral("heic"), QStringLiteral("tiff"), QStringLiteral("gif") };
+    return extensions.contains(suffix.toLower());
+}
+
+} // namespace marlox
+
 namespace marlox::ImageCompleteness {
 
 namespace {

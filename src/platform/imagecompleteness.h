@@ -1,8 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
-namespace marlox::ImageCompleteness {
+namespace marlox {
+
+// The image extensions Marlox watches and rebuilds from, in any case.
+bool isScreenshotExtension(const QString &suffix);
+
+namespace ImageCompleteness {
 
 // Whether the bytes hold a whole image file rather than the first part of one
 // still being written. Qt decodes a cut-off JPEG or GIF without complaint, so
@@ -12,4 +18,6 @@ namespace marlox::ImageCompleteness {
 // anything else is left to the decoder and counts as complete.
 bool isComplete(const QByteArray &bytes);
 
-} // namespace marlox::ImageCompleteness
+} // namespace ImageCompleteness
+
+} // namespace marlox

@@ -33,7 +33,7 @@
 #include "shell/traypresence.h"
 #include "shell/undotoast.h"
 #include "shell/widgetdialogs.h"
-#include "shell/windowrules.h"
+#include "widgets/windowrules.h"
 
 namespace marlox {
 

@@ -13,7 +13,7 @@
 
 #include "app/appstate.h"
 #include "app/loginitemcontroller.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "shell/appicons.h"
 #include "shell/launchatlogintoggle.h"
 #include "shell/uitext.h"

@@ -12,13 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#if defined(MARLOX_HAVE_XCB)
-#include <QtGui/qguiapplication_platform.h>
-#if QT_CONFIG(xcb)
-#include <xcb/xcb.h>
-#define MARLOX_TOAST_X11 1
-#endif
-#endif
+#include "platform/x11session.h"
 
 namespace marlox {
 
@@ -27,25 +21,8 @@ namespace {
 // its rounded shape instead of being drawn on a transparent window.
 bool windowsCanBeTranslucent()
 {
-#if defined(MARLOX_TOAST_X11)
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-        xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
-        if (!connection)
-            return false;
-        const char name[] = "_NET_WM_CM_S0";
-        xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, true, sizeof(name) - 1, name), nullptr);
-        if (!atom)
-            return false;
-        xcb_get_selection_owner_reply_t *owner = xcb_get_selection_owner_reply(
-            connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
-        const bool composited = owner && owner->owner != XCB_NONE;
-        free(owner);
-        free(atom);
-        return composited;
-    }
-#endif
+    if (X11::isSession())
+        return X11::compositorRunning();
     return QGuiApplication::platformName() != QLatin1String("offscreen");
 }
 
@@ -54,7 +31,7 @@ constexpr qreal cornerRadius = 8;
 // Window opacity is an X11 matter; elsewhere Qt only warns about it.
 bool windowsCanFade()
 {
-    return QGuiApplication::platformName() == QLatin1String("xcb");
+    return X11::isSession();
 }
 } // namespace
 

@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "platform/errors.h"
 #include "platform/log.h"
 

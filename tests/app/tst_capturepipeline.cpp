@@ -18,7 +18,7 @@
 #include <QTimer>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "filing/ocrengine.h"
 #include "platform/frontmostapp.h"
 #include "platform/workpools.h"

@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
 #include "support/appstatescene.h"

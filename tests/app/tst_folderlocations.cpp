@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"

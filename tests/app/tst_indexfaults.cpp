@@ -12,7 +12,7 @@
 #include "filing/recordtrashservice.h"
 #include "platform/errors.h"
 #include "platform/trash.h"
-#include "storage/libraryreconciler.h"
+#include "filing/libraryreconciler.h"
 #include "storage/screenshotdatabase.h"
 #include "support/appstatescene.h"
 #include "support/filecensus.h"

@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "app/loginitemcontroller.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "platform/autostart.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"

@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
 #include "platform/trash.h"

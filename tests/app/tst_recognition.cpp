@@ -7,7 +7,7 @@
 #include <QThreadPool>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "app/recognitionpass.h"
 #include "filing/ocrengine.h"
 #include "support/fakerecognizer.h"

@@ -11,7 +11,7 @@
 
 #include "app/appstate.h"
 #include "app/coalescedloader.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"

@@ -9,7 +9,7 @@
 #include <QWidget>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"

@@ -11,7 +11,7 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "filing/ocrengine.h"
 #include "support/appstatescene.h"
 #include "support/logcapture.h"

@@ -10,7 +10,7 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "detection/watchrecovery.h"
 #include "platform/mounts.h"
 #include "storage/bookmarkstore.h"

@@ -15,7 +15,7 @@
 #include <QTest>
 
 #include "platform/trash.h"
-#include "storage/libraryreconciler.h"
+#include "filing/libraryreconciler.h"
 #include "storage/screenshotdatabase.h"
 #include "support/filecensus.h"
 #include "support/indexcheck.h"

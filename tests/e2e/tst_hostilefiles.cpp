@@ -15,7 +15,7 @@
 #include <QTimer>
 #include <QtEndian>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/testmain.h"
 

@@ -19,7 +19,7 @@
 #include "filing/libraryfileservice.h"
 #include "filing/recordtrashservice.h"
 #include "platform/trash.h"
-#include "storage/libraryreconciler.h"
+#include "filing/libraryreconciler.h"
 #include "storage/screenshotdatabase.h"
 #include "support/filecensus.h"
 #include "support/indexcheck.h"

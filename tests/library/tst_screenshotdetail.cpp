@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "library/librarywindow.h"
 #include "library/screenshotdetail.h"
 #include "library/textlayer.h"

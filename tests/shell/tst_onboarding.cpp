@@ -6,7 +6,7 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "platform/autostart.h"
 #include "shell/onboardingwindow.h"
 #include "support/fakes.h"

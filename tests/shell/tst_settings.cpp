@@ -10,7 +10,7 @@
 #include <QThread>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "app/updatecontroller.h"
 #include "shell/settingswindow.h"
 #include "support/fakerecognizer.h"

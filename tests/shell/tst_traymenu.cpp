@@ -11,10 +11,10 @@
 #include <QWidgetAction>
 
 #include "app/appstate.h"
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "shell/traymenu.h"
 #include "shell/traypresence.h"
-#include "shell/windowrules.h"
+#include "widgets/windowrules.h"
 #include "support/fakes.h"
 #include "support/testmain.h"
 

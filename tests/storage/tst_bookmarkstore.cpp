@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "platform/errors.h"
 #include "storage/bookmarkstore.h"
 #include "support/logcapture.h"

@@ -4,7 +4,7 @@
 #include <QFile>
 #include <QThreadPool>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
 

@@ -5,7 +5,7 @@
 #include <QDir>
 #include <QFile>
 
-#include "app/preferences.h"
+#include "storage/preferences.h"
 #include "storage/bookmarkstore.h"
 #include "support/marloxprocess.h"
 

@@ -1,4 +1,4 @@
-#include "app/preferences.h"
+#include "storage/preferences.h"
 
 #include <QSettings>
 

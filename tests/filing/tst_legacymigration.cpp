@@ -3,7 +3,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "storage/legacymigration.h"
+#include "filing/legacymigration.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "storage/libraryreconciler.h"
+#include "filing/libraryreconciler.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 

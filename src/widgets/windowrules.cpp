@@ -1,4 +1,4 @@
-#include "shell/windowrules.h"
+#include "widgets/windowrules.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -8,67 +8,12 @@
 #include <QTimer>
 #include <QWindow>
 
-#ifdef MARLOX_HAVE_XCB
-#include <xcb/xcb.h>
-#endif
-
 #include "platform/log.h"
+#include "platform/x11session.h"
 
 namespace marlox {
 
 namespace WindowRules {
-
-namespace {
-#ifdef MARLOX_HAVE_XCB
-xcb_atom_t atom(xcb_connection_t *connection, const char *name)
-{
-    const xcb_intern_atom_cookie_t cookie
-        = xcb_intern_atom(connection, 0, uint16_t(qstrlen(name)), name);
-    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-    const xcb_atom_t result = reply ? reply->atom : XCB_ATOM_NONE;
-    free(reply);
-    return result;
-}
-
-// EWMH: ask the window manager to put the window on the desktop the user is
-// looking at, instead of switching the user to the window's desktop.
-void moveToCurrentDesktop(QWidget *window)
-{
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t *connection = x11 ? x11->connection() : nullptr;
-    if (!connection || !window->windowHandle())
-        return;
-    const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    if (!screen)
-        return;
-    const xcb_atom_t current = atom(connection, "_NET_CURRENT_DESKTOP");
-    const xcb_atom_t desktop = atom(connection, "_NET_WM_DESKTOP");
-    if (current == XCB_ATOM_NONE || desktop == XCB_ATOM_NONE)
-        return;
-    const xcb_get_property_cookie_t cookie
-        = xcb_get_property(connection, 0, screen->root, current, XCB_ATOM_CARDINAL, 0, 1);
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(connection, cookie, nullptr);
-    if (!reply)
-        return;
-    const bool known = xcb_get_property_value_length(reply) >= 4;
-    const uint32_t number = known ? *static_cast<uint32_t *>(xcb_get_property_value(reply)) : 0;
-    free(reply);
-    if (!known)
-        return;
-    xcb_client_message_event_t event = {};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = xcb_window_t(window->windowHandle()->winId());
-    event.type = desktop;
-    event.data.data32[0] = number;
-    event.data.data32[1] = 2; // from a pager-like source: honoured by most window managers
-    xcb_send_event(connection, 0, screen->root,
-        XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-        reinterpret_cast<const char *>(&event));
-    xcb_flush(connection);
-}
-#endif
-} // namespace
 
 void bringForward(QWidget *window)
 {
@@ -79,10 +24,7 @@ void bringForward(QWidget *window)
         window->setWindowState((window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     if (!window->isVisible())
         window->show();
-#ifdef MARLOX_HAVE_XCB
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        moveToCurrentDesktop(window);
-#endif
+    X11::moveToCurrentWorkspace(window->windowHandle());
     window->raise();
     window->activateWindow();
 }

@@ -1,4 +1,4 @@
-#include "storage/libraryreconciler.h"
+#include "filing/libraryreconciler.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +17,7 @@
 #include <QSet>
 #include <QThread>
 
-#include "detection/detection.h"
+#include "platform/imagecompleteness.h"
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
 #include "filing/libraryrootguard.h"

@@ -1,4 +1,4 @@
-#include "storage/legacymigration.h"
+#include "filing/legacymigration.h"
 
 #include <cerrno>
 #include <dirent.h>
