@@ -222,31 +222,11 @@ void AppState::setAutoSaveEnabled(bool enabled)
     Q_EMIT autoSaveEnabledChanged();
 }
 
-QString AppState::realHomeDirectory()
-{
-    return marlox::realHomeDirectory();
-}
-
-QString AppState::displayPath(const QString &path)
-{
-    const QString home = realHomeDirectory();
-    if (path == home)
-        return QStringLiteral("~");
-    if (path.startsWith(home + QLatin1Char('/')))
-        return QLatin1Char('~') + path.mid(home.size());
-    return path;
-}
-
-QString AppState::systemScreenshotFolder()
-{
-    return ScreenshotLocation::systemScreenshotFolder();
-}
-
 void AppState::refreshSystemScreenshotFolder()
 {
     QString different;
     if (!m_screenshotFolder.isEmpty()) {
-        const QString system = systemScreenshotFolder();
+        const QString system = ScreenshotLocation::systemScreenshotFolder();
         if (QDir::cleanPath(system) != QDir::cleanPath(m_screenshotFolder))
             different = system;
     }

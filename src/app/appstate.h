@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/folderpaths.h"
 #include "app/presenters.h"
 #include "app/promptqueue.h"
 #include "app/recognitionpass.h"
@@ -62,9 +63,6 @@ struct WatchStatus
     bool isWatching() const { return kind == Kind::watching; }
     bool operator==(const WatchStatus &) const = default;
 };
-
-// How two folder locations relate, by their standardized paths.
-enum class FolderRelation { same, inside, separate };
 
 // Everything AppState takes from outside. Only `dialogs` is required; the
 // rest fall back to the real platform services when left empty.
@@ -134,10 +132,6 @@ public:
     // ---- start-up and the system screenshot location
     void startWatching(const QString &folder);
     void refreshSystemScreenshotFolder();
-    static QString systemScreenshotFolder();
-    static QString realHomeDirectory();
-    // "~" for the home directory and "~/…" below it.
-    static QString displayPath(const QString &path);
 
     // ---- capture pipeline (capturepipeline.cpp)
     void handleDetection(const Detection &detection);
@@ -198,8 +192,6 @@ public:
     void chooseLibraryRoot(const std::optional<QString> &message = std::nullopt);
     void createLibraryRoot(const std::optional<QString> &message = std::nullopt);
     void setLibraryRoot(const QString &location, bool create);
-    static FolderRelation folderRelation(const QString &a, const QString &b);
-    static QString defaultLibraryParent();
 
     // ---- filing and folders (folderactions.cpp)
     // Files through LibraryFileService, then the after-filing steps (recent

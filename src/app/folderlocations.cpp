@@ -8,44 +8,9 @@
 
 #include "storage/preferences.h"
 #include "platform/log.h"
+#include "platform/screenshotlocation.h"
 
 namespace marlox {
-
-FolderRelation AppState::folderRelation(const QString &a, const QString &b)
-{
-    // Links resolved: a screenshot folder that is a link into the library is
-    // inside it. The part of a path that does not exist yet stays as written.
-    const auto resolved = [](const QString &path) {
-        QString existing = QDir::cleanPath(path);
-        QStringList missing;
-        for (;;) {
-            const QString canonical = QFileInfo(existing).canonicalFilePath();
-            if (!canonical.isEmpty()) {
-                missing.prepend(canonical);
-                return QDir::cleanPath(missing.join(QLatin1Char('/')));
-            }
-            const qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
-            if (slash < 0 || existing == QLatin1String("/"))
-                return QDir::cleanPath(path);
-            missing.prepend(existing.mid(slash + 1));
-            existing = slash == 0 ? QStringLiteral("/") : existing.left(slash);
-        }
-    };
-    const QString pa = resolved(a);
-    const QString pb = resolved(b);
-    if (pa == pb)
-        return FolderRelation::same;
-    const QString prefix = pa.endsWith(QLatin1Char('/')) ? pa : pa + QLatin1Char('/');
-    if (pb.startsWith(prefix))
-        return FolderRelation::inside;
-    return FolderRelation::separate;
-}
-
-QString AppState::defaultLibraryParent()
-{
-    // The user's own Pictures folder (xdg-user-dirs), localised name and all.
-    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-}
 
 void AppState::showFolderAlert(FolderRelation relation)
 {
@@ -64,7 +29,7 @@ void AppState::chooseScreenshotFolder(
 {
     Dialogs::FolderPanel panel;
     panel.message = message.value_or(QString());
-    panel.startDirectory = startingLocation.value_or(systemScreenshotFolder());
+    panel.startDirectory = startingLocation.value_or(ScreenshotLocation::systemScreenshotFolder());
     panel.canCreateDirectories = false;
     QPointer<AppState> weak(this);
     const auto chosen = m_deps.dialogs->chooseFolder(panel);
@@ -75,7 +40,7 @@ void AppState::chooseScreenshotFolder(
 void AppState::setScreenshotFolder(const QString &location)
 {
     if (!m_libraryRoot.isEmpty()) {
-        const FolderRelation relation = folderRelation(m_libraryRoot, location);
+        const FolderRelation relation = FolderPaths::relation(m_libraryRoot, location);
         if (relation != FolderRelation::separate) {
             showFolderAlert(relation);
             return;
@@ -95,7 +60,8 @@ void AppState::chooseLibraryRoot(const std::optional<QString> &message)
 {
     Dialogs::FolderPanel panel;
     panel.message = message.value_or(QString());
-    panel.startDirectory = m_libraryRoot.isEmpty() ? defaultLibraryParent() : m_libraryRoot;
+    panel.startDirectory
+        = m_libraryRoot.isEmpty() ? FolderPaths::defaultLibraryParent() : m_libraryRoot;
     panel.canCreateDirectories = true;
     QPointer<AppState> weak(this);
     const auto chosen = m_deps.dialogs->chooseFolder(panel);
@@ -107,7 +73,7 @@ void AppState::createLibraryRoot(const std::optional<QString> &message)
 {
     Dialogs::SavePanel panel;
     panel.message = message.value_or(QString());
-    panel.startDirectory = defaultLibraryParent();
+    panel.startDirectory = FolderPaths::defaultLibraryParent();
     panel.proposedName = QStringLiteral("Marlox");
     panel.confirmTitle = QStringLiteral("Create");
     QPointer<AppState> weak(this);
@@ -119,7 +85,7 @@ void AppState::createLibraryRoot(const std::optional<QString> &message)
 void AppState::setLibraryRoot(const QString &location, bool create)
 {
     if (!m_screenshotFolder.isEmpty()) {
-        const FolderRelation relation = folderRelation(location, m_screenshotFolder);
+        const FolderRelation relation = FolderPaths::relation(location, m_screenshotFolder);
         if (relation != FolderRelation::separate) {
             showFolderAlert(relation);
             return;

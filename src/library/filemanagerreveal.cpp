@@ -11,6 +11,7 @@
 #include "app/appstate.h"
 #include "platform/dialogs.h"
 #include "platform/log.h"
+#include "platform/homedirectory.h"
 
 namespace marlox {
 
@@ -30,7 +31,7 @@ void openParentFolder(
     alert.message = QStringLiteral("Couldn't show the screenshot");
     alert.informativeText
         = QStringLiteral("No file manager could open the folder. The screenshot is in %1.")
-              .arg(AppState::displayPath(folder.toLocalFile()));
+              .arg(displayPath(folder.toLocalFile()));
     state->dialogs().runAlert(alert);
 }
 

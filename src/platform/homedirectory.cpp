@@ -15,4 +15,14 @@ QString realHomeDirectory()
     return QDir::homePath();
 }
 
+QString displayPath(const QString &path)
+{
+    const QString home = realHomeDirectory();
+    if (path == home)
+        return QStringLiteral("~");
+    if (path.startsWith(home + QLatin1Char('/')))
+        return QLatin1Char('~') + path.mid(home.size());
+    return path;
+}
+
 } // namespace marlox

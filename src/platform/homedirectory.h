@@ -8,4 +8,7 @@ namespace marlox {
 // path when the record has none. $HOME is deliberately not consulted first.
 QString realHomeDirectory();
 
+// "~" for the home directory and "~/…" below it, for showing a path.
+QString displayPath(const QString &path);
+
 } // namespace marlox

@@ -17,6 +17,8 @@
 #include "shell/appicons.h"
 #include "shell/launchatlogintoggle.h"
 #include "shell/uitext.h"
+#include "platform/homedirectory.h"
+#include "platform/screenshotlocation.h"
 
 namespace marlox {
 
@@ -204,19 +206,19 @@ void OnboardingView::buildScreenshotFolder()
     layout->addWidget(UiText::body(QStringLiteral("Marlox watches the folder your computer saves "
                                                   "screenshots to. Confirm the folder once."),
         m_page));
-    const QString system = AppState::systemScreenshotFolder();
+    const QString system = ScreenshotLocation::systemScreenshotFolder();
     QPointer<AppState> state(&m_state);
     const auto chooseDifferent = [state] {
         if (state)
             state->chooseScreenshotFolder(
                 QStringLiteral("Choose the folder your screenshots are saved to."),
-                AppState::realHomeDirectory());
+                realHomeDirectory());
     };
     if (m_state.screenshotFolder().isEmpty()) {
         QLabel *saves = UiText::body(QStringLiteral("Your computer saves screenshots to:"), m_page);
         UiText::makeSecondary(saves);
         layout->addWidget(saves);
-        QLabel *path = UiText::body(AppState::displayPath(system), m_page);
+        QLabel *path = UiText::body(displayPath(system), m_page);
         path->setFont(QFont(QStringLiteral("monospace")));
         layout->addWidget(path);
         auto *row = new QHBoxLayout;
@@ -234,12 +236,10 @@ void OnboardingView::buildScreenshotFolder()
         layout->addLayout(row);
     } else {
         layout->addWidget(confirmation(
-            QStringLiteral("Watching ") + AppState::displayPath(m_state.screenshotFolder()),
-            m_page));
+            QStringLiteral("Watching ") + displayPath(m_state.screenshotFolder()), m_page));
         if (!samePath(m_state.screenshotFolder(), system))
             layout->addWidget(UiText::caption(QStringLiteral("Your computer saves screenshots to ")
-                    + AppState::displayPath(system)
-                    + QStringLiteral(", so Marlox won't see new ones there."),
+                    + displayPath(system) + QStringLiteral(", so Marlox won't see new ones there."),
                 m_page));
         layout->addWidget(button(QStringLiteral("Choose a different folder…"),
                               QStringLiteral("onboarding.chooseScreenshotFolder"), chooseDifferent),
@@ -266,8 +266,7 @@ void OnboardingView::buildLibraryFolder()
         // Names the folder it makes: the user's Pictures folder may be
         // called otherwise.
         QPushButton *create = button(QStringLiteral("Create ")
-                + AppState::displayPath(
-                    AppState::defaultLibraryParent() + QStringLiteral("/Marlox")),
+                + displayPath(FolderPaths::defaultLibraryParent() + QStringLiteral("/Marlox")),
             QStringLiteral("onboarding.createLibraryFolder"), [state] {
                 if (state)
                     state->createLibraryRoot(
@@ -280,8 +279,8 @@ void OnboardingView::buildLibraryFolder()
         row->addStretch(1);
         layout->addLayout(row);
     } else {
-        layout->addWidget(confirmation(
-            QStringLiteral("Library: ") + AppState::displayPath(m_state.libraryRoot()), m_page));
+        layout->addWidget(
+            confirmation(QStringLiteral("Library: ") + displayPath(m_state.libraryRoot()), m_page));
         layout->addWidget(button(QStringLiteral("Choose a different folder…"),
                               QStringLiteral("onboarding.chooseLibraryFolder"), choose),
             0, Qt::AlignLeft);
@@ -341,9 +340,9 @@ void OnboardingView::buildTryIt()
     layout->addWidget(status);
 
     const QString folder = m_state.screenshotFolder();
-    if (!folder.isEmpty() && !samePath(folder, AppState::systemScreenshotFolder()))
+    if (!folder.isEmpty() && !samePath(folder, ScreenshotLocation::systemScreenshotFolder()))
         layout->addWidget(UiText::caption(QStringLiteral("Marlox only sees screenshots saved to ")
-                + AppState::displayPath(folder) + QLatin1Char('.'),
+                + displayPath(folder) + QLatin1Char('.'),
             m_page));
 }
 

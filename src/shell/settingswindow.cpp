@@ -20,6 +20,8 @@
 #include "shell/appicons.h"
 #include "shell/launchatlogintoggle.h"
 #include "shell/uitext.h"
+#include "platform/homedirectory.h"
+#include "platform/screenshotlocation.h"
 
 namespace marlox {
 
@@ -414,7 +416,7 @@ void SettingsWindow::update()
 
     const WatchStatus status = m_state.watchStatus();
     if (status.isWatching()) {
-        m_watchStatus->setText(QStringLiteral("Watching ") + AppState::displayPath(status.folder));
+        m_watchStatus->setText(QStringLiteral("Watching ") + displayPath(status.folder));
         UiText::makeSecondary(m_watchStatus);
     } else {
         m_watchStatus->setText(QStringLiteral("Not watching: ") + status.message);
@@ -422,8 +424,7 @@ void SettingsWindow::update()
     }
 
     const auto showFolder = [](QWidget *row, QLabel *path, const QString &folder) {
-        const QString shown
-            = folder.isEmpty() ? QStringLiteral("Not set") : AppState::displayPath(folder);
+        const QString shown = folder.isEmpty() ? QStringLiteral("Not set") : displayPath(folder);
         // Long paths keep their end in view.
         path->setText(path->fontMetrics().elidedText(shown, Qt::ElideLeft, 320));
         path->setToolTip(shown);
@@ -435,10 +436,10 @@ void SettingsWindow::update()
     showFolder(m_libraryRow, m_libraryPath, m_state.libraryRoot());
 
     m_systemLocation->setText(QStringLiteral("Your screenshot tool saves to ")
-        + AppState::displayPath(AppState::systemScreenshotFolder()));
+        + displayPath(ScreenshotLocation::systemScreenshotFolder()));
     const QString different = m_state.macOSScreenshotFolderIfDifferent();
     m_useSystem->setVisible(!different.isEmpty());
-    m_useSystem->setText(QStringLiteral("Use ") + AppState::displayPath(different));
+    m_useSystem->setText(QStringLiteral("Use ") + displayPath(different));
 }
 
 } // namespace marlox

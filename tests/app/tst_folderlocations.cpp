@@ -99,7 +99,7 @@ private Q_SLOTS:
         QFETCH(QString, a);
         QFETCH(QString, b);
         QFETCH(FolderRelation, relation);
-        QCOMPARE(AppState::folderRelation(a, b), relation);
+        QCOMPARE(FolderPaths::relation(a, b), relation);
     }
 
     void screenshotFolderCollidingWithLibraryIsRefused_data()
@@ -237,7 +237,7 @@ private Q_SLOTS:
         state->chooseLibraryRoot(QStringLiteral("Where should filed screenshots go?"));
         Dialogs::FolderPanel panel = m_dialogs->folderPanels.takeFirst();
         QCOMPARE(panel.message, QString("Where should filed screenshots go?"));
-        QCOMPARE(panel.startDirectory, AppState::defaultLibraryParent());
+        QCOMPARE(panel.startDirectory, FolderPaths::defaultLibraryParent());
         QVERIFY(panel.canCreateDirectories);
         // Chosen through the panel means created if missing.
         QVERIFY(QFileInfo(picked).isDir());
@@ -260,14 +260,14 @@ private Q_SLOTS:
         QCOMPARE(m_dialogs->savePanels.size(), 1);
         const Dialogs::SavePanel panel = m_dialogs->savePanels.takeFirst();
         QCOMPARE(panel.message, QString("Name your library"));
-        QCOMPARE(panel.startDirectory, AppState::defaultLibraryParent());
-        QCOMPARE(AppState::defaultLibraryParent(), test::profileRoot() + "/Pictures");
+        QCOMPARE(panel.startDirectory, FolderPaths::defaultLibraryParent());
+        QCOMPARE(FolderPaths::defaultLibraryParent(), test::profileRoot() + "/Pictures");
         // A localised Pictures folder from xdg-user-dirs is the one proposed.
         QFile dirs(test::profileRoot() + "/.config/user-dirs.dirs");
         QVERIFY(dirs.open(QIODevice::WriteOnly | QIODevice::Truncate));
         dirs.write("XDG_PICTURES_DIR=\"$HOME/Bilder\"\n");
         dirs.close();
-        QCOMPARE(AppState::defaultLibraryParent(), test::profileRoot() + "/Bilder");
+        QCOMPARE(FolderPaths::defaultLibraryParent(), test::profileRoot() + "/Bilder");
         dirs.remove();
         QCOMPARE(panel.proposedName, QString("Marlox"));
         QCOMPARE(panel.confirmTitle, QString("Create"));

@@ -12,6 +12,7 @@
 #include "app/appstate.h"
 #include "storage/preferences.h"
 #include "app/updatecontroller.h"
+#include "platform/homedirectory.h"
 #include "shell/settingswindow.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
@@ -113,7 +114,7 @@ private Q_SLOTS:
                         ->text()
                         .startsWith(QStringLiteral("Watching ")));
         QCOMPARE(find<QWidget>(window, "settings.screenshotFolder")->accessibleName(),
-            QStringLiteral("Screenshot folder, ") + AppState::displayPath(shots));
+            QStringLiteral("Screenshot folder, ") + displayPath(shots));
 
         auto *autoSave = find<QCheckBox>(window, "settings.autoSave");
         QVERIFY(!autoSave->isChecked());
