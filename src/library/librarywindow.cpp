@@ -520,8 +520,18 @@ void LibraryWindow::openRecord(const ScreenshotRecord &record)
         self->m_detail = nullptr;
     });
     m_detail = detail;
+    // Steps through the list as it stands at each step: sorted, filtered and searched.
+    detail->setNeighbours([self](const ScreenshotRecord &from, int step) {
+        return self ? LibrarySorting::neighbour(self->m_grid->displayed(), from.id, step)
+                    : std::nullopt;
+    });
+    connect(detail, &ScreenshotDetailWindowController::recordShown, this,
+        [this](const ScreenshotRecord &shown) {
+            m_presentedRecord = shown;
+            selectRecord(shown);
+        });
     if (m_searchResults)
-        detail->view()->setSearchQuery(query());
+        detail->setSearchQuery(query());
     detail->showWindow();
 #else
     // Without the detail window the preview shows the screenshot.
