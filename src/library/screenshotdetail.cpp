@@ -765,8 +765,14 @@ void ScreenshotDetailView::confirmDelete()
 class DetailWindow : public QWidget
 {
 public:
+    // A dialog-type window, as X11 window managers honour the transient-for
+    // hint (and keep a window above its parent) only for those; it keeps the
+    // buttons of a normal window.
     DetailWindow(ScreenshotDetailWindowController *controller, QWidget *parent)
-        : QWidget(parent, Qt::Window), m_controller(controller)
+        : QWidget(parent,
+            Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+          m_controller(controller)
     { }
 
 protected:
@@ -787,8 +793,7 @@ ScreenshotDetailWindowController::ScreenshotDetailWindowController(AppState *app
       m_onClose(std::move(onClose)),
       m_parentWindow(parentWindow ? parentWindow->window() : nullptr)
 {
-    // A child window: the window manager keeps it above its parent and
-    // transient for it.
+    // A child window of the one it was opened from, transient for it.
     auto *window = new DetailWindow(this, m_parentWindow);
     m_window = window;
     setParent(window);

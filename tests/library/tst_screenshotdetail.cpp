@@ -369,6 +369,8 @@ private Q_SLOTS:
         // Waited for itself: a transient window counts as active with its parent.
         QTRY_COMPARE(QApplication::activeWindow(), window.data());
         QCOMPARE(window->windowHandle()->transientParent(), library.windowHandle());
+        // X11 writes the transient-for hint only for dialog-type windows.
+        QCOMPARE(window->windowType(), Qt::Dialog);
 
         QTest::keyClick(window, Qt::Key_Equal, Qt::ControlModifier);
         QVERIFY(!detail()->view()->zoomController()->isFitting());
