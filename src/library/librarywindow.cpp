@@ -286,9 +286,7 @@ bool LibraryWindow::eventFilter(QObject *watched, QEvent *event)
 
 void LibraryWindow::setDropFolder(const QString &folder)
 {
-    if (folder == m_dropFolder)
-        return;
-    m_dropFolder = folder;
+    // Marked again on every move: a rebuilt sidebar has lost the mark.
     QColor mark = m_sidebar->palette().color(QPalette::Highlight);
     mark.setAlphaF(0.35);
     for (int row = 0; row < m_sidebar->count(); ++row) {

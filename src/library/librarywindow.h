@@ -137,7 +137,6 @@ private:
     bool m_rebuildingSidebar = false;
     QStringList m_sidebarFolders;
     QStringList m_droppedFiles; // of the drag over the sidebar, once checked
-    QString m_dropFolder; // the folder marked under it
     QDate m_listingDay; // the day whose "Today" the listing shows
 
     // Search runs on its own thread; only the newest query's answer is used.
