@@ -140,6 +140,14 @@ public:
     // yet indexed (still being read or recognised) into the Inbox, so that it
     // is not forgotten in the screenshot folder.
     void finishPendingCaptures();
+    // Files copies of image files from elsewhere (a drop from a file manager)
+    // into a library folder, each read and recognised as a capture is and
+    // named after its file, made unique. The originals are never touched.
+    // Returns how many were taken; the rest (not an image file, already in
+    // the library, no library) are refused and logged.
+    int importFiles(const QStringList &paths, const QString &folder);
+    // A regular file, named as an image, outside `libraryRoot`.
+    static bool isImportable(const QString &path, const QString &libraryRoot);
 
     // ---- prompt queue and decisions (promptdecisions.cpp)
     void appendToPromptQueue(PromptQueue::Item item);

@@ -9,15 +9,19 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QPointer>
 #include <QTimer>
+#include <QUuid>
 
 #include "app/recognitionpass.h"
+#include "detection/detection.h"
 #include "filing/contenthash.h"
+#include "filing/libraryfileservice.h"
 #include "filing/ocrengine.h"
 #include "platform/frontmostapp.h"
 #include "platform/imagecompleteness.h"
@@ -34,6 +38,9 @@ struct AppState::CaptureContext
     QDateTime createdAt;
     std::optional<QString> appName;
     QElapsedTimer sinceDetection;
+    // An imported copy: filed under this title into this folder, never prompted.
+    std::optional<QString> title;
+    std::optional<QString> folder;
 };
 
 // The decoded bitmap and the complete bytes, both from the same attempt.
@@ -226,7 +233,8 @@ void AppState::startWaitingCaptures()
         const std::shared_ptr<TextRecognizer> ocr = textRecognizer();
         const QString path = step->capture->path;
         const QString fileName = step->capture->fileName;
-        const QString title = defaultTitle(step->capture->appName, step->capture->createdAt);
+        const QString title = step->capture->title.value_or(
+            defaultTitle(step->capture->appName, step->capture->createdAt));
         const auto post = [weak](std::function<void(AppState &)> work) {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
@@ -298,7 +306,7 @@ void AppState::drainCaptureSteps()
         if (!step->decided) {
             step->decided = true;
             // Read now rather than at detection: the user may have switched it meanwhile.
-            step->autoSave = m_autoSaveEnabled;
+            step->autoSave = m_autoSaveEnabled || step->capture->folder.has_value();
         }
         // Auto-save files a capture once its text is known, and never ahead
         // of one detected before it.
@@ -419,8 +427,9 @@ void AppState::indexAndFileAutoSaved(
     if (!record)
         return;
     try {
-        const ScreenshotRecord filed = fileRecord(*record, title, QStringLiteral("General"));
-        qCInfo(lcAppState, "Auto-saved capture %lld", id);
+        const ScreenshotRecord filed
+            = fileRecord(*record, title, capture.folder.value_or(QStringLiteral("General")));
+        qCInfo(lcAppState, capture.folder ? "Imported %lld" : "Auto-saved capture %lld", id);
         if (!unchangedSinceRead(filed.path, recognized.size, recognized.modifiedNs))
             rehashFiled(id, filed.path, recognized.text);
     } catch (const std::exception &e) {
@@ -476,6 +485,14 @@ void AppState::rehashFiled(qint64 id, const QString &path, const QString &text)
 
 void AppState::handleUnreadableCapture(const CaptureContext &capture)
 {
+    if (capture.folder) {
+        // Only a copy: the original stays where it was.
+        qCWarning(lcAppState, "Couldn't read %s to import it; leaving it out",
+            qUtf8Printable(capture.fileName));
+        m_capturesInFlight.remove(capture.path);
+        QFile::remove(capture.path);
+        return;
+    }
     if (!pathExists(capture.path)) {
         qCInfo(lcAppState, "Detected screenshot %s vanished before it could be read",
             qUtf8Printable(capture.fileName));
@@ -506,6 +523,67 @@ void AppState::finishPendingCaptures()
         indexInInbox(*capture, defaultTitle(capture->appName, capture->createdAt),
             "Failed to index screenshot %s while quitting: %s");
     }
+}
+
+bool AppState::isImportable(const QString &path, const QString &libraryRoot)
+{
+    return isRegularFile(path) && isScreenshotExtension(QFileInfo(path).suffix())
+        && (libraryRoot.isEmpty() || !LibraryFileService::libraryFolderName(path, libraryRoot));
+}
+
+int AppState::importFiles(const QStringList &paths, const QString &folder)
+{
+    if (m_libraryRoot.isEmpty()) {
+        qCWarning(lcAppState, "Can't import %lld files: no library folder is set",
+            qlonglong(paths.size()));
+        return 0;
+    }
+    // Copied first to a hidden folder of the library, which the reconcile
+    // passes over; filing then moves the copy within one file system.
+    const QString staging = m_libraryRoot + QStringLiteral("/.marlox-import");
+    int taken = 0;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (!isImportable(path, m_libraryRoot)) {
+            qCWarning(lcAppState, "Not importing %s: not an image file from outside the library",
+                qUtf8Printable(path));
+            continue;
+        }
+        auto capture = std::make_shared<CaptureContext>();
+        capture->sinceDetection.start();
+        capture->fileName = info.fileName();
+        const QDateTime born = info.birthTime();
+        capture->createdAt = born.isValid() ? born : info.lastModified();
+        capture->title = info.completeBaseName();
+        capture->folder = folder;
+        capture->path = staging + QLatin1Char('/')
+            + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('.') + info.suffix();
+        const QPointer<AppState> weak(this);
+        WorkPools::capture().start([weak, path, staging, capture] {
+            QString error;
+            if (!QDir().mkpath(staging))
+                error = QStringLiteral("can't create ") + staging;
+            QFile source(path);
+            if (error.isEmpty() && !source.copy(capture->path))
+                error = source.errorString();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [weak, capture, error, path] {
+                    if (!weak)
+                        return;
+                    if (!error.isEmpty()) {
+                        qCWarning(lcAppState, "Couldn't copy %s to import it: %s",
+                            qUtf8Printable(path), qUtf8Printable(error));
+                        return;
+                    }
+                    weak->m_capturesInFlight.insert(capture->path, capture);
+                    weak->attemptRead(capture, 0);
+                },
+                Qt::QueuedConnection);
+        });
+        ++taken;
+    }
+    return taken;
 }
 
 std::optional<QString> AppState::frontmostAppName()

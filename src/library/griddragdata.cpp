@@ -4,6 +4,7 @@
 #include <QImageReader>
 #include <QUrl>
 
+#include "app/appstate.h"
 #include "platform/log.h"
 
 namespace marlox {
@@ -41,6 +42,17 @@ QVariant ScreenshotDragData::retrieveData(const QString &mimeType, QMetaType typ
         return {};
     }
     return file.readAll();
+}
+
+QStringList droppedImageFiles(const QMimeData &data, const QString &libraryRoot)
+{
+    QStringList paths;
+    for (const QUrl &url : data.urls()) {
+        if (!url.isLocalFile() || !AppState::isImportable(url.toLocalFile(), libraryRoot))
+            return {};
+        paths.append(url.toLocalFile());
+    }
+    return paths;
 }
 
 } // namespace marlox

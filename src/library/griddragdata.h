@@ -26,4 +26,9 @@ private:
     QString m_imageType; // empty when the file is not a known image
 };
 
+// The files a drop from another application offers for filing into a library
+// folder; none when any of them can't be taken (a folder, a file that is no
+// image, one already in the library), so such a drop is refused as a whole.
+QStringList droppedImageFiles(const QMimeData &data, const QString &libraryRoot);
+
 } // namespace marlox

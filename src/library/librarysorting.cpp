@@ -350,6 +350,19 @@ int selectionIndex(const QList<ScreenshotRecord> &displayed, std::optional<qint6
     return 0;
 }
 
+std::optional<ScreenshotRecord> neighbour(
+    const QList<ScreenshotRecord> &displayed, qint64 id, int step)
+{
+    const auto at = std::find_if(displayed.cbegin(), displayed.cend(),
+        [id](const ScreenshotRecord &record) { return record.id == id; });
+    if (at == displayed.cend())
+        return std::nullopt;
+    const qsizetype index = (at - displayed.cbegin()) + step;
+    if (index < 0 || index >= displayed.size())
+        return std::nullopt;
+    return displayed.at(index);
+}
+
 QList<SnippetRun> snippetRuns(const QString &snippet)
 {
     QList<SnippetRun> runs;

@@ -93,6 +93,10 @@ int columnCount(double gridWidth);
 // The index selected after the move, or -1 when there is nothing to select.
 int movedIndex(int currentIndex, int count, Move move, int columns);
 int selectionIndex(const QList<ScreenshotRecord> &displayed, std::optional<qint64> selectedId);
+// The record `step` places from the one with `id`; none past either end, and
+// none when that record is no longer listed.
+std::optional<ScreenshotRecord> neighbour(
+    const QList<ScreenshotRecord> &displayed, qint64 id, int step);
 
 // ---- cells
 

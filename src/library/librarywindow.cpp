@@ -1,11 +1,14 @@
 #include "library/librarywindow.h"
 
+#include <utility>
+
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDropEvent>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +26,7 @@
 #include "app/appstate.h"
 #include "storage/preferences.h"
 #include "library/filemanagerreveal.h"
+#include "library/griddragdata.h"
 #include "library/librarygridview.h"
 #include "library/librarysearchfield.h"
 #include "library/previewwindow.h"
@@ -117,6 +121,9 @@ void LibraryWindow::buildUi()
     m_sidebar->setFrameShape(QFrame::NoFrame);
     m_sidebar->setContextMenuPolicy(Qt::CustomContextMenu);
     m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_sidebar->setAcceptDrops(true);
+    m_sidebar->viewport()->setAcceptDrops(true);
+    m_sidebar->viewport()->installEventFilter(this);
     sideLayout->addWidget(m_sidebar, 1);
     m_newFolderButton = new QPushButton(QIcon::fromTheme(QStringLiteral("folder-new"),
                                             style()->standardIcon(QStyle::SP_FileDialogNewFolder)),
@@ -220,6 +227,75 @@ void LibraryWindow::showEvent(QShowEvent *event)
     if (m_appState)
         m_appState->reconcileLibrary();
     m_grid->setFocus(Qt::OtherFocusReason);
+}
+
+bool LibraryWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_sidebar->viewport())
+        return QWidget::eventFilter(watched, event);
+    const auto folderAt = [this](const QPointF &pos) {
+        const QListWidgetItem *item = m_sidebar->itemAt(pos.toPoint());
+        return item && item->data(sectionRole).toInt() == 2 ? item->data(folderRole).toString()
+                                                            : QString();
+    };
+    switch (event->type()) {
+    case QEvent::DragEnter: {
+        // Taken while it carries images only, so that the moves over the
+        // folders (one follows at once) can take or refuse it.
+        auto *drag = static_cast<QDragEnterEvent *>(event);
+        m_droppedFiles = m_appState && !m_appState->libraryRoot().isEmpty()
+            ? droppedImageFiles(*drag->mimeData(), m_appState->libraryRoot())
+            : QStringList();
+        drag->setAccepted(!m_droppedFiles.isEmpty());
+        return true;
+    }
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        const QString folder = m_droppedFiles.isEmpty() ? QString() : folderAt(drag->position());
+        setDropFolder(folder);
+        if (folder.isEmpty()) {
+            drag->ignore();
+        } else {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        }
+        return true;
+    }
+    case QEvent::DragLeave:
+        setDropFolder({});
+        m_droppedFiles.clear();
+        return true;
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QString folder = m_droppedFiles.isEmpty() ? QString() : folderAt(drop->position());
+        setDropFolder({});
+        if (folder.isEmpty() || !m_appState) {
+            drop->ignore();
+        } else {
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            m_appState->importFiles(std::exchange(m_droppedFiles, {}), folder);
+        }
+        m_droppedFiles.clear();
+        return true;
+    }
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}
+
+void LibraryWindow::setDropFolder(const QString &folder)
+{
+    // Marked again on every move: a rebuilt sidebar has lost the mark.
+    QColor mark = m_sidebar->palette().color(QPalette::Highlight);
+    mark.setAlphaF(0.35);
+    for (int row = 0; row < m_sidebar->count(); ++row) {
+        QListWidgetItem *item = m_sidebar->item(row);
+        if (item->data(sectionRole).toInt() != 2)
+            continue;
+        const bool marked = !folder.isEmpty() && item->data(folderRole).toString() == folder;
+        item->setData(Qt::BackgroundRole, marked ? QVariant(mark) : QVariant());
+    }
 }
 
 void LibraryWindow::closeEvent(QCloseEvent *event)
@@ -520,8 +596,18 @@ void LibraryWindow::openRecord(const ScreenshotRecord &record)
         self->m_detail = nullptr;
     });
     m_detail = detail;
+    // Steps through the list as it stands at each step: sorted, filtered and searched.
+    detail->setNeighbours([self](const ScreenshotRecord &from, int step) {
+        return self ? LibrarySorting::neighbour(self->m_grid->displayed(), from.id, step)
+                    : std::nullopt;
+    });
+    connect(detail, &ScreenshotDetailWindowController::recordShown, this,
+        [this](const ScreenshotRecord &shown) {
+            m_presentedRecord = shown;
+            selectRecord(shown);
+        });
     if (m_searchResults)
-        detail->view()->setSearchQuery(query());
+        detail->setSearchQuery(query());
     detail->showWindow();
 #else
     // Without the detail window the preview shows the screenshot.

@@ -89,6 +89,8 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    // Image files dropped on a folder of the sidebar are filed there as copies.
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -107,6 +109,7 @@ private:
     QDialog *makeNameDialog(const QString &title, const QString &field, const QString &text,
         const QString &acceptLabel, std::function<void(const QString &)> onAccept);
     QRect windowFrame() const;
+    void setDropFolder(const QString &folder);
 
     QPointer<AppState> m_appState;
 
@@ -133,6 +136,7 @@ private:
     QPointer<QMenu> m_menu;
     bool m_rebuildingSidebar = false;
     QStringList m_sidebarFolders;
+    QStringList m_droppedFiles; // of the drag over the sidebar, once checked
     QDate m_listingDay; // the day whose "Today" the listing shows
 
     // Search runs on its own thread; only the newest query's answer is used.

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QNativeGestureEvent>
 #include <QPainter>
@@ -88,15 +89,19 @@ DetailImagePane::DetailImagePane(ImageZoomController *zoom, QWidget *parent)
     m_textLayer = new TextLayer(viewport());
     m_textLayer->setGeometry(viewport()->rect());
     connect(m_textLayer, &TextLayer::panRequested, this, [this](const QPoint &delta) {
+        m_spacePanned = m_spacePanned || m_textLayer->isPanKeyHeld();
         horizontalScrollBar()->setValue(horizontalScrollBar()->value() + delta.x());
         verticalScrollBar()->setValue(verticalScrollBar()->value() + delta.y());
     });
     if (m_zoom)
         m_zoom->attach(this);
+    // Space reaches the pane wherever the focus is in its window.
+    qApp->installEventFilter(this);
 }
 
 DetailImagePane::~DetailImagePane()
 {
+    qApp->removeEventFilter(this);
     cancelAnalysis();
     if (m_zoom && m_zoom->view() == this)
         m_zoom->attach(nullptr);
@@ -105,7 +110,7 @@ DetailImagePane::~DetailImagePane()
 void DetailImagePane::setImage(const QImage &image, const QString &path)
 {
     m_image = image;
-    m_pixmap = QPixmap::fromImage(image);
+    m_levels = { QPixmap::fromImage(image) };
     m_path = path;
     m_hasFitInitially = false;
     fitIfNeeded();
@@ -303,17 +308,40 @@ void DetailImagePane::fitIfNeeded()
     m_hasFitInitially = true;
 }
 
+int DetailImagePane::levelFor(double magnification)
+{
+    if (magnification >= 1.0 || magnification <= 0.0)
+        return 0;
+    // A little tolerance, so 25 % after rounding still takes the quarter.
+    return int(std::floor(std::log2(1.0 / magnification) + 1e-6));
+}
+
+const QPixmap &DetailImagePane::level(int index)
+{
+    while (m_levels.size() <= index) {
+        const QPixmap &larger = m_levels.constLast();
+        if (larger.width() < 2 || larger.height() < 2)
+            break;
+        m_levels.append(larger.scaled(larger.width() / 2, larger.height() / 2,
+            Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    }
+    return m_levels.at(std::min<qsizetype>(index, m_levels.size() - 1));
+}
+
 void DetailImagePane::paintEvent(QPaintEvent *event)
 {
-    if (m_pixmap.isNull())
+    if (m_levels.isEmpty() || m_levels.constFirst().isNull())
         return;
     QPainter painter(viewport());
     painter.setClipRect(event->rect());
     // Smooth when shrinking; crisp pixels when zoomed well in, as screenshots
     // are pixel art at heart.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, m_magnification < 2.0);
+    const QPixmap &pixmap = level(levelFor(m_magnification));
     painter.setTransform(imageToViewport());
-    painter.drawPixmap(QPointF(0, 0), m_pixmap);
+    painter.scale(
+        double(m_image.width()) / pixmap.width(), double(m_image.height()) / pixmap.height());
+    painter.drawPixmap(QPointF(0, 0), pixmap);
 }
 
 void DetailImagePane::resizeEvent(QResizeEvent *event)
@@ -378,6 +406,39 @@ bool DetailImagePane::viewportEvent(QEvent *event)
         }
     }
     return QAbstractScrollArea::viewportEvent(event);
+}
+
+bool DetailImagePane::eventFilter(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress && type != QEvent::KeyRelease
+        && type != QEvent::WindowDeactivate)
+        return false;
+    // A pane being replaced stays until deleted, hidden.
+    if (!isVisible() || !watched->isWidgetType()
+        || static_cast<QWidget *>(watched)->window() != window())
+        return false;
+    if (type == QEvent::WindowDeactivate) {
+        // The release may never come once another window has the keyboard.
+        m_textLayer->setPanKeyHeld(false);
+        return false;
+    }
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() != Qt::Key_Space || key->modifiers() != Qt::NoModifier)
+        return false;
+    // Held, Space pans as in image editors; tapped, it asks for the preview.
+    // It is taken here before the window's shortcuts and the focused button.
+    if (type == QEvent::ShortcutOverride) {
+        event->accept();
+    } else if (!key->isAutoRepeat() && type == QEvent::KeyPress) {
+        m_spacePanned = false;
+        m_textLayer->setPanKeyHeld(true);
+    } else if (!key->isAutoRepeat() && m_textLayer->isPanKeyHeld()) {
+        m_textLayer->setPanKeyHeld(false);
+        if (!m_spacePanned)
+            Q_EMIT spaceTapped();
+    }
+    return true;
 }
 
 // ---- ScreenshotDetailView
@@ -502,7 +563,10 @@ void ScreenshotDetailView::buildUi()
         return sc;
     };
     shortcut(QKeySequence(QStringLiteral("Ctrl+Shift+C")), [this] { copyAllText(); });
-    shortcut(QKeySequence(Qt::Key_Space), [this] { showPreview(); });
+    if (m_imagePane)
+        connect(m_imagePane, &DetailImagePane::spaceTapped, this, [this] { showPreview(); });
+    else
+        shortcut(QKeySequence(Qt::Key_Space), [this] { showPreview(); });
     if (m_imagePane) {
         shortcut(QKeySequence(QStringLiteral("Ctrl+-")), [this] { m_zoom->zoomOut(); });
         shortcut(QKeySequence(QStringLiteral("Ctrl+0")), [this] { m_zoom->zoomToFit(); });
@@ -701,8 +765,14 @@ void ScreenshotDetailView::confirmDelete()
 class DetailWindow : public QWidget
 {
 public:
+    // A dialog-type window, as X11 window managers honour the transient-for
+    // hint (and keep a window above its parent) only for those; it keeps the
+    // buttons of a normal window.
     DetailWindow(ScreenshotDetailWindowController *controller, QWidget *parent)
-        : QWidget(parent, Qt::Window), m_controller(controller)
+        : QWidget(parent,
+            Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+          m_controller(controller)
     { }
 
 protected:
@@ -719,19 +789,36 @@ private:
 
 ScreenshotDetailWindowController::ScreenshotDetailWindowController(AppState *appState,
     const ScreenshotRecord &record, QWidget *parentWindow, std::function<void()> onClose)
-    : m_onClose(std::move(onClose)), m_parentWindow(parentWindow ? parentWindow->window() : nullptr)
+    : m_appState(appState),
+      m_onClose(std::move(onClose)),
+      m_parentWindow(parentWindow ? parentWindow->window() : nullptr)
 {
+    // A child window of the one it was opened from, transient for it.
     auto *window = new DetailWindow(this, m_parentWindow);
     m_window = window;
     setParent(window);
     window->setObjectName(QStringLiteral("detail.window"));
-    window->setWindowTitle(detailDisplayName(record));
     window->setMinimumSize(640, 420);
     window->setAttribute(Qt::WA_DeleteOnClose);
     auto *layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_view = new ScreenshotDetailView(appState, record, [this] { close(); });
-    layout->addWidget(m_view);
+    buildView(record);
+
+    const auto shortcut = [window](const QList<QKeySequence> &keys, auto slot) {
+        auto *sc = new QShortcut(window);
+        sc->setKeys(keys);
+        sc->setContext(Qt::WindowShortcut);
+        connect(sc, &QShortcut::activated, window, slot);
+    };
+    QList<QKeySequence> closing = QKeySequence::keyBindings(QKeySequence::Close);
+    if (!closing.contains(QKeySequence(Qt::CTRL | Qt::Key_W)))
+        closing.append(QKeySequence(Qt::CTRL | Qt::Key_W));
+    closing.append(QKeySequence(Qt::Key_Escape));
+    shortcut(closing, [this] { close(); });
+    shortcut(
+        { QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_PageUp) }, [this] { showAdjacent(-1); });
+    shortcut({ QKeySequence(Qt::Key_Right), QKeySequence(Qt::Key_PageDown) },
+        [this] { showAdjacent(1); });
 
     std::optional<QRect> parentFrame;
     std::optional<QRect> parentArea;
@@ -746,6 +833,56 @@ ScreenshotDetailWindowController::ScreenshotDetailWindowController(AppState *app
     const QRect frame = detailWindowFrame(parentFrame, parentArea, mainArea);
     window->resize(frame.size());
     window->move(frame.topLeft());
+}
+
+void ScreenshotDetailWindowController::buildView(const ScreenshotRecord &record)
+{
+    QList<int> split;
+    if (m_view) {
+        if (auto *splitter = m_view->findChild<QSplitter *>(QStringLiteral("detail.split")))
+            split = splitter->sizes();
+        m_view->hide();
+        m_view->deleteLater();
+    }
+    m_view = new ScreenshotDetailView(m_appState, record, [this] { close(); });
+    // The text pane keeps the width the user gave it.
+    if (auto *splitter = m_view->findChild<QSplitter *>(QStringLiteral("detail.split"));
+        splitter && split.size() == splitter->count())
+        splitter->setSizes(split);
+    m_view->setSearchQuery(m_searchQuery);
+    m_window->layout()->addWidget(m_view);
+    m_window->setWindowTitle(detailDisplayName(record));
+}
+
+void ScreenshotDetailWindowController::setSearchQuery(const QString &query)
+{
+    m_searchQuery = query;
+    if (m_view)
+        m_view->setSearchQuery(query);
+}
+
+bool ScreenshotDetailWindowController::showAdjacent(int step)
+{
+    if (!m_neighbours || !m_view)
+        return false;
+    const std::optional<ScreenshotRecord> next = m_neighbours(m_view->record(), step);
+    if (!next)
+        return false;
+    showRecord(*next);
+    return true;
+}
+
+void ScreenshotDetailWindowController::showRecord(const ScreenshotRecord &record)
+{
+    if (!m_window)
+        return;
+    buildView(record);
+    if (m_window->isVisible()) {
+        m_view->show();
+        if (DetailImagePane *pane = m_view->imagePane())
+            pane->textLayer()->setFocus(Qt::OtherFocusReason);
+    }
+    Q_EMIT recordShown(record);
 }
 
 void ScreenshotDetailWindowController::showWindow()

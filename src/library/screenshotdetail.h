@@ -76,15 +76,22 @@ public:
     void setMagnification(double magnification) override;
     // Image pixels to viewport coordinates, at the current zoom and scroll.
     QTransform imageToViewport() const;
+    // Which of the halved copies of the image a magnification is drawn from:
+    // the smallest that is still at least as large, so that smooth drawing
+    // never shrinks by more than half and nothing aliases.
+    static int levelFor(double magnification);
 
 Q_SIGNALS:
     void textStatusChanged(TextStatus status);
+    // Space went down and up again without panning.
+    void spaceTapped();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     bool viewportEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     void wheelEvent(QWheelEvent *event) override;
 
@@ -100,10 +107,13 @@ private:
     void fitIfNeeded();
     void zoomAround(const QPointF &anchor, double magnification);
     QPointF imageOrigin() const;
+    const QPixmap &level(int index);
 
     QPointer<ImageZoomController> m_zoom;
     QImage m_image;
-    QPixmap m_pixmap;
+    // The image, then halved copies, made as the zoom first needs them.
+    QList<QPixmap> m_levels;
+    bool m_spacePanned = false;
     QString m_path;
     QString m_analyzedPath;
     double m_magnification = 1.0;
@@ -166,8 +176,10 @@ private:
 };
 
 // Builds the detail window for one record next to the window it was opened
-// from, shows it and brings it forward. The controller belongs to its window
-// and goes away with it; onClose runs when the window closes.
+// from (a child window kept above it), shows it and brings it forward. The
+// controller belongs to its window and goes away with it; onClose runs when
+// the window closes. Escape and Ctrl+W close it; Left/Right and Page Up/Down
+// step through the records the neighbours function gives.
 class ScreenshotDetailWindowController : public QObject
 {
     Q_OBJECT
@@ -181,11 +193,30 @@ public:
     void showWindow();
     void close();
 
+    // The record `step` places before (negative) or after the one shown, or
+    // none at the ends of the list.
+    using Neighbours
+        = std::function<std::optional<ScreenshotRecord>(const ScreenshotRecord &from, int step)>;
+    void setNeighbours(Neighbours neighbours) { m_neighbours = std::move(neighbours); }
+    // False, showing the same record, when there is no such neighbour.
+    bool showAdjacent(int step);
+    // Shows another record in the same window, zoomed to fit, its search
+    // hits marked.
+    void showRecord(const ScreenshotRecord &record);
+    void setSearchQuery(const QString &query);
+
+Q_SIGNALS:
+    void recordShown(const marlox::ScreenshotRecord &record);
+
 private:
     friend class DetailWindow;
     void windowClosed();
+    void buildView(const ScreenshotRecord &record);
 
+    QPointer<AppState> m_appState;
     std::function<void()> m_onClose;
+    Neighbours m_neighbours;
+    QString m_searchQuery;
     QPointer<QWidget> m_parentWindow;
     QPointer<QWidget> m_window;
     ScreenshotDetailView *m_view = nullptr;

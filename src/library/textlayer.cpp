@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -190,7 +191,7 @@ void TextLayer::setWords(QList<WordBox> words)
 {
     m_words = std::move(words);
     m_marked.clear();
-    m_anchor = m_focus = -1;
+    m_anchor = m_focus = m_caret = -1;
     m_drag = Drag::none;
     update();
     Q_EMIT selectionChanged();
@@ -267,8 +268,50 @@ void TextLayer::updateCursor(const QPointF &layerPoint)
 {
     if (m_drag == Drag::panning)
         return;
+    if (m_panKeyHeld || (m_words.isEmpty() && m_drag == Drag::none)) {
+        setCursor(Qt::OpenHandCursor);
+        return;
+    }
     const bool onText = TextSelection::wordAt(m_words, toImage(layerPoint), slop()) >= 0;
-    setCursor(onText || m_drag == Drag::selecting ? Qt::IBeamCursor : Qt::ArrowCursor);
+    setCursor(onText || m_drag != Drag::none ? Qt::IBeamCursor : Qt::ArrowCursor);
+}
+
+void TextLayer::setPanKeyHeld(bool held)
+{
+    if (held == m_panKeyHeld)
+        return;
+    m_panKeyHeld = held;
+    if (m_drag != Drag::panning)
+        updateCursor(mapFromGlobal(QCursor::pos()));
+}
+
+void TextLayer::startPanning(const QPoint &globalPos)
+{
+    m_drag = Drag::panning;
+    m_lastPanPoint = globalPos;
+    setCursor(Qt::ClosedHandCursor);
+}
+
+void TextLayer::selectFromCaret(const QPointF &imagePoint)
+{
+    const int word = TextSelection::nearestWord(m_words, imagePoint);
+    if (word < 0)
+        return;
+    if (word >= m_caret)
+        setSelection(m_caret, word);
+    else
+        setSelection(m_caret - 1, word);
+}
+
+bool TextLayer::event(QEvent *event)
+{
+    // Escape clears a selection before it closes the window.
+    if (event->type() == QEvent::ShortcutOverride && hasSelection()
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        event->accept();
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 void TextLayer::paintEvent(QPaintEvent *)
@@ -318,35 +361,60 @@ void TextLayer::paintEvent(QPaintEvent *)
 
 void TextLayer::mousePressEvent(QMouseEvent *event)
 {
+    if (event->button() == Qt::MiddleButton
+        || (event->button() == Qt::LeftButton && (m_panKeyHeld || m_words.isEmpty()))) {
+        startPanning(event->globalPosition().toPoint());
+        return;
+    }
     if (event->button() != Qt::LeftButton) {
         event->ignore();
         return;
     }
-    const int word = TextSelection::wordAt(m_words, toImage(event->position()), slop());
+    setFocus(Qt::MouseFocusReason);
+    const QPointF point = toImage(event->position());
+    const int word = TextSelection::wordAt(m_words, point, slop());
+    m_caret = -1;
     if (word >= 0) {
         m_drag = Drag::selecting;
-        setFocus(Qt::MouseFocusReason);
         if (event->modifiers() & Qt::ShiftModifier && hasSelection())
             setSelection(m_anchor, word);
         else
             setSelection(word, word);
-    } else {
-        clearSelection();
-        m_drag = Drag::panning;
-        m_lastPanPoint = event->globalPosition().toPoint();
-        setCursor(Qt::ClosedHandCursor);
+        return;
     }
+    if (event->modifiers() & Qt::ShiftModifier && hasSelection()) {
+        m_drag = Drag::selecting;
+        setSelection(m_anchor, TextSelection::nearestWord(m_words, point));
+        return;
+    }
+    // Between words: the gap nearest the press, on the side of the nearest
+    // word it lies on; a click without a drag only clears.
+    clearSelection();
+    const int nearest = TextSelection::nearestWord(m_words, point);
+    m_caret = point.x() < QRectF(m_words.at(nearest).box).center().x() ? nearest : nearest + 1;
+    m_pressPoint = event->position();
+    m_drag = Drag::fromGap;
 }
 
 void TextLayer::mouseMoveEvent(QMouseEvent *event)
 {
     switch (m_drag) {
-    case Drag::selecting: {
-        const int word = TextSelection::nearestWord(m_words, toImage(event->position()));
-        if (word >= 0)
-            setSelection(m_anchor, word);
+    case Drag::fromGap:
+        if ((event->position() - m_pressPoint).manhattanLength()
+            < QApplication::startDragDistance())
+            break;
+        m_drag = Drag::selecting;
+        selectFromCaret(toImage(event->position()));
         break;
-    }
+    case Drag::selecting:
+        if (m_caret >= 0) {
+            selectFromCaret(toImage(event->position()));
+        } else {
+            const int word = TextSelection::nearestWord(m_words, toImage(event->position()));
+            if (word >= 0)
+                setSelection(m_anchor, word);
+        }
+        break;
     case Drag::panning: {
         const QPoint now = event->globalPosition().toPoint();
         Q_EMIT panRequested(m_lastPanPoint - now);
@@ -361,11 +429,12 @@ void TextLayer::mouseMoveEvent(QMouseEvent *event)
 
 void TextLayer::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() != Qt::LeftButton) {
+    if (event->button() != Qt::LeftButton && event->button() != Qt::MiddleButton) {
         event->ignore();
         return;
     }
     m_drag = Drag::none;
+    m_caret = -1;
     updateCursor(event->position());
 }
 

@@ -28,9 +28,12 @@ QList<int> matchingWords(const QList<WordBox> &words, const QString &query);
 } // namespace TextSelection
 
 // An invisible layer over the detail view's image that makes the recognised
-// words selectable: drag to select words in reading order, double-click for
-// one word, Ctrl+A for all, Ctrl+C copies. The owner keeps the image-to-layer
-// transform current so the selection follows zoom and scroll.
+// words selectable: drag to select words in reading order (from a word, or
+// from anywhere around them, as in a document viewer), double-click for a
+// line, Ctrl+A for all, Ctrl+C copies. The middle button, a drag while the
+// pan key is held, or any drag over an image without words pans instead. The
+// owner keeps the image-to-layer transform current so the selection follows
+// zoom and scroll.
 class TextLayer : public QWidget
 {
     Q_OBJECT
@@ -48,6 +51,9 @@ public:
     int selectionEnd() const { return m_anchor < 0 ? -1 : qMax(m_anchor, m_focus); }
     bool hasSelection() const { return m_anchor >= 0; }
     QList<WordBox> selectedWords() const;
+    // While held, a left drag pans wherever it starts.
+    void setPanKeyHeld(bool held);
+    bool isPanKeyHeld() const { return m_panKeyHeld; }
     // Words shown marked, as search hits, by index.
     void setMarkedWords(const QList<int> &indexes);
     const QList<int> &markedWords() const { return m_marked; }
@@ -62,6 +68,7 @@ Q_SIGNALS:
     void panRequested(const QPoint &delta);
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -75,14 +82,22 @@ private:
     double slop() const;
     void setSelection(int anchor, int focus);
     void updateCursor(const QPointF &layerPoint);
+    void startPanning(const QPoint &globalPos);
+    // The selection from the gap before word `caret` to the word nearest
+    // the point, whichever way the drag went.
+    void selectFromCaret(const QPointF &imagePoint);
 
     QList<WordBox> m_words;
     QList<int> m_marked;
     QTransform m_toLayer;
     int m_anchor = -1;
     int m_focus = -1;
-    enum class Drag { none, selecting, panning } m_drag = Drag::none;
+    // fromGap: pressed between words, waiting to be dragged far enough.
+    enum class Drag { none, selecting, fromGap, panning } m_drag = Drag::none;
     QPoint m_lastPanPoint;
+    QPointF m_pressPoint; // layer coordinates
+    int m_caret = -1;
+    bool m_panKeyHeld = false;
 };
 
 } // namespace marlox

@@ -192,6 +192,40 @@ private Q_SLOTS:
             title);
     }
 
+    // Imports are filed into their folder with their text even with the
+    // prompt on; only copies are made, and one that can't be read is dropped
+    // while its original stays.
+    void importsFileCopiesAndNeverTouchTheOriginals()
+    {
+        auto state = makeState(false, true);
+        LogCapture log;
+        const QString elsewhere = m_dir->filePath(QStringLiteral("Downloads"));
+        QDir().mkpath(elsewhere);
+        const QString good = elsewhere + QStringLiteral("/Receipt.png");
+        const QString broken = elsewhere + QStringLiteral("/Broken.png");
+        writeFile(good, encodedImage("PNG"));
+        writeFile(broken, QByteArrayLiteral("not an image"));
+        QCOMPARE(
+            state->importFiles({ good, broken, elsewhere, elsewhere + QStringLiteral("/x.txt") },
+                QStringLiteral("Bills")),
+            2);
+
+        const QString filed = m_library + QStringLiteral("/Bills/Receipt.png");
+        QTRY_VERIFY_WITH_TIMEOUT(state->database().idForPath(filed).has_value(), 10000);
+        const qint64 id = *state->database().idForPath(filed);
+        QCOMPARE(state->database().record(id)->status, ScreenshotStatus::filed);
+        QCOMPARE(state->database().ocrText(id), std::optional<QString>(m_ocr->text));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            log.contains(QStringLiteral("Couldn't read Broken.png to import it; leaving it out")),
+            10000);
+        QCOMPARE(state->database().allRecords().size(), 1);
+        QCOMPARE(m_promptsMade, 0);
+        QCOMPARE(readFile(good), encodedImage("PNG"));
+        QCOMPARE(readFile(broken), QByteArrayLiteral("not an image"));
+        QCOMPARE(QDir(m_library + QStringLiteral("/.marlox-import")).entryList(QDir::Files),
+            QStringList());
+    }
+
     void autoSaveFilesIntoGeneralWithTextAndHash()
     {
         // The real engine on a small image: what the user will search for.

@@ -1,6 +1,8 @@
 #include <memory>
 
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QMimeData>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
@@ -21,6 +23,7 @@
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "library/previewwindow.h"
+#include "support/appstatescene.h"
 #include "support/fakes.h"
 #include "support/testmain.h"
 
@@ -142,6 +145,7 @@ private Q_SLOTS:
         };
         deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
         deps.installSystemObservers = false;
+        deps.ocr = std::make_shared<FixedRecognizer>();
         m_state = std::make_unique<AppState>(std::move(deps));
         m_state->setLibraryRoot(root(), true);
         QCOMPARE(m_state->libraryRoot(), root());
@@ -443,6 +447,71 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(jpeg));
         ScreenshotDragData gone(jpeg);
         QVERIFY(gone.data(QStringLiteral("image/jpeg")).isEmpty());
+    }
+
+    // Image files dropped from a file manager onto a folder are filed there
+    // as copies, with their text; anything else is refused where it hovers.
+    void droppedImagesAreFiledAsCopies()
+    {
+        const QString inside = addRecord(QStringLiteral("Shot"), QStringLiteral("General")).path;
+        QVERIFY(QDir().mkpath(root() + QStringLiteral("/Work")));
+        QImage image(200, 120, QImage::Format_RGB32);
+        image.fill(Qt::darkGreen);
+        QVERIFY(image.save(root() + QStringLiteral("/Work/photo.png")));
+        const QString photo = m_dir->filePath(QStringLiteral("photo.png"));
+        QVERIFY(image.save(photo));
+        const QString notes = m_dir->filePath(QStringLiteral("notes.txt"));
+        QFile(notes).open(QIODevice::WriteOnly);
+        reload(1);
+        m_window = std::make_unique<LibraryWindow>(m_state.get());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QWidget *viewport = m_window->sidebar()->viewport();
+        const auto at = [&](const QString &item) {
+            return m_window->sidebar()->visualItemRect(sidebarItem(item)).center();
+        };
+        const auto hover = [&](const QStringList &paths, const QPoint &pos) {
+            QMimeData mime;
+            QList<QUrl> urls;
+            for (const QString &path : paths)
+                urls.append(QUrl::fromLocalFile(path));
+            mime.setUrls(urls);
+            QDragEnterEvent enter(pos, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &enter);
+            QDragMoveEvent move(pos, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
+            move.setAccepted(false);
+            QCoreApplication::sendEvent(viewport, &move);
+            return enter.isAccepted() && move.isAccepted() && move.dropAction() == Qt::CopyAction;
+        };
+        QVERIFY(hover({ photo }, at(QStringLiteral("Work"))));
+        QVERIFY(!hover({ photo }, at(QStringLiteral("All Screenshots"))));
+        QVERIFY(!hover({ photo, notes }, at(QStringLiteral("Work"))));
+        QVERIFY(!hover({ m_dir->path() }, at(QStringLiteral("Work"))));
+        QVERIFY(!hover({ inside }, at(QStringLiteral("Work"))));
+
+        QMimeData mime;
+        mime.setUrls({ QUrl::fromLocalFile(photo) });
+        QDragEnterEvent enter(
+            at(QStringLiteral("Work")), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(viewport, &enter);
+        QDropEvent drop(at(QStringLiteral("Work")), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(viewport, &drop);
+        QVERIFY(drop.isAccepted());
+        // Named after the file, the name taken in the folder made unique.
+        const QString copy = root() + QStringLiteral("/Work/photo 2.png");
+        QTRY_VERIFY_WITH_TIMEOUT(m_state->database().idForPath(copy).has_value(), 10000);
+        const ScreenshotRecord record
+            = *m_state->database().record(*m_state->database().idForPath(copy));
+        QCOMPARE(record.title, QStringLiteral("photo"));
+        QCOMPARE(record.folder, QStringLiteral("Work"));
+        QCOMPARE(record.status, ScreenshotStatus::filed);
+        QCOMPARE(m_state->database().ocrText(record.id).value_or(QString()),
+            QStringLiteral("fixed text"));
+        QVERIFY(QFileInfo::exists(photo));
+        QCOMPARE(QImage(copy), QImage(photo));
+        QCOMPARE(
+            QDir(root() + QStringLiteral("/.marlox-import")).entryList(QDir::Files), QStringList());
+        QTRY_VERIFY_WITH_TIMEOUT(m_state->records().size() == 2, 10000);
     }
 
     // The size follows Ctrl+= / Ctrl+- / Ctrl+wheel, arrows follow the drawn

@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
+#include <QtConcurrent>
 
 #include "app/appstate.h"
 #include "storage/preferences.h"
@@ -338,6 +340,104 @@ private Q_SLOTS:
         QVERIFY(zoom->isFitting());
         QCOMPARE(zoom->percent(), fit);
         window->close();
+    }
+
+    // Kept above the library; Escape and Ctrl+W close it; the arrows and
+    // Page Up/Down step through the library's list as sorted, stopping at
+    // its ends, each record shown afresh.
+    void detailKeysCloseAndStepThroughTheList()
+    {
+        auto state = makeState();
+        QList<ScreenshotRecord> records;
+        for (const QString &title :
+            { QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C") })
+            records.append(addScreenshot(*state, title + QStringLiteral(".png"), title, title));
+        state->reloadRecords();
+        QTRY_COMPARE_WITH_TIMEOUT(state->records().size(), 3, 10000);
+        LibraryWindow library(state.get());
+        library.setSortOrder(LibrarySortOrder::title);
+        library.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&library));
+
+        const auto detail = [&] {
+            return qobject_cast<ScreenshotDetailWindowController *>(
+                library.detailWindowController());
+        };
+        library.openRecord(records.at(1));
+        QVERIFY(detail());
+        QPointer<QWidget> window = detail()->window();
+        // Waited for itself: a transient window counts as active with its parent.
+        QTRY_COMPARE(QApplication::activeWindow(), window.data());
+        QCOMPARE(window->windowHandle()->transientParent(), library.windowHandle());
+        // X11 writes the transient-for hint only for dialog-type windows.
+        QCOMPARE(window->windowType(), Qt::Dialog);
+
+        QTest::keyClick(window, Qt::Key_Equal, Qt::ControlModifier);
+        QVERIFY(!detail()->view()->zoomController()->isFitting());
+        const QList<std::pair<Qt::Key, QString>> steps = { { Qt::Key_Right, "C" },
+            { Qt::Key_Right, "C" }, { Qt::Key_PageDown, "C" }, { Qt::Key_PageUp, "B" },
+            { Qt::Key_Left, "A" }, { Qt::Key_Left, "A" }, { Qt::Key_PageDown, "B" } };
+        for (const auto &[key, title] : steps) {
+            QTest::keyClick(window, key);
+            QCOMPARE(window->windowTitle(), title);
+            QCOMPARE(detail()->view()->record().title, title);
+            QCOMPARE(library.presentedRecord()->title, title);
+            QCOMPARE(library.selectedRecord()->title, title);
+            QVERIFY(detail()->view()->zoomController()->isFitting());
+            QTRY_COMPARE_WITH_TIMEOUT(detail()->view()->textLabel()->text(), title, 10000);
+        }
+
+        // Escape clears a text selection first, then closes.
+        DetailImagePane *pane = detail()->view()->imagePane();
+        pane->setWords({ { QStringLiteral("B"), QRect(20, 20, 40, 20), 0, false } });
+        pane->textLayer()->selectAll();
+        pane->textLayer()->setFocus();
+        QTest::keyClick(pane->textLayer(), Qt::Key_Escape);
+        QVERIFY(!pane->textLayer()->hasSelection());
+        QVERIFY(window->isVisible());
+        QTest::keyClick(window, Qt::Key_Escape);
+        QTRY_VERIFY(window.isNull());
+        QVERIFY(!library.presentedRecord());
+
+        library.openRecord(records.at(0));
+        window = detail()->window();
+        QTRY_COMPARE(QApplication::activeWindow(), window.data());
+        QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
+        QTRY_VERIFY(window.isNull());
+        QVERIFY(!library.detailWindowController());
+    }
+
+    // Below half size the image is drawn from a smoothly halved copy: fine
+    // stripes turn grey instead of breaking into black and white bands.
+    void shrunkImageIsSmoothed()
+    {
+        QImage stripes(1200, 900, QImage::Format_RGB32);
+        for (int x = 0; x < stripes.width(); ++x) {
+            for (int y = 0; y < stripes.height(); ++y)
+                stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        }
+        ImageZoomController zoom;
+        DetailImagePane pane(&zoom);
+        pane.setWordLoader([](const QImage &, std::shared_ptr<std::atomic_bool>) {
+            return QtFuture::makeReadyFuture(QList<WordBox>());
+        });
+        pane.resize(400, 300);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        pane.setImage(stripes, QStringLiteral("/virtual/stripes.png"));
+        QCOMPARE(zoom.percent(), 33);
+        QCOMPARE(DetailImagePane::levelFor(pane.magnification()), 1);
+        const QImage shot = pane.viewport()->grab().toImage();
+        const QRect inside = pane.imageToViewport().mapRect(QRectF(stripes.rect())).toRect();
+        int darkest = 255;
+        int lightest = 0;
+        for (int x = inside.left() + 4; x < inside.right() - 4; ++x) {
+            const int grey = qGray(shot.pixel(x, inside.center().y()));
+            darkest = std::min(darkest, grey);
+            lightest = std::max(lightest, grey);
+        }
+        QVERIFY2(darkest > 100 && lightest < 160,
+            qPrintable(QStringLiteral("%1..%2").arg(darkest).arg(lightest)));
     }
 };
 

@@ -138,9 +138,39 @@ private Q_SLOTS:
         QTest::keyClick(&layer, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("beta\ngamma"));
 
-        // A press off the text clears the selection instead of selecting.
+        // A click off the text clears the selection instead of selecting.
         QTest::mouseClick(&layer, Qt::LeftButton, {}, QPoint(300, 150));
         QVERIFY(!layer.hasSelection());
+
+        const auto drag = [&](Qt::MouseButton button, QPoint from, QPoint to) {
+            QTest::mousePress(&layer, button, {}, from);
+            QTest::mouseMove(&layer, (from + to) / 2);
+            QTest::mouseMove(&layer, to);
+            QTest::mouseRelease(&layer, button, {}, to);
+        };
+        // From the margin, as in a document viewer: from right of the first
+        // line down onto "delta" takes the second line only, and from below
+        // everything back up to "alpha" takes it all.
+        drag(Qt::LeftButton, QPoint(200, 10), QPoint(70, 40));
+        QCOMPARE(layer.selectedText(), QStringLiteral("gamma delta"));
+        drag(Qt::LeftButton, QPoint(300, 150), QPoint(5, 10));
+        QCOMPARE(layer.selectedText(), QStringLiteral("alpha beta\ngamma delta"));
+
+        // The middle button and a held pan key pan, even from a word, and
+        // leave the selection; so does any drag over an image without words.
+        QSignalSpy pans(&layer, &TextLayer::panRequested);
+        drag(Qt::MiddleButton, QPoint(5, 10), QPoint(25, 20));
+        layer.setPanKeyHeld(true);
+        drag(Qt::LeftButton, QPoint(70, 40), QPoint(90, 50));
+        layer.setPanKeyHeld(false);
+        QCOMPARE(layer.selectedText(), QStringLiteral("alpha beta\ngamma delta"));
+        layer.setWords({});
+        drag(Qt::LeftButton, QPoint(70, 40), QPoint(90, 50));
+        QCOMPARE(pans.size(), 6);
+        QPoint panned;
+        for (const QList<QVariant> &pan : pans)
+            panned += pan.at(0).toPoint();
+        QCOMPARE(panned, QPoint(-60, -30));
     }
 
     void dragAcrossTwoWordsAtTwoZoomLevels()
