@@ -242,28 +242,6 @@ private Q_SLOTS:
             status == ScreenshotStatus::filed ? "filed" : "kept in the Inbox");
     }
 
-    void signalEndsTheTraylessWindow_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("TERM") << int(SIGTERM);
-        QTest::newRow("HUP") << int(SIGHUP);
-    }
-
-    // Offscreen there is no tray: the library window carries the menu and
-    // only minimises when closed, which must not keep quitting from ending.
-    void signalEndsTheTraylessWindow()
-    {
-        QFETCH(int, signal);
-        const QString base = m_dir.filePath(QStringLiteral("trayless"));
-        configureBinary(base + QStringLiteral("/Shots"), base + QStringLiteral("/Library"));
-        MarloxRun marlox;
-        QVERIFY2(marlox.waitFor(QStringLiteral("No system tray")), qPrintable(marlox.output()));
-        marlox.signal(signal);
-        QVERIFY2(marlox.finished(), qPrintable(marlox.output()));
-        QCOMPARE(marlox.process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(marlox.process().exitCode(), 0);
-    }
-
     void secondLaunchProcessesNothing()
     {
         const QString base = m_dir.filePath(QStringLiteral("second"));

@@ -192,20 +192,6 @@ private Q_SLOTS:
         QCOMPARE(row.first(), filed);
     }
 
-    void sameTitleTwiceGetsSuffixes()
-    {
-        QStringList names;
-        for (int i = 0; i < 3; ++i) {
-            const auto record = capture(QStringLiteral("cap%1.png").arg(i));
-            names.append(QFileInfo(
-                fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db).path)
-                             .fileName());
-        }
-        QCOMPARE(names, (QStringList { "T.png", "T 2.png", "T 3.png" }));
-        QCOMPARE(
-            tree(m_root), (QStringList { "Work", "Work/T 2.png", "Work/T 3.png", "Work/T.png" }));
-    }
-
     void renamingInPlaceMovesNothingButWritesTheRow()
     {
         const auto record = capture(QStringLiteral("c.png"), "bytes of c");
