@@ -350,15 +350,6 @@ private Q_SLOTS:
             (QStringList { "deu", "eng", "jpn_vert", "script/Latin" }));
     }
 
-    void theRealDataFolderHoldsTheInstalledModels()
-    {
-        // scripts/install-deps installs English and German.
-        const QStringList installed = OCREngine::installedLanguages();
-        QVERIFY2(installed.contains(QStringLiteral("eng")), qPrintable(installed.join(',')));
-        QVERIFY2(installed.contains(QStringLiteral("deu")), qPrintable(installed.join(',')));
-        QVERIFY(!installed.contains(QStringLiteral("osd")));
-    }
-
     void languagesHaveNames_data()
     {
         QTest::addColumn<QString>("code");

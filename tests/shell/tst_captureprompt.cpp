@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -233,6 +234,8 @@ private Q_SLOTS:
         d.saveError = QStringLiteral(
             "No library folder set — choose one from the menu bar, then try again.");
         CapturePromptController::setSynchronousDecodeLimit(std::numeric_limits<qint64>::max());
+        const auto restore
+            = qScopeGuard([] { CapturePromptController::setSynchronousDecodeLimit(1'000'000); });
         QVERIFY(showActive(content));
         QVERIFY(find<QWidget>("capturePrompt.preview")->isVisible());
         QCOMPARE(find<QLabel>("capturePrompt.queueCounter")->isVisible(), content.queueCount > 1);
@@ -252,7 +255,6 @@ private Q_SLOTS:
             QVERIFY(QTest::qWaitForWindowExposed(toasts.toast()));
             verifyLaidOut(toasts.toast());
         }
-        CapturePromptController::setSynchronousDecodeLimit(1'000'000);
     }
 
     void titleIsFocusedAndSelectedAfterAppearing()
