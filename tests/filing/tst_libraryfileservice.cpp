@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "filing/libraryfileservice.h"
-#include "storage/screenshotdatabase.h"
+#include "support/lazyindex.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 
@@ -19,7 +19,7 @@ class TestLibraryFileService : public QObject
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScreenshotDatabase> m_db;
+    LazyIndex m_db;
     QString m_root;
     QString m_inbox;
 
@@ -48,7 +48,6 @@ private Q_SLOTS:
         m_inbox = m_dir->filePath(QStringLiteral("Screenshots"));
         QVERIFY(QDir().mkpath(m_root));
         QVERIFY(QDir().mkpath(m_inbox));
-        m_db = std::make_unique<ScreenshotDatabase>(m_dir->filePath(QStringLiteral("db.sqlite3")));
     }
 
     void cleanup()
