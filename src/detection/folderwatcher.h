@@ -3,47 +3,15 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
 
-#include <QHash>
 #include <QString>
 
 #include "detection/detection.h"
+#include "detection/filestatus.h"
 
 class QThread;
 
 namespace marlox {
-
-// Who a file is, independent of its name: inode number and birth time
-// (seconds since 1970; 0 where the file system keeps no birth time).
-struct FileIdentity
-{
-    quint64 fileNumber = 0;
-    double birthTime = 0;
-
-    bool operator==(const FileIdentity &) const = default;
-};
-
-size_t qHash(const FileIdentity &identity, size_t seed = 0) noexcept;
-
-// The image files already accounted for, by name.
-struct SeenFileLedger
-{
-    QHash<QString, FileIdentity> seen;
-};
-
-// What one look at a path tells.
-struct FileInfo
-{
-    FileIdentity identity;
-    qint64 size = 0;
-    double creationDate = 0; // seconds since 1970
-    bool isDirectory = false;
-    double changeTime = 0; // last status change, seconds since 1970
-
-    // The status of path, following links; none when it cannot be examined.
-    static std::optional<FileInfo> examine(const QString &path);
-};
 
 class FolderWatcherCore;
 

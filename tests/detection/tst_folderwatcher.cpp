@@ -16,6 +16,7 @@
 #include <QTest>
 
 #include "detection/folderwatcher.h"
+#include "detection/stabilitytracker.h"
 #include "platform/log.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"
@@ -110,6 +111,32 @@ Q_SIGNALS:
     void startFailed(int code);
 };
 
+// A watcher on a folder with its reports collected.
+struct Watch
+{
+    LogCapture log;
+    Recorder recorder;
+    QSignalSpy stable { &recorder, &Recorder::stable };
+    QSignalSpy lost { &recorder, &Recorder::lost };
+
+    explicit Watch(const QString &folder, FolderWatcher::Options options = drivenByTheTest())
+        : recorder(folder, std::move(options)), m_folder(folder)
+    { }
+
+    // Starts watching and waits until the sources are up.
+    bool start(int existing)
+    {
+        recorder.watcher->start();
+        const QString line
+            = QStringLiteral("Watching %1, %2 existing files").arg(m_folder).arg(existing);
+        return QTest::qWaitFor([&] { return log.contains(line); }, reportMs);
+    }
+    void settle() { recorder.settle(); }
+
+private:
+    QString m_folder;
+};
+
 class TestFolderWatcher : public QObject
 {
     Q_OBJECT
@@ -128,16 +155,6 @@ private:
         return out;
     }
 
-    // Starts watching and waits until the sources are up.
-    static bool startWatching(
-        Recorder &recorder, const LogCapture &log, const QString &folder, int existing)
-    {
-        recorder.watcher->start();
-        const QString line
-            = QStringLiteral("Watching %1, %2 existing files").arg(folder).arg(existing);
-        return QTest::qWaitFor([&] { return log.contains(line); }, reportMs);
-    }
-
 private Q_SLOTS:
     void init()
     {
@@ -146,24 +163,28 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(m_folder));
     }
 
-    void existingFilesAreCountedButNotReported()
+    // Only visible image files count, before the start and after it; the
+    // ones there before are counted but not reported.
+    void onlyNewVisibleImageFilesAreReported()
     {
-        writeFile(file(QStringLiteral("old.png")));
-        writeFile(file(QStringLiteral("old.jpg")));
-        writeFile(file(QStringLiteral("notes.txt")));
-        writeFile(file(QStringLiteral(".hidden.png")));
+        for (const char *name : { "old.png", "old.jpg", "notes.txt", ".hidden.png" })
+            writeFile(file(QString::fromLatin1(name)));
         QVERIFY(QDir().mkpath(file(QStringLiteral("folder.png"))));
         waitForTheNextClockTick();
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QVERIFY(startWatching(recorder, log, m_folder, 2));
+        Watch w(m_folder);
+        QVERIFY(w.start(2));
 
-        writeFile(file(QStringLiteral("new.png")));
-        recorder.settle();
-        recorder.settle();
-        QCOMPARE(names(stable), QStringList { QStringLiteral("new.png") });
-        QCOMPARE(log.countStartingWith(QStringLiteral("Stable file new.png after ")), 1);
+        for (const char *name : { ".hidden.png", "notes.txt", "scan.tif", "archive.png.zip", "png",
+                 "Shout.PNG", "photo.jpeg" })
+            writeFile(file(QString::fromLatin1(name)));
+        QVERIFY(QDir().mkpath(file(QStringLiteral("folder2.png"))));
+        w.settle();
+        w.settle();
+        QStringList reported = names(w.stable);
+        reported.sort();
+        QCOMPARE(
+            reported, (QStringList { QStringLiteral("Shout.PNG"), QStringLiteral("photo.jpeg") }));
+        QCOMPARE(w.log.countStartingWith(QStringLiteral("Stable file Shout.PNG after ")), 1);
     }
 
     // A screenshot saved after the watch was asked to start, but before the
@@ -174,112 +195,115 @@ private Q_SLOTS:
         waitForTheNextClockTick();
         FolderWatcher::Options options = drivenByTheTest();
         options.beforeBaseline = [this] { writeFile(file(QStringLiteral("meanwhile.png"))); };
-        LogCapture log;
-        Recorder recorder(m_folder, options);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QVERIFY(startWatching(recorder, log, m_folder, 1));
-        recorder.settle();
-        QCOMPARE(names(stable), QStringList { QStringLiteral("meanwhile.png") });
+        Watch w(m_folder, options);
+        QVERIFY(w.start(1));
+        w.settle();
+        QCOMPARE(names(w.stable), QStringList { QStringLiteral("meanwhile.png") });
     }
 
-    void onlyVisibleImageFilesAreReported()
+    // The rule on its own: the sizes each poll sees (-1: the file is gone)
+    // and the poll that reports the file, counting from 1 (0: none does).
+    void stabilityRule_data()
     {
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QVERIFY(startWatching(recorder, log, m_folder, 0));
+        QTest::addColumn<qint64>("added");
+        QTest::addColumn<QList<qint64>>("polls");
+        QTest::addColumn<int>("reportedAt");
+        using Sizes = QList<qint64>;
+        QTest::newRow("same size twice") << qint64(10) << Sizes { 10, 10, 10 } << 2;
+        QTest::newRow("grew before the first poll") << qint64(10) << Sizes { 20, 20, 20 } << 3;
+        QTest::newRow("grew between the polls") << qint64(10) << Sizes { 10, 20, 20, 20 } << 4;
+        QTest::newRow("shrank between the polls") << qint64(10) << Sizes { 10, 4, 4, 4 } << 4;
+        QTest::newRow("empty never counts") << qint64(0) << Sizes { 0, 0, 0, 0 } << 0;
+        QTest::newRow("gone is forgotten") << qint64(10) << Sizes { 10, -1, 10, 10 } << 0;
+    }
 
-        for (const char *name :
-            { ".hidden.png", "notes.txt", "scan.tif", "archive.png.zip", "png" })
-            writeFile(file(QString::fromLatin1(name)));
-        writeFile(file(QStringLiteral("Shout.PNG")));
-        writeFile(file(QStringLiteral("photo.jpeg")));
-        recorder.settle();
-        recorder.settle();
-        QStringList reported = names(stable);
-        reported.sort();
-        QCOMPARE(
-            reported, (QStringList { QStringLiteral("Shout.PNG"), QStringLiteral("photo.jpeg") }));
+    void stabilityRule()
+    {
+        QFETCH(qint64, added);
+        QFETCH(QList<qint64>, polls);
+        QFETCH(int, reportedAt);
+        StabilityTracker tracker(FolderWatcher::requiredStableTicks);
+        const FileIdentity identity { 7, 1.5 };
+        QVERIFY(tracker.add(QStringLiteral("a.png"), identity, added));
+        QVERIFY(!tracker.add(QStringLiteral("a.png"), identity, added + 1));
+        int reported = 0;
+        for (int i = 0; i < polls.size(); ++i) {
+            const auto stable = tracker.poll([&](const QString &) {
+                return polls[i] < 0 ? std::nullopt : std::optional<qint64>(polls[i]);
+            });
+            if (stable.isEmpty())
+                continue;
+            QCOMPARE(reported, 0);
+            QCOMPARE(stable.size(), 1);
+            QCOMPARE(stable.first().first, QStringLiteral("a.png"));
+            QVERIFY(stable.first().second == identity);
+            reported = i + 1;
+        }
+        QCOMPARE(reported, reportedAt);
+        QCOMPARE(tracker.isEmpty(), reportedAt > 0 || polls.contains(-1));
     }
 
     // Reported only after two polls in a row saw the same size, not counting
     // from a size seen before the file grew; an empty file waits for content.
     void sizeMustHoldForTwoPollsInARow()
     {
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QVERIFY(startWatching(recorder, log, m_folder, 0));
+        Watch w(m_folder);
+        QVERIFY(w.start(0));
 
         QFile out(file(QStringLiteral("growing.png")));
         QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         QCOMPARE(out.write(QByteArray(1000, 'c')), 1000);
-        recorder.watcher->scanNow();
-        recorder.watcher->pollNow(); // the same size once
+        w.recorder.watcher->scanNow();
+        w.recorder.watcher->pollNow(); // the same size once
         QCoreApplication::processEvents();
-        QCOMPARE(stable.count(), 0);
+        QCOMPARE(w.stable.count(), 0);
         QCOMPARE(out.write(QByteArray(1000, 'c')), 1000);
-        recorder.watcher->pollNow(); // saw it grow: counting starts over
-        recorder.watcher->pollNow(); // first time the same
+        w.recorder.watcher->pollNow(); // saw it grow: counting starts over
+        w.recorder.watcher->pollNow(); // first time the same
         QCoreApplication::processEvents();
-        QCOMPARE(stable.count(), 0);
-        recorder.watcher->pollNow(); // second time the same
+        QCOMPARE(w.stable.count(), 0);
+        w.recorder.watcher->pollNow(); // second time the same
         QCoreApplication::processEvents();
-        QCOMPARE(names(stable), QStringList { QStringLiteral("growing.png") });
-        QCOMPARE(stable.first().at(1).toLongLong(), 2000);
+        QCOMPARE(names(w.stable), QStringList { QStringLiteral("growing.png") });
+        QCOMPARE(w.stable.first().at(1).toLongLong(), 2000);
 
         writeFile(file(QStringLiteral("empty.png")), QByteArray());
-        recorder.settle();
-        recorder.settle();
-        QCOMPARE(stable.count(), 1);
+        w.settle();
+        w.settle();
+        QCOMPARE(w.stable.count(), 1);
         writeFile(file(QStringLiteral("empty.png")), QByteArray(10, 'z'));
-        recorder.settle();
-        QCOMPARE(names(stable),
+        w.settle();
+        QCOMPARE(names(w.stable),
             (QStringList { QStringLiteral("growing.png"), QStringLiteral("empty.png") }));
     }
 
-    void reportedFileIsNotReportedAgainButItsReplacementIs()
+    // Once per file: not again, but a replacement under the same name and a
+    // rename are new.
+    void eachFileIsReportedOnceUnderItsName()
     {
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QVERIFY(startWatching(recorder, log, m_folder, 0));
-
+        Watch w(m_folder);
+        QVERIFY(w.start(0));
         writeFile(file(QStringLiteral("a.png")));
-        recorder.settle();
-        recorder.settle();
-        QCOMPARE(stable.count(), 1);
+        w.settle();
+        w.settle();
+        QCOMPARE(w.stable.count(), 1);
         QVERIFY(QFile::remove(file(QStringLiteral("a.png"))));
         writeFile(file(QStringLiteral("a.png")), QByteArray(80, 'n'));
-        recorder.settle();
-        QCOMPARE(names(stable), (QStringList { QStringLiteral("a.png"), QStringLiteral("a.png") }));
-        QCOMPARE(stable.last().at(1).toLongLong(), 80);
-    }
-
-    void renameInsideIsReportedUnderTheNewName()
-    {
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QVERIFY(startWatching(recorder, log, m_folder, 0));
-
-        writeFile(file(QStringLiteral("Screenshot.png")));
-        recorder.settle();
-        QVERIFY(QFile::rename(
-            file(QStringLiteral("Screenshot.png")), file(QStringLiteral("Renamed.png"))));
-        recorder.settle();
-        QCOMPARE(names(stable),
-            (QStringList { QStringLiteral("Screenshot.png"), QStringLiteral("Renamed.png") }));
+        w.settle();
+        QVERIFY(QFile::rename(file(QStringLiteral("a.png")), file(QStringLiteral("Renamed.png"))));
+        w.settle();
+        QCOMPARE(names(w.stable),
+            (QStringList {
+                QStringLiteral("a.png"), QStringLiteral("a.png"), QStringLiteral("Renamed.png") }));
+        QCOMPARE(w.stable.at(1).at(1).toLongLong(), 80);
     }
 
     // A name that cannot become a path string is skipped with one log line,
     // not rescanned for ever; a newline in a name stays inside its log line.
     void awkwardNamesAreHandledOnce()
     {
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QVERIFY(startWatching(recorder, log, m_folder, 0));
+        Watch w(m_folder);
+        QVERIFY(w.start(0));
 
         const QByteArray raw = QFile::encodeName(m_folder) + "/bad-\xff.png";
         const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
@@ -290,58 +314,53 @@ private Q_SLOTS:
         ::close(fd);
         writeFile(file(QStringLiteral("two\nlines.png")));
         for (int i = 0; i < 3; ++i) {
-            recorder.settle();
+            w.settle();
             writeFile(file(QStringLiteral("change-%1.txt").arg(i))); // lists again
         }
-        recorder.settle();
-        QCOMPARE(names(stable), QStringList { QStringLiteral("two\nlines.png") });
+        w.settle();
+        QCOMPARE(names(w.stable), QStringList { QStringLiteral("two\nlines.png") });
         QCOMPARE(
-            log.count(QStringLiteral("Skipping bad-\\xff.png: its name is not valid UTF-8")), 1);
-        QCOMPARE(log.countStartingWith(QStringLiteral("Stable file two\\nlines.png after ")), 1);
-        for (const QString &message : log.messages())
+            w.log.count(QStringLiteral("Skipping bad-\\xff.png: its name is not valid UTF-8")), 1);
+        QCOMPARE(w.log.countStartingWith(QStringLiteral("Stable file two\\nlines.png after ")), 1);
+        for (const QString &message : w.log.messages())
             QVERIFY2(!message.contains(QLatin1Char('\n')), qPrintable(message));
     }
 
     void stoppedWatcherReportsNothingAndAStartCatchesUp()
     {
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QVERIFY(startWatching(recorder, log, m_folder, 0));
-        recorder.watcher->stop();
+        Watch w(m_folder);
+        QVERIFY(w.start(0));
+        w.recorder.watcher->stop();
         writeFile(file(QStringLiteral("late.png")));
-        recorder.settle();
-        QCOMPARE(stable.count(), 0);
+        w.settle();
+        QCOMPARE(w.stable.count(), 0);
 
         // Whatever arrived while stopped is new once watching again.
-        log.clear();
-        QVERIFY(startWatching(recorder, log, m_folder, 0));
-        recorder.settle();
-        QCOMPARE(names(stable), QStringList { QStringLiteral("late.png") });
+        w.log.clear();
+        QVERIFY(w.start(0));
+        w.settle();
+        QCOMPARE(names(w.stable), QStringList { QStringLiteral("late.png") });
     }
 
     void deletingTheFolderIsOneDeletedLoss()
     {
         writeFile(file(QStringLiteral("inside.png")));
         waitForTheNextClockTick();
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QSignalSpy lost(&recorder, &Recorder::lost);
-        QVERIFY(startWatching(recorder, log, m_folder, 1));
+        Watch w(m_folder);
+        QVERIFY(w.start(1));
 
         QVERIFY(QDir(m_folder).removeRecursively());
-        QVERIFY(lost.wait(reportMs));
-        QCOMPARE(lost.first().at(0).toInt(), int(Loss::deleted));
-        QVERIFY(log.contains(QStringLiteral("Lost watched folder %1: deleted").arg(m_folder)));
+        QVERIFY(w.lost.wait(reportMs));
+        QCOMPARE(w.lost.first().at(0).toInt(), int(Loss::deleted));
+        QVERIFY(w.log.contains(QStringLiteral("Lost watched folder %1: deleted").arg(m_folder)));
 
         // Nothing more until a restart, not even for a folder back in its place.
         QVERIFY(QDir().mkpath(m_folder));
         writeFile(file(QStringLiteral("after.png")));
-        recorder.settle();
-        recorder.settle();
-        QCOMPARE(lost.count(), 1);
-        QCOMPARE(stable.count(), 0);
+        w.settle();
+        w.settle();
+        QCOMPARE(w.lost.count(), 1);
+        QCOMPARE(w.stable.count(), 0);
     }
 
     void movingTheFolderAwayIsARenamedLoss_data()
@@ -354,55 +373,49 @@ private Q_SLOTS:
     void movingTheFolderAwayIsARenamedLoss()
     {
         QFETCH(bool, moveParent);
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy lost(&recorder, &Recorder::lost);
-        QVERIFY(startWatching(recorder, log, m_folder, 0));
+        Watch w(m_folder);
+        QVERIFY(w.start(0));
 
         const QString moved = moveParent ? QFileInfo(m_folder).path() : m_folder;
         QVERIFY(QDir().rename(moved, moved + QStringLiteral(" moved")));
         // A vanished path is called moved at the second look.
-        recorder.settle();
-        recorder.settle();
-        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, reportMs);
-        QCOMPARE(lost.first().at(0).toInt(), int(Loss::renamed));
-        recorder.settle();
-        QCOMPARE(lost.count(), 1);
+        w.settle();
+        w.settle();
+        QTRY_COMPARE_WITH_TIMEOUT(w.lost.count(), 1, reportMs);
+        QCOMPARE(w.lost.first().at(0).toInt(), int(Loss::renamed));
+        w.settle();
+        QCOMPARE(w.lost.count(), 1);
     }
 
     void restartReportsWhatArrivedWhileLost()
     {
         writeFile(file(QStringLiteral("before.png")));
         waitForTheNextClockTick();
-        LogCapture log;
-        Recorder recorder(m_folder);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QSignalSpy lost(&recorder, &Recorder::lost);
-        QVERIFY(startWatching(recorder, log, m_folder, 1));
+        Watch w(m_folder);
+        QVERIFY(w.start(1));
 
         const QString away = m_folder + QStringLiteral(" away");
         QVERIFY(QDir().rename(m_folder, away));
-        QVERIFY(lost.wait(reportMs));
+        QVERIFY(w.lost.wait(reportMs));
         writeFile(away + QStringLiteral("/arrived.png"));
         QVERIFY(QDir().rename(away, m_folder));
 
-        recorder.watcher->restart(m_folder);
-        recorder.settle();
-        recorder.settle();
-        QCOMPARE(names(stable), QStringList { QStringLiteral("arrived.png") });
-        QCOMPARE(lost.count(), 1);
+        w.recorder.watcher->restart(m_folder);
+        w.settle();
+        w.settle();
+        QCOMPARE(names(w.stable), QStringList { QStringLiteral("arrived.png") });
+        QCOMPARE(w.lost.count(), 1);
     }
 
     void unopenableFolderIsAStartFailure()
     {
-        LogCapture log;
         const QString missing = m_folder + QStringLiteral("/missing");
-        Recorder recorder(missing);
-        QSignalSpy failed(&recorder, &Recorder::startFailed);
-        recorder.watcher->start();
+        Watch w(missing);
+        QSignalSpy failed(&w.recorder, &Recorder::startFailed);
+        w.recorder.watcher->start();
         QVERIFY(failed.wait(reportMs));
         QCOMPARE(failed.first().at(0).toInt(), ENOENT);
-        QVERIFY(log.contains(
+        QVERIFY(w.log.contains(
             QStringLiteral("open() failed for %1: errno %2").arg(missing).arg(ENOENT)));
     }
 
@@ -412,10 +425,8 @@ private Q_SLOTS:
         FolderWatcher::Options options;
         options.pollInterval = std::chrono::milliseconds(10);
         options.fallbackScanInterval = std::chrono::milliseconds(50);
-        LogCapture log;
-        Recorder recorder(m_folder, options);
-        QSignalSpy stable(&recorder, &Recorder::stable);
-        QVERIFY(startWatching(recorder, log, m_folder, 0));
+        Watch w(m_folder, options);
+        QVERIFY(w.start(0));
 
         constexpr int count = 500;
         QSet<QString> expected;
@@ -424,9 +435,9 @@ private Q_SLOTS:
             writeFile(file(name));
             expected.insert(name);
         }
-        QTRY_COMPARE_WITH_TIMEOUT(stable.count(), count, 30000);
-        recorder.settle();
-        const QStringList reported = names(stable);
+        QTRY_COMPARE_WITH_TIMEOUT(w.stable.count(), count, 30000);
+        w.settle();
+        const QStringList reported = names(w.stable);
         QCOMPARE(reported.size(), count);
         QCOMPARE(QSet<QString>(reported.cbegin(), reported.cend()), expected);
     }

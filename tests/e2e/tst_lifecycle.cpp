@@ -4,11 +4,14 @@
 
 #include <sqlite3.h>
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -89,12 +92,18 @@ QString stored(QString statement)
 } // namespace
 
 // The real binary from its first launch to its end: a fresh profile, a second
-// instance, a crashed one, signals and the end of the session.
+// instance, a crashed one, signals and the end of the session; and what
+// people and other programs do to the folders behind its back: files written
+// slowly, filed screenshots renamed or copied by hand, the index lost while
+// Marlox is not running.
 class TestLifecycle : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    // Where the hand-edit cases, which build on each other, keep their folders.
+    QString m_shots = m_dir.filePath(QStringLiteral("hand/Shots"));
+    QString m_library = m_dir.filePath(QStringLiteral("hand/Library"));
 
     QString dataFile(const QString &name) const
     {
@@ -107,6 +116,36 @@ class TestLifecycle : public QObject
         if (!lock.open(QIODevice::ReadOnly))
             return -1;
         return lock.readLine().trimmed().toLongLong();
+    }
+
+    static void waitForWatching(MarloxRun &marlox)
+    {
+        QVERIFY2(marlox.waitFor(QStringLiteral("Watching ")), qPrintable(marlox.output()));
+    }
+
+    static void stop(MarloxRun &marlox)
+    {
+        marlox.process().terminate();
+        QVERIFY(marlox.finished());
+        QCOMPARE(marlox.process().exitCode(), 0);
+    }
+
+    // Every library file has exactly one row, on its own path.
+    static bool indexMatchesLibrary(const QString &library)
+    {
+        ScreenshotDatabase database(binaryIndexPath());
+        QStringList indexed;
+        for (const ScreenshotRecord &record : database.allRecords())
+            indexed.append(record.path);
+        QStringList files = regularFilesBelow({ library });
+        indexed.sort();
+        files.sort();
+        return !files.isEmpty() && indexed == files;
+    }
+
+    static int detections(MarloxRun &marlox)
+    {
+        return int(marlox.output().count(QStringLiteral("Detected stable screenshot")));
     }
 
 private Q_SLOTS:
@@ -242,28 +281,6 @@ private Q_SLOTS:
             status == ScreenshotStatus::filed ? "filed" : "kept in the Inbox");
     }
 
-    void signalEndsTheTraylessWindow_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("TERM") << int(SIGTERM);
-        QTest::newRow("HUP") << int(SIGHUP);
-    }
-
-    // Offscreen there is no tray: the library window carries the menu and
-    // only minimises when closed, which must not keep quitting from ending.
-    void signalEndsTheTraylessWindow()
-    {
-        QFETCH(int, signal);
-        const QString base = m_dir.filePath(QStringLiteral("trayless"));
-        configureBinary(base + QStringLiteral("/Shots"), base + QStringLiteral("/Library"));
-        MarloxRun marlox;
-        QVERIFY2(marlox.waitFor(QStringLiteral("No system tray")), qPrintable(marlox.output()));
-        marlox.signal(signal);
-        QVERIFY2(marlox.finished(), qPrintable(marlox.output()));
-        QCOMPARE(marlox.process().exitStatus(), QProcess::NormalExit);
-        QCOMPARE(marlox.process().exitCode(), 0);
-    }
-
     void secondLaunchProcessesNothing()
     {
         const QString base = m_dir.filePath(QStringLiteral("second"));
@@ -322,6 +339,95 @@ private Q_SLOTS:
         QCOMPARE(state->database().allRecords().first().id, *id);
         QCOMPARE(state->database().allRecords().first().status, ScreenshotStatus::filed);
         AppStateScene::finish(state);
+    }
+
+    // A screenshot tool that writes in pieces, pausing longer than the
+    // stability check waits: the capture is filed only once it is whole.
+    void slowlyWrittenCaptureIsFiledWhole()
+    {
+        // The index holds only what these cases file.
+        configureBinary(m_shots, m_library);
+        removeBinaryIndex();
+        MarloxRun marlox;
+        waitForWatching(marlox);
+
+        // Qt decodes the first part of a JPEG without complaint.
+        QImage image(900, 600, QImage::Format_RGB32);
+        QRandomGenerator noise(41);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                image.setPixel(x, y, noise.generate() | 0xff000000u);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "JPG", 90));
+        QFile file(m_shots + QStringLiteral("/Screenshot slow.jpg"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const qsizetype piece = bytes.size() / 3 + 1;
+        for (qsizetype at = 0; at < bytes.size(); at += piece) {
+            QVERIFY(file.write(bytes.mid(at, piece)) > 0 && file.flush());
+            if (at + piece < bytes.size())
+                QTest::qWait(900); // the tool still writing, well past two stability polls
+        }
+        file.close();
+
+        QTRY_VERIFY_WITH_TIMEOUT(regularFilesBelow({ m_shots }).isEmpty(), 30000);
+        const QStringList filed = regularFilesBelow({ m_library });
+        QCOMPARE(filed.size(), 1);
+        const QByteArray digest = contentDigest(filed.first());
+        QCOMPARE(digest, QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        QCOMPARE(QFileInfo(filed.first()).size(), bytes.size());
+        ScreenshotDatabase database(binaryIndexPath());
+        QTRY_VERIFY_WITH_TIMEOUT(database.idForPath(filed.first()).has_value(), 10000);
+        const ScreenshotRecord row = *database.record(*database.idForPath(filed.first()));
+        QCOMPARE(row.fileSize, bytes.size());
+        QCOMPARE(row.contentHash.toLatin1(), digest);
+        stop(marlox);
+    }
+
+    // Renaming a filed screenshot by hand leaves its old name free on disk;
+    // the next capture with that default title must not take it and loop.
+    void handRenamedScreenshotDoesNotLoopTheNextCapture()
+    {
+        MarloxRun marlox;
+        waitForWatching(marlox);
+
+        const QStringList before = regularFilesBelow({ m_library });
+        QCOMPARE(before.size(), 1);
+        QVERIFY(QFile::rename(
+            before.first(), QFileInfo(before.first()).path() + QStringLiteral("/Renamed.png")));
+        const int detectedBefore = detections(marlox);
+        QVERIFY(writeWholeFile(m_shots + QStringLiteral("/Screenshot again.png"), distinctPng(42)));
+
+        QTRY_VERIFY_WITH_TIMEOUT(regularFilesBelow({ m_library }).size() == 2
+                && regularFilesBelow({ m_shots }).isEmpty(),
+            30000);
+        QTest::qWait(3000); // a loop used to report the file again about three times a second
+        QCOMPARE(detections(marlox) - detectedBefore, 1);
+        QCOMPARE(regularFilesBelow({ m_shots }), QStringList());
+        stop(marlox);
+    }
+
+    // Files copied into the library by hand, and an index lost while Marlox
+    // was not running: the next launch indexes every library file once.
+    void nextLaunchIndexesWhatChangedByHand()
+    {
+        QVERIFY(writeWholeFile(m_library + QStringLiteral("/Copied/By hand.png"), distinctPng(43)));
+        QVERIFY(
+            writeWholeFile(m_library + QStringLiteral("/General/Dropped in.png"), distinctPng(44)));
+        {
+            MarloxRun marlox;
+            waitForWatching(marlox);
+            QTRY_VERIFY_WITH_TIMEOUT(indexMatchesLibrary(m_library), 60000);
+            stop(marlox);
+        }
+        const QMap<QByteArray, int> census = contentCensus({ m_library, m_shots });
+
+        removeBinaryIndex();
+        MarloxRun marlox;
+        waitForWatching(marlox);
+        QTRY_VERIFY_WITH_TIMEOUT(indexMatchesLibrary(m_library), 60000);
+        QCOMPARE(contentCensus({ m_library, m_shots }), census);
+        stop(marlox);
     }
 };
 

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -23,6 +22,7 @@
 #include "storage/screenshotdatabase.h"
 #include "support/filecensus.h"
 #include "support/indexcheck.h"
+#include "support/marloxprocess.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -158,15 +158,10 @@ private Q_SLOTS:
                 child.kill();
                 child.waitForFinished(10000);
             });
-            QElapsedTimer waited;
-            waited.start();
-            QByteArray output;
-            while (!output.contains("ready\n") && waited.elapsed() < 30000
-                && child.state() != QProcess::NotRunning) {
-                child.waitForReadyRead(50);
-                output += child.readAllStandardOutput();
-            }
-            QVERIFY2(output.contains("ready\n"), output.constData());
+            QString output;
+            QVERIFY(child.waitForStarted(10000));
+            QVERIFY2(
+                waitForOutput(child, output, QStringLiteral("ready\n"), 30000), qPrintable(output));
             QTest::qSleep(int(random.bounded(250)));
             ::kill(pid_t(child.processId()), SIGKILL);
             QVERIFY(child.waitForFinished(10000));

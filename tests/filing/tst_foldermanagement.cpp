@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "filing/foldermanagementservice.h"
-#include "storage/screenshotdatabase.h"
+#include "support/lazyindex.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 
@@ -54,7 +54,7 @@ class TestFolderManagement : public QObject
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScreenshotDatabase> m_db;
+    LazyIndex m_db;
     QString m_root;
 
     qint64 addRecord(const QString &path, const QString &folder,
@@ -70,7 +70,6 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         m_root = m_dir->filePath(QStringLiteral("Library"));
         QVERIFY(QDir().mkpath(m_root));
-        m_db = std::make_unique<ScreenshotDatabase>(m_dir->filePath(QStringLiteral("db.sqlite3")));
     }
 
     void cleanup()

@@ -13,7 +13,7 @@
 #include "filing/recordtrashservice.h"
 #include "platform/errors.h"
 #include "platform/trash.h"
-#include "storage/screenshotdatabase.h"
+#include "support/lazyindex.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 #include "support/tmpfsmount.h"
@@ -82,7 +82,7 @@ class TestRecordTrash : public QObject
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScreenshotDatabase> m_db;
+    LazyIndex m_db;
     QString m_mount;
     std::unique_ptr<TmpfsMount> m_disk;
 
@@ -115,7 +115,6 @@ private Q_SLOTS:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-        m_db = std::make_unique<ScreenshotDatabase>(m_dir->filePath(QStringLiteral("db.sqlite3")));
         QDir(SystemFileTrasher::homeTrash()).removeRecursively();
     }
 

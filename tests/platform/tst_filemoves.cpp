@@ -52,15 +52,25 @@ class TestFileMoves : public QObject
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_mount;
-
     std::unique_ptr<TmpfsMount> m_disk;
 
-    // A tmpfs inside the temporary folder: another file system to move to.
-    bool mountTmpfs(qint64 sizeBytes)
+    // A fresh folder on this file system, or a tmpfs of that size mounted
+    // there (which needs root); none when it could not be mounted.
+    QString destination(bool across, qint64 sizeBytes)
     {
         m_mount = m_dir->filePath(QStringLiteral("other-fs"));
+        if (!across)
+            return QDir().mkpath(m_mount) ? m_mount : QString();
         m_disk = std::make_unique<TmpfsMount>(m_mount, sizeBytes);
-        return m_disk->isMounted();
+        return m_disk->isMounted() ? m_mount : QString();
+    }
+
+    // Within one file system and onto a tmpfs.
+    static void onBothSides()
+    {
+        QTest::addColumn<bool>("across");
+        QTest::newRow("within one file system") << false;
+        QTest::newRow("across file systems") << true;
     }
 
 private Q_SLOTS:
@@ -74,38 +84,6 @@ private Q_SLOTS:
     {
         m_disk.reset();
         m_dir.reset();
-    }
-
-    void renamesWithinOneFileSystem()
-    {
-        const QString from = m_dir->filePath(QStringLiteral("a.png"));
-        const QString to = m_dir->filePath(QStringLiteral("b.png"));
-        writeFile(from, "abc");
-        FileMoves::moveFile(from, to);
-        QVERIFY(!QFileInfo::exists(from));
-        QCOMPARE(readFile(to), QByteArray("abc"));
-    }
-
-    void neverReplacesWithinOneFileSystem()
-    {
-        const QString from = m_dir->filePath(QStringLiteral("a.png"));
-        const QString to = m_dir->filePath(QStringLiteral("b.png"));
-        writeFile(from, "new");
-        writeFile(to, "old");
-        QCOMPARE(moveError(from, to), EEXIST);
-        QCOMPARE(readFile(from), QByteArray("new"));
-        QCOMPARE(readFile(to), QByteArray("old"));
-    }
-
-    void movesDirectoriesWithinOneFileSystem()
-    {
-        const QString from = m_dir->filePath(QStringLiteral("Work"));
-        QVERIFY(QDir().mkpath(from + QStringLiteral("/inner")));
-        writeFile(from + QStringLiteral("/inner/x.png"), "x");
-        const QString to = m_dir->filePath(QStringLiteral("Projects"));
-        FileMoves::moveFile(from, to);
-        QCOMPARE(readFile(to + QStringLiteral("/inner/x.png")), QByteArray("x"));
-        QVERIFY(!QFileInfo::exists(from));
     }
 
     void badPathsAreRefused_data()
@@ -132,41 +110,65 @@ private Q_SLOTS:
         QCOMPARE(readFile(m_dir->filePath(QStringLiteral("a.png"))), QByteArray("a"));
     }
 
-    void copiesAcrossFileSystems()
+    void movesAFileWithItsBytesAndMode_data() { onBothSides(); }
+    void movesAFileWithItsBytesAndMode()
     {
-        if (!mountTmpfs(16 << 20))
+        QFETCH(bool, across);
+        const QString target = destination(across, 16 << 20);
+        if (target.isEmpty())
             QSKIP("Needs root to mount a tmpfs for a second file system");
         const QString from = m_dir->filePath(QStringLiteral("big.png"));
         const QByteArray bytes = patternBytes(3 * 1024 * 1024 + 17);
         writeFile(from, bytes);
         QVERIFY(::chmod(QFile::encodeName(from).constData(), 0640) == 0);
-        const QString to = m_mount + QStringLiteral("/big.png");
 
-        FileMoves::moveFile(from, to);
+        FileMoves::moveFile(from, target + QStringLiteral("/big.png"));
         QVERIFY(!QFileInfo::exists(from));
-        QCOMPARE(readFile(to), bytes);
-        QCOMPARE(entries(m_mount), QStringList { "big.png" });
+        QCOMPARE(readFile(target + QStringLiteral("/big.png")), bytes);
+        QCOMPARE(entries(target), QStringList { "big.png" });
         struct stat info;
-        QCOMPARE(::stat(QFile::encodeName(to).constData(), &info), 0);
+        QCOMPARE(
+            ::stat(QFile::encodeName(target + QStringLiteral("/big.png")).constData(), &info), 0);
         QCOMPARE(info.st_mode & 07777, mode_t(0640));
     }
 
-    void neverReplacesAcrossFileSystems()
+    void neverReplaces_data() { onBothSides(); }
+    void neverReplaces()
     {
-        if (!mountTmpfs(1 << 20))
+        QFETCH(bool, across);
+        const QString target = destination(across, 1 << 20);
+        if (target.isEmpty())
             QSKIP("Needs root to mount a tmpfs for a second file system");
         const QString from = m_dir->filePath(QStringLiteral("a.png"));
         writeFile(from, "new");
-        writeFile(m_mount + QStringLiteral("/a.png"), "old");
-        QCOMPARE(moveError(from, m_mount + QStringLiteral("/a.png")), EEXIST);
+        writeFile(target + QStringLiteral("/a.png"), "old");
+        QCOMPARE(moveError(from, target + QStringLiteral("/a.png")), EEXIST);
         QCOMPARE(readFile(from), QByteArray("new"));
-        QCOMPARE(readFile(m_mount + QStringLiteral("/a.png")), QByteArray("old"));
-        QCOMPARE(entries(m_mount), QStringList { "a.png" });
+        QCOMPARE(readFile(target + QStringLiteral("/a.png")), QByteArray("old"));
+        QCOMPARE(entries(target), QStringList { "a.png" });
+    }
+
+    // Moved by a rename; never copied across.
+    void directories_data() { onBothSides(); }
+    void directories()
+    {
+        QFETCH(bool, across);
+        const QString target = destination(across, 1 << 20);
+        if (target.isEmpty())
+            QSKIP("Needs root to mount a tmpfs for a second file system");
+        const QString from = m_dir->filePath(QStringLiteral("Work"));
+        writeFile(from + QStringLiteral("/inner/x.png"), "x");
+        QCOMPARE(moveError(from, target + QStringLiteral("/Projects")), across ? EXDEV : 0);
+        QCOMPARE(readFile((across ? from : target + QStringLiteral("/Projects"))
+                     + QStringLiteral("/inner/x.png")),
+            QByteArray("x"));
+        QCOMPARE(QFileInfo::exists(from), across);
+        QCOMPARE(entries(target), across ? QStringList() : QStringList { "Projects" });
     }
 
     void failedCopyLeavesTheSourceAndNoPartialFile()
     {
-        if (!mountTmpfs(64 << 10))
+        if (destination(true, 64 << 10).isEmpty())
             QSKIP("Needs root to mount a tmpfs for a second file system");
         const QString from = m_dir->filePath(QStringLiteral("large.png"));
         const QByteArray bytes = patternBytes(512 * 1024);
@@ -178,7 +180,7 @@ private Q_SLOTS:
 
     void sourceWrittenDuringTheCopyStays()
     {
-        if (!mountTmpfs(1 << 20))
+        if (destination(true, 1 << 20).isEmpty())
             QSKIP("Needs root to mount a tmpfs for a second file system");
         const QString from = m_dir->filePath(QStringLiteral("growing.gif"));
         const QByteArray first = patternBytes(32 * 1024);
@@ -198,18 +200,6 @@ private Q_SLOTS:
         FileMoves::setAfterCopyHookForTesting({});
         QVERIFY(refused);
         QCOMPARE(readFile(from), whole);
-        QCOMPARE(entries(m_mount), QStringList());
-    }
-
-    void directoriesAreNotCopiedAcross()
-    {
-        if (!mountTmpfs(1 << 20))
-            QSKIP("Needs root to mount a tmpfs for a second file system");
-        const QString from = m_dir->filePath(QStringLiteral("Work"));
-        QVERIFY(QDir().mkpath(from));
-        writeFile(from + QStringLiteral("/x.png"), "x");
-        QCOMPARE(moveError(from, m_mount + QStringLiteral("/Work")), EXDEV);
-        QCOMPARE(readFile(from + QStringLiteral("/x.png")), QByteArray("x"));
         QCOMPARE(entries(m_mount), QStringList());
     }
 };

@@ -1,9 +1,8 @@
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "platform/frontmostapp.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -17,13 +16,9 @@ private:
     QString m_user; // plays $XDG_DATA_HOME/applications
     QString m_system; // plays /usr/share/applications
 
-    void writeEntry(const QString &dir, const QString &relativePath, const QByteArray &body)
+    static void writeEntry(const QString &dir, const QString &name, const QByteArray &body)
     {
-        const QString path = QDir(dir).filePath(relativePath);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(body);
+        test::writeFile(dir + QLatin1Char('/') + name, body);
     }
 
 private Q_SLOTS:

@@ -65,14 +65,6 @@ private Q_SLOTS:
         QFETCH(bool, complete);
         QCOMPARE(ImageCompleteness::isComplete(bytes), complete);
     }
-
-    void cutGifStillDecodes()
-    {
-        // Why the decoder alone can't be trusted with a file being written.
-        const QByteArray gif = gifBytes(3);
-        QVERIFY(!QImage::fromData(gif, "GIF").isNull());
-        QVERIFY(!QImage::fromData(gif.left(gifBytes(1).size() - 1), "GIF").isNull());
-    }
 };
 
 MARLOX_TEST_MAIN(TestImageCompleteness)

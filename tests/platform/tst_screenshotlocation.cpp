@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "platform/screenshotlocation.h"
+#include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -20,29 +21,20 @@ class TestScreenshotLocation : public QObject
 
     QString resolve(QString text) const { return text.replace(QLatin1String("$ROOT"), m_root); }
 
-    void writeFile(const QString &relative, const QString &content)
-    {
-        const QString path = m_root + QLatin1Char('/') + relative;
-        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(resolve(content).toUtf8());
-    }
-
-    // A stand-in gsettings that prints `output` for the one key Marlox asks.
+    // A stand-in gsettings that prints `output` for the one key Marlox asks,
+    // or never answers for "<hangs>".
     void installFakeGsettings(const QString &output)
     {
         const QString bin = m_root + QStringLiteral("/fakebin");
-        QVERIFY(QDir().mkpath(bin));
         QFile script(bin + QStringLiteral("/gsettings"));
-        QVERIFY(script.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        script.write("#!/bin/sh\n"
-                     "[ \"$1|$2|$3\" = \"get|org.gnome.gnome-screenshot|auto-save-directory\" ] "
-                     "|| exit 1\n"
-                     "cat <<'MARLOX_EOF'\n");
-        script.write(resolve(output).toUtf8());
-        script.write("\nMARLOX_EOF\n");
-        script.close();
+        test::writeFile(script.fileName(),
+            output == QLatin1String("<hangs>")
+                ? QByteArray("#!/bin/sh\nexec sleep 600\n")
+                : "#!/bin/sh\n"
+                  "[ \"$1|$2|$3\" = \"get|org.gnome.gnome-screenshot|auto-save-directory\" ] "
+                  "|| exit 1\n"
+                  "cat <<'MARLOX_EOF'\n"
+                    + resolve(output).toUtf8() + "\nMARLOX_EOF\n");
         QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         qputenv("PATH", bin.toUtf8() + ":/usr/bin:/bin");
     }
@@ -144,6 +136,9 @@ private Q_SLOTS:
             << QStringList({ "Pictures/Screenshots", "Desktop" }) << "''" << "Pictures/Screenshots";
         QTest::newRow("GNOME without gsettings: Pictures/Screenshots") << "GNOME" << QStringList()
             << QStringList({ "Pictures/Screenshots", "Desktop" }) << none << "Pictures/Screenshots";
+        QTest::newRow("GNOME gsettings that never answers is given up") << "GNOME"
+            << QStringList() << QStringList({ "Pictures/Screenshots" }) << "<hangs>"
+            << "Pictures/Screenshots";
         QTest::newRow("GNOME setting to a missing folder: fall back") << "gnome" << QStringList()
             << QStringList({ "Desktop" }) << "'$ROOT/Missing'" << "Desktop";
 
@@ -195,7 +190,7 @@ private Q_SLOTS:
         if (!desktop.isNull())
             qputenv("XDG_CURRENT_DESKTOP", desktop.toUtf8());
         for (qsizetype i = 0; i + 1 < files.size(); i += 2)
-            writeFile(files[i], files[i + 1]);
+            test::writeFile(m_root + QLatin1Char('/') + files[i], resolve(files[i + 1]).toUtf8());
         for (const QString &dir : std::as_const(dirs))
             QVERIFY(QDir().mkpath(m_root + QLatin1Char('/') + dir));
         if (gsettings.isNull()) {
@@ -208,22 +203,6 @@ private Q_SLOTS:
 
         const QString want = expected.isEmpty() ? m_root : m_root + QLatin1Char('/') + expected;
         QCOMPARE(ScreenshotLocation::systemScreenshotFolder(m_root), want);
-    }
-
-    void gsettingsThatNeverAnswersIsGivenUp()
-    {
-        const QString bin = m_root + QStringLiteral("/fakebin");
-        QVERIFY(QDir().mkpath(bin));
-        QFile script(bin + QStringLiteral("/gsettings"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("#!/bin/sh\nexec sleep 600\n");
-        script.close();
-        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        qputenv("PATH", bin.toUtf8() + ":/usr/bin:/bin");
-        qputenv("XDG_CURRENT_DESKTOP", "GNOME");
-        QVERIFY(QDir().mkpath(m_root + "/Pictures/Screenshots"));
-        QCOMPARE(
-            ScreenshotLocation::systemScreenshotFolder(m_root), m_root + "/Pictures/Screenshots");
     }
 
     void localPath_data()

@@ -9,7 +9,7 @@
 #include "storage/preferences.h"
 #include "platform/autostart.h"
 #include "shell/onboardingwindow.h"
-#include "support/fakes.h"
+#include "support/appstatescene.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -18,18 +18,10 @@ class TestOnboarding : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    std::unique_ptr<test::AppStateScene> m_scene;
     std::shared_ptr<test::ScriptedDialogs> m_dialogs;
 
-    std::unique_ptr<AppState> makeState()
-    {
-        m_dialogs = std::make_shared<test::ScriptedDialogs>();
-        AppStateDependencies deps;
-        deps.dialogs = m_dialogs;
-        deps.installSystemObservers = false;
-        deps.databasePath = m_dir.filePath(QStringLiteral("index.sqlite3"));
-        return std::make_unique<AppState>(deps);
-    }
+    std::unique_ptr<AppState> makeState() { return m_scene->makeState(); }
 
     static QPushButton *forward(QWidget &view)
     {
@@ -59,10 +51,8 @@ class TestOnboarding : public QObject
 private Q_SLOTS:
     void init()
     {
-        for (const QString &key :
-            { Preferences::screenshotFolderBookmark, Preferences::libraryRootBookmark,
-                Preferences::onboardingCompleted, Preferences::loginItemDefaultApplied })
-            Preferences::remove(key);
+        m_scene = std::make_unique<test::AppStateScene>();
+        m_dialogs = m_scene->dialogs;
         QFile::remove(Autostart::entryPath());
     }
 
@@ -105,10 +95,9 @@ private Q_SLOTS:
 
         // Blocked until a screenshot folder is set.
         QTRY_VERIFY(forward(view) && !forward(view)->isEnabled());
-        QDir().mkpath(m_dir.filePath(QStringLiteral("Shots")));
-        m_dialogs->folderAnswers.append(m_dir.filePath(QStringLiteral("Shots")));
+        m_dialogs->folderAnswers.append(m_scene->shots);
         pressReturn(QStringLiteral("onboarding.allowScreenshotFolder"));
-        QTRY_COMPARE(state->screenshotFolder(), m_dir.filePath(QStringLiteral("Shots")));
+        QTRY_COMPARE(state->screenshotFolder(), m_scene->shots);
         QCOMPARE(m_dialogs->folderPanels.last().message,
             QStringLiteral("Click Open to let Marlox watch this folder."));
         QTRY_VERIFY(pageText(view).contains(QStringLiteral("Watching ")));
@@ -116,9 +105,9 @@ private Q_SLOTS:
         pressReturn(QStringLiteral("onboarding.continue"));
         QTRY_COMPARE(view.step(), OnboardingStep::libraryFolder);
 
-        m_dialogs->newFolderAnswers.append(m_dir.filePath(QStringLiteral("Library")));
+        m_dialogs->newFolderAnswers.append(m_scene->dir.filePath(QStringLiteral("New Library")));
         pressReturn(QStringLiteral("onboarding.createLibraryFolder"));
-        QTRY_VERIFY(QFileInfo(m_dir.filePath(QStringLiteral("Library"))).isDir());
+        QTRY_VERIFY(QFileInfo(m_scene->dir.filePath(QStringLiteral("New Library"))).isDir());
         QCOMPARE(m_dialogs->savePanels.last().proposedName, QStringLiteral("Marlox"));
         QTRY_VERIFY(forward(view)->isEnabled());
         pressReturn(QStringLiteral("onboarding.continue"));
@@ -154,7 +143,7 @@ private Q_SLOTS:
         view.show();
         QTRY_VERIFY(pageText(view).contains(QStringLiteral("Step 3 of 5")));
         QVERIFY(!forward(view)->isEnabled());
-        state->setLibraryRoot(m_dir.filePath(QStringLiteral("Lib2")), true);
+        state->setLibraryRoot(m_scene->dir.filePath(QStringLiteral("Lib2")), true);
         QTRY_VERIFY(forward(view)->isEnabled());
         QTest::mouseClick(forward(view), Qt::LeftButton);
         QTRY_COMPARE(view.step(), OnboardingStep::done);
@@ -167,7 +156,8 @@ private Q_SLOTS:
         view.show();
         QTRY_COMPARE(forward(view)->text(), QStringLiteral("Skip"));
         // A detection makes it "detected", a save makes it "Continue".
-        state->handleDetection(Detection { m_dir.filePath(QStringLiteral("none.png")), 0.1 });
+        state->handleDetection(
+            Detection { m_scene->dir.filePath(QStringLiteral("none.png")), 0.1 });
         QTRY_VERIFY(pageText(view).contains(
             QStringLiteral("Got it. Give it a name and press Return to save.")));
         QCOMPARE(forward(view)->text(), QStringLiteral("Skip"));

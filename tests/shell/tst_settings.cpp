@@ -14,6 +14,7 @@
 #include "app/updatecontroller.h"
 #include "platform/homedirectory.h"
 #include "shell/settingswindow.h"
+#include "support/appstatescene.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/testmain.h"
@@ -24,17 +25,11 @@ class TestSettings : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    std::unique_ptr<test::AppStateScene> m_scene;
 
-    std::unique_ptr<AppState> makeState(std::shared_ptr<test::ScriptedDialogs> dialogs,
-        std::shared_ptr<TextRecognizer> ocr = nullptr)
+    std::unique_ptr<AppState> makeState(std::shared_ptr<TextRecognizer> ocr = nullptr)
     {
-        AppStateDependencies deps;
-        deps.dialogs = std::move(dialogs);
-        deps.ocr = std::move(ocr);
-        deps.installSystemObservers = false;
-        deps.databasePath = m_dir.filePath(QStringLiteral("index.sqlite3"));
-        return std::make_unique<AppState>(deps);
+        return m_scene->makeState([&](AppStateDependencies &deps) { deps.ocr = std::move(ocr); });
     }
 
     template <typename T> static T *find(QWidget &w, const char *name)
@@ -70,17 +65,11 @@ class TestSettings : public QObject
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        for (const QString &key :
-            { Preferences::screenshotFolderBookmark, Preferences::libraryRootBookmark,
-                Preferences::autoSaveEnabled, Preferences::ocrLanguages })
-            Preferences::remove(key);
-    }
+    void init() { m_scene = std::make_unique<test::AppStateScene>(); }
 
     void rowsSayNotSetWithoutFolders()
     {
-        auto state = makeState(std::make_shared<test::ScriptedDialogs>());
+        auto state = makeState();
         UpdateController updates;
         SettingsWindow window(*state, updates, {});
         QCOMPARE(find<QWidget>(window, "settings.screenshotFolder")->accessibleName(),
@@ -97,15 +86,14 @@ private Q_SLOTS:
 
     void followsTheCoordinatorLive()
     {
-        auto dialogs = std::make_shared<test::ScriptedDialogs>();
-        auto state = makeState(dialogs);
+        auto state = makeState();
+        auto &dialogs = m_scene->dialogs;
         UpdateController updates(QStringLiteral("https://example.org/feed"),
             QString::fromLatin1(QByteArray(32, 'k').toBase64()));
         SettingsWindow window(*state, updates, {});
         QVERIFY(window.findChild<QCheckBox *>(QStringLiteral("settings.autoUpdate")));
 
-        const QString shots = m_dir.filePath(QStringLiteral("Shots"));
-        QDir().mkpath(shots);
+        const QString &shots = m_scene->shots;
         dialogs->folderAnswers.append(shots);
         QTest::mouseClick(
             find<QPushButton>(window, "settings.screenshotFolder.change"), Qt::LeftButton);
@@ -123,7 +111,7 @@ private Q_SLOTS:
         QVERIFY(Preferences::boolValue(Preferences::autoSaveEnabled));
 
         // Picking the library inside the screenshot folder's parent that holds it is refused.
-        dialogs->folderAnswers.append(m_dir.path());
+        dialogs->folderAnswers.append(m_scene->dir.path());
         QTest::mouseClick(
             find<QPushButton>(window, "settings.libraryFolder.change"), Qt::LeftButton);
         QTRY_COMPARE(dialogs->alerts.size(), 1);
@@ -139,7 +127,7 @@ private Q_SLOTS:
             { QStringLiteral("eng"), QStringLiteral("deu"), QStringLiteral("fra"),
                 QStringLiteral("spa"), QStringLiteral("ita"), QStringLiteral("jpn"),
                 QStringLiteral("osd") });
-        auto state = makeState(std::make_shared<test::ScriptedDialogs>());
+        auto state = makeState();
         state->setOcrLanguages({});
         UpdateController updates;
         SettingsWindow window(*state, updates, {});
@@ -185,7 +173,7 @@ private Q_SLOTS:
             for (char b = 'a'; b <= 'f'; ++b)
                 many.append(QStringLiteral("q") + QLatin1Char(a) + QLatin1Char(b));
         const auto restore = useModels(data, many);
-        auto state = makeState(std::make_shared<test::ScriptedDialogs>());
+        auto state = makeState();
         UpdateController updates;
         SettingsWindow window(*state, updates, {});
         QCOMPARE(window
@@ -210,7 +198,7 @@ private Q_SLOTS:
         Preferences::setValue(Preferences::ocrLanguages,
             QStringList { QStringLiteral("eng"), QStringLiteral("kor"), QStringLiteral("fra"),
                 QStringLiteral("spa") });
-        auto state = makeState(std::make_shared<test::ScriptedDialogs>());
+        auto state = makeState();
         UpdateController updates;
         SettingsWindow window(*state, updates, {});
         QVERIFY(!languageBox(window, QStringLiteral("kor")));
@@ -225,7 +213,7 @@ private Q_SLOTS:
     {
         QTemporaryDir data;
         const auto restore = useModels(data, { QStringLiteral("eng") });
-        auto state = makeState(std::make_shared<test::ScriptedDialogs>());
+        auto state = makeState();
         UpdateController updates;
         SettingsWindow window(*state, updates, {});
         QVERIFY(text(window, "settings.ocrLanguages.onlyEnglish")
@@ -246,11 +234,11 @@ private Q_SLOTS:
     void recogniseAgainShowsProgressAndCanBeCancelled()
     {
         auto ocr = std::make_shared<test::FakeRecognizer>();
-        auto state = makeState(std::make_shared<test::ScriptedDialogs>(), ocr);
+        auto state = makeState(ocr);
         // More screenshots than the pass reads at once, so a cancel can stop it.
         const int count = QThread::idealThreadCount() + 2;
         for (int i = 0; i < count; ++i) {
-            const QString path = m_dir.filePath(QStringLiteral("shot%1.png").arg(i));
+            const QString path = m_scene->dir.filePath(QStringLiteral("shot%1.png").arg(i));
             QImage image(40 + i, 30, QImage::Format_RGB32);
             image.fill(Qt::white);
             QVERIFY(image.save(path));
@@ -286,7 +274,7 @@ private Q_SLOTS:
         QVERIFY(!cancel->isVisibleTo(&window));
 
         // Run to the end with one file gone.
-        QFile::remove(m_dir.filePath(QStringLiteral("shot1.png")));
+        QFile::remove(m_scene->dir.filePath(QStringLiteral("shot1.png")));
         start->click();
         QTRY_COMPARE_WITH_TIMEOUT(text(window, "settings.recognitionProgress"),
             QStringLiteral("Read the text of %1 screenshots again. One couldn't be read and "

@@ -4,18 +4,16 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidgetAction>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "shell/traymenu.h"
 #include "shell/traypresence.h"
+#include "support/appstatescene.h"
 #include "widgets/windowrules.h"
-#include "support/fakes.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -257,17 +255,9 @@ private Q_SLOTS:
 
     void followsTheCoordinator()
     {
-        QTemporaryDir dir;
-        Preferences::remove(Preferences::screenshotFolderBookmark);
-        AppStateDependencies deps;
-        deps.dialogs = std::make_shared<ScriptedDialogs>();
-        deps.makeCapturePrompt = [] { return std::make_unique<RecordingPrompt>(); };
-        deps.undoToast = std::make_shared<RecordingToast>();
-        deps.databasePath = dir.filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        AppState state(deps);
-
-        TrayMenu tray(&state, {});
+        const AppStateScene scene;
+        const auto state = scene.makeState();
+        TrayMenu tray(state.get(), {});
         const auto message = [&tray]() -> QString {
             auto *block = qobject_cast<QWidgetAction *>(
                 item(*tray.menu(), QStringLiteral("menuBar.notWatchingBlock")));
@@ -277,7 +267,7 @@ private Q_SLOTS:
                 QStringLiteral("menuBar.notWatchingMessage"));
             return label ? label->text() : QString();
         };
-        state.enterNotWatching(QStringLiteral("Marlox lost access to the folder."));
+        state->enterNotWatching(QStringLiteral("Marlox lost access to the folder."));
         QTRY_COMPARE(message(), QStringLiteral("Marlox lost access to the folder."));
         QVERIFY(!item(*tray.menu(), "menuBar.checkForUpdates"));
 
