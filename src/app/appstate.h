@@ -251,6 +251,8 @@ Q_SIGNALS:
     void promptQueueChanged();
     // Start-up's launch check ran: the shell shows onboarding when needed.
     void launchCheckFinished();
+    // A pass comparing the index with the library tree has ended.
+    void libraryReconciled();
     void ocrLanguagesChanged();
     void recognitionProgressChanged();
 

@@ -192,6 +192,7 @@ void AppState::runLibraryUpkeep(bool rebuild)
         mainThread.post([report](AppState &state) {
             state.recogniseOwed();
             state.reconcileAgainIfDeferred(report.deferred > 0);
+            Q_EMIT state.libraryReconciled();
         });
     });
 }
@@ -325,6 +326,7 @@ void AppState::runReconcile(bool followUp)
             if (report.adopted > 0)
                 state.recogniseOwed();
             state.reconcileAgainIfDeferred(report.deferred > 0 && !followUp);
+            Q_EMIT state.libraryReconciled();
         });
     });
 }

@@ -269,6 +269,10 @@ private Q_SLOTS:
     void promptPathIndexesFirstAndFillsTextLater()
     {
         auto state = makeState(false, true);
+        // Start-up's reconcile would fill in the size the capture path leaves
+        // for later; let it pass first.
+        QSignalSpy reconciled(state.get(), &AppState::libraryReconciled);
+        QVERIFY(reconciled.wait(30000));
         LogCapture log;
         m_ocr->gated = true; // recognition waits until the prompt has been checked
         const QString path = shot(QStringLiteral("shot.png"));
