@@ -9,7 +9,6 @@ namespace marlox {
 
 namespace {
 
-const QString generalFolder = QStringLiteral("General");
 constexpr qsizetype recentFolderLimit = 5;
 
 QStringList withoutLaterDuplicates(const QStringList &names)

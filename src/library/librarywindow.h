@@ -94,6 +94,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // What a sidebar item stands for: 0 all, 1 inbox, 2 folder, -1 heading.
+    static constexpr int sectionRole = Qt::UserRole + 1;
+    static constexpr int folderRole = Qt::UserRole + 2;
+    static LibrarySection sectionOf(const QListWidgetItem *item);
+
     void buildUi();
     void rebuildSidebar();
     void refreshListing();

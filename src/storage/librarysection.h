@@ -5,6 +5,9 @@
 
 namespace marlox {
 
+// The folder captures go to unless the user picks another.
+inline const QString generalFolder = QStringLiteral("General");
+
 // Which part of the library a list or a search covers.
 struct LibrarySection
 {
