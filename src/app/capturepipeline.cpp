@@ -411,13 +411,19 @@ void AppState::indexAndFileAutoSaved(
         return;
     }
     m_capturesInFlight.remove(capture.path);
-    refreshRecord(id);
     std::optional<ScreenshotRecord> record;
     try {
         record = m_database->record(id);
-    } catch (const std::exception &) { }
-    if (!record)
+    } catch (const std::exception &e) {
+        qCWarning(
+            lcAppState, "Failed to read back capture %lld: %s", id, qUtf8Printable(describe(e)));
+    }
+    if (!record) {
+        refreshRecord(id);
         return;
+    }
+    // The list and the open window take the row once, as filed: the Inbox
+    // row in between would cost a second merge for nothing.
     try {
         const ScreenshotRecord filed = fileRecord(*record, title, QStringLiteral("General"));
         qCInfo(lcAppState, "Auto-saved capture %lld", id);
@@ -426,6 +432,7 @@ void AppState::indexAndFileAutoSaved(
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Auto-save failed for capture %lld, falling back to prompt: %s", id,
             qUtf8Printable(describe(e)));
+        refreshRecord(id);
         appendToPromptQueue({ *record, QString(), title, std::nullopt, errorText(e) });
     }
 }

@@ -90,8 +90,8 @@ void LibraryGridView::insertRecord(const ScreenshotRecord &record, const QString
     QList<ScreenshotRecord> &records = m_blocks[block].records;
     const auto at = std::upper_bound(records.cbegin(), records.cend(), record, comesBefore);
     const qsizetype position = at - records.cbegin();
-    records.insert(position, record);
-    m_displayed.insert(first + position, record);
+    insertNearFront(records, position, record);
+    insertNearFront(m_displayed, first + position, record);
     relayout();
     updateAccessibleText();
     viewport()->update();
@@ -104,14 +104,14 @@ bool LibraryGridView::removeRecord(qint64 id)
     if (found == m_displayed.cend())
         return false;
     qsizetype index = found - m_displayed.cbegin();
-    m_displayed.removeAt(index);
+    removeNearFront(m_displayed, index);
     for (qsizetype block = 0; block < m_blocks.size(); ++block) {
         QList<ScreenshotRecord> &records = m_blocks[block].records;
         if (index >= records.size()) {
             index -= records.size();
             continue;
         }
-        records.removeAt(index);
+        removeNearFront(records, index);
         if (records.isEmpty())
             m_blocks.removeAt(block);
         break;
