@@ -322,7 +322,12 @@ QImage LibraryGridView::thumbnailFor(const ScreenshotRecord &record)
                     return; // cancelled: the cell went off screen
                 m_pending.remove(path);
                 m_loaded.insert(path, result);
-                viewport()->update();
+                // Only the cells showing it: a thumbnail arriving after each
+                // filing must not cost a repaint of the whole grid.
+                for (int index : visibleIndexes()) {
+                    if (m_displayed[index].path == path)
+                        viewport()->update(cellRect(index));
+                }
             });
         m_pending.insert(path, pending);
     }
@@ -348,6 +353,8 @@ void LibraryGridView::pruneRequests()
         else
             it = m_loaded.erase(it);
     }
+    if (m_titleLines.size() > 4 * visible.size() + 100)
+        m_titleLines.clear();
 }
 
 void LibraryGridView::paintEvent(QPaintEvent *event)
@@ -430,8 +437,7 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
     painter.setFont(caption);
     painter.setPen(palette().color(QPalette::Text));
     const QFontMetrics metrics(caption);
-    const QStringList lines
-        = GridCellText::titleLines(LibrarySorting::shownTitle(record), caption, thumbArea.width());
+    const QStringList &lines = titleLines(record, caption, thumbArea.width());
     QRect titleRect(thumbArea.x(), thumbArea.bottom() + 5, thumbArea.width(), metrics.height());
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QRect line = titleRect.translated(0, int(i) * metrics.lineSpacing());
@@ -452,6 +458,16 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
         painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
         painter.drawRoundedRect(QRectF(rect).adjusted(1, 1, -1, -1), 6, 6);
     }
+}
+
+const QStringList &LibraryGridView::titleLines(
+    const ScreenshotRecord &record, const QFont &font, int width)
+{
+    const QString title = LibrarySorting::shownTitle(record);
+    TitleLines &cached = m_titleLines[record.id];
+    if (cached.width != width || cached.title != title || cached.font != font)
+        cached = { title, font, width, GridCellText::titleLines(title, font, width) };
+    return cached.lines;
 }
 
 void LibraryGridView::paintSnippet(QPainter &painter, const QString &snippet, const QRect &rect)

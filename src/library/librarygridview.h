@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QAbstractScrollArea>
+#include <QFont>
 #include <QHash>
 #include <QImage>
 #include <QList>
@@ -137,6 +138,17 @@ private:
     int m_contentHeight = 0;
     QHash<QString, Pending> m_pending; // by path
     QHash<QString, QImage> m_loaded; // results for cells on screen, by path
+    // Titles as wrapped for their cells: laying each out again on every
+    // repaint was most of a repaint's cost.
+    struct TitleLines
+    {
+        QString title;
+        QFont font;
+        int width = 0;
+        QStringList lines;
+    };
+    QHash<qint64, TitleLines> m_titleLines;
+    const QStringList &titleLines(const ScreenshotRecord &record, const QFont &font, int width);
     quint64 m_nextSerial = 1;
     QPoint m_pressPos;
     int m_pressIndex = -1;
