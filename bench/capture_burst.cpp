@@ -116,18 +116,6 @@ public:
 
     bool notify(QObject *receiver, QEvent *event) override
     {
-        if (recording && m_depth > 0 && qEnvironmentVariableIsSet("TMP_PAINTS") && event->type() == QEvent::Paint) {
-            QElapsedTimer t; t.start();
-            const bool r = QApplication::notify(receiver, event);
-            std::printf("    paint %s %s %.2f ms\n", receiver->metaObject()->className(), qPrintable(receiver->objectName()), ms(t));
-            return r;
-        }
-        if (recording && m_depth > 0 && qEnvironmentVariableIsSet("TMP_PAINTS") && event->type() != QEvent::Paint) {
-            QElapsedTimer t; t.start();
-            const bool r = QApplication::notify(receiver, event);
-            if (ms(t) > 0.3) std::printf("    ev %d %s %.2f ms\n", int(event->type()), receiver->metaObject()->className(), ms(t));
-            return r;
-        }
         if (!recording || m_depth > 0)
             return QApplication::notify(receiver, event);
         QElapsedTimer timer;
