@@ -2,9 +2,12 @@
 // with the real folder watcher and recognition (auto-save on): how long the
 // GUI thread goes without turning its event loop (a 10 ms timer that repaints
 // the window each turn notes every gap), and the process's peak memory during
-// the burst. Then, on a library of --records rows with the window open, the
-// GUI thread's time for filing one capture: its row indexed and merged into
-// the list, the file moved into a folder, the grid and sidebar updated.
+// the burst, and which events took the GUI thread longest (a repaint, queued
+// work). Then, on a library of --records rows with the window open, the GUI
+// thread's time for filing one capture: its row indexed, the file moved into
+// a folder, the list, grid and sidebar updated, and the repaint that follows;
+// in wall time and in the thread's processor time, which waiting for a core
+// on a busy machine does not inflate.
 //
 //   bench_capture_burst [--captures 10,200] [--size 1440x900] [--records 100000]
 //                       [--filings 20]
