@@ -355,6 +355,12 @@ void LibraryGridView::pruneRequests()
     }
     if (m_titleLines.size() > 4 * visible.size() + 100)
         m_titleLines.clear();
+    for (auto it = m_fitted.begin(); it != m_fitted.end();) {
+        if (visible.contains(it.key()))
+            ++it;
+        else
+            it = m_fitted.erase(it);
+    }
 }
 
 void LibraryGridView::paintEvent(QPaintEvent *event)
@@ -414,17 +420,18 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
         rect.width() - 2 * cellPadding, scaled(thumbnailHeight));
     const QImage image = thumbnailFor(record);
     if (!image.isNull()) {
+        const qreal ratio = viewport()->devicePixelRatioF();
         QSizeF size = QSizeF(image.size()) / image.devicePixelRatio();
         size.scale(thumbArea.size(), Qt::KeepAspectRatio);
-        const QRectF target(thumbArea.x() + (thumbArea.width() - size.width()) / 2,
-            thumbArea.y() + (thumbArea.height() - size.height()) / 2, size.width(), size.height());
-        painter.drawImage(target, image);
-        // A hairline keeps mostly-white screenshots apart from the background.
-        QColor frame = palette().color(QPalette::Text);
-        frame.setAlphaF(0.18);
-        painter.setPen(QPen(frame, 1));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(target.adjusted(0.5, 0.5, -0.5, -0.5));
+        const QImage &shown = fittedThumbnail(record.path, image, (size * ratio).toSize());
+        const QSizeF shownSize = QSizeF(shown.size()) / ratio;
+        const QPoint at(thumbArea.x() + qRound((thumbArea.width() - shownSize.width()) / 2),
+            thumbArea.y() + qRound((thumbArea.height() - shownSize.height()) / 2));
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(at, shown);
+        painter.restore();
     } else {
         QColor grey(Qt::gray);
         grey.setAlphaF(0.2);
@@ -458,6 +465,41 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
         painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
         painter.drawRoundedRect(QRectF(rect).adjusted(1, 1, -1, -1), 6, 6);
     }
+}
+
+const QImage &LibraryGridView::fittedThumbnail(
+    const QString &path, const QImage &source, QSize pixels)
+{
+    Fitted &fitted = m_fitted[path];
+    if (fitted.sourceKey == source.cacheKey() && fitted.image.size() == pixels)
+        return fitted.image;
+    QImage image = (source.size() == pixels
+            ? source
+            : source.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
+                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // A hairline keeps mostly-white screenshots apart from the background:
+    // the text colour at 18 % over the outermost pixels.
+    QColor frame = palette().color(QPalette::Text);
+    const int width = std::max(1, qRound(viewport()->devicePixelRatioF()));
+    const int alpha = 46; // 0.18 of 255
+    const auto blend = [&](int x, int y) {
+        QRgb *pixel = reinterpret_cast<QRgb *>(image.scanLine(y)) + x;
+        const auto mix
+            = [alpha](int under, int over) { return (under * (255 - alpha) + over * alpha) / 255; };
+        *pixel = qRgba(mix(qRed(*pixel), frame.red()), mix(qGreen(*pixel), frame.green()),
+            mix(qBlue(*pixel), frame.blue()), mix(qAlpha(*pixel), 255));
+    };
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (x < width || y < width || x >= image.width() - width || y >= image.height() - width)
+                blend(x, y);
+            else if (y >= width && y < image.height() - width)
+                x = std::max(x, image.width() - width - 1);
+        }
+    }
+    image.setDevicePixelRatio(viewport()->devicePixelRatioF());
+    fitted = { source.cacheKey(), std::move(image) };
+    return fitted.image;
 }
 
 const QStringList &LibraryGridView::titleLines(

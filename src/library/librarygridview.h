@@ -148,6 +148,17 @@ private:
         QStringList lines;
     };
     QHash<qint64, TitleLines> m_titleLines;
+    // Thumbnails at the size their cells show them, framed, by path: drawn
+    // scaled or framed by the painter, each took fills that Qt's raster
+    // engine splits over its shared thread pool and waits for, on every
+    // repaint; a plain copy of pixels does not.
+    struct Fitted
+    {
+        qint64 sourceKey = 0;
+        QImage image;
+    };
+    QHash<QString, Fitted> m_fitted;
+    const QImage &fittedThumbnail(const QString &path, const QImage &source, QSize pixels);
     const QStringList &titleLines(const ScreenshotRecord &record, const QFont &font, int width);
     quint64 m_nextSerial = 1;
     QPoint m_pressPos;
