@@ -433,11 +433,21 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
         painter.drawImage(at, shown);
         painter.restore();
     } else {
-        QColor grey(Qt::gray);
-        grey.setAlphaF(0.2);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(grey);
-        painter.drawRoundedRect(thumbArea, 6, 6);
+        const qreal ratio = viewport()->devicePixelRatioF();
+        const QSize pixels = (QSizeF(thumbArea.size()) * ratio).toSize();
+        if (m_placeholder.size() != pixels) {
+            m_placeholder = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+            m_placeholder.setDevicePixelRatio(ratio);
+            m_placeholder.fill(Qt::transparent);
+            QPainter stand(&m_placeholder);
+            stand.setRenderHint(QPainter::Antialiasing);
+            QColor grey(Qt::gray);
+            grey.setAlphaF(0.2);
+            stand.setPen(Qt::NoPen);
+            stand.setBrush(grey);
+            stand.drawRoundedRect(QRectF(QPointF(0, 0), thumbArea.size()), 6, 6);
+        }
+        painter.drawImage(thumbArea.topLeft(), m_placeholder);
     }
 
     const QFont caption = scaledFont(font(), 0.9);

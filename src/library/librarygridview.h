@@ -158,6 +158,8 @@ private:
         QImage image;
     };
     QHash<QString, Fitted> m_fitted;
+    // The grey stand-in for a thumbnail not (yet) there, drawn once per size.
+    QImage m_placeholder;
     const QImage &fittedThumbnail(const QString &path, const QImage &source, QSize pixels);
     const QStringList &titleLines(const ScreenshotRecord &record, const QFont &font, int width);
     quint64 m_nextSerial = 1;
