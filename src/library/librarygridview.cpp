@@ -489,7 +489,7 @@ const QImage &LibraryGridView::fittedThumbnail(
                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
     // A hairline keeps mostly-white screenshots apart from the background:
     // the text colour at 18 % over the outermost pixels.
-    QColor frame = palette().color(QPalette::Text);
+    const QColor frame = palette().color(QPalette::Text);
     const int width = std::max(1, qRound(viewport()->devicePixelRatioF()));
     const int alpha = 46; // 0.18 of 255
     const auto blend = [&](int x, int y) {
@@ -503,8 +503,8 @@ const QImage &LibraryGridView::fittedThumbnail(
         for (int x = 0; x < image.width(); ++x) {
             if (x < width || y < width || x >= image.width() - width || y >= image.height() - width)
                 blend(x, y);
-            else if (y >= width && y < image.height() - width)
-                x = std::max(x, image.width() - width - 1);
+            else
+                x = image.width() - width - 1; // on to the right edge
         }
     }
     image.setDevicePixelRatio(viewport()->devicePixelRatioF());
@@ -722,6 +722,8 @@ void LibraryGridView::contextMenuEvent(QContextMenuEvent *event)
 
 bool LibraryGridView::viewportEvent(QEvent *event)
 {
+    if (event->type() == QEvent::PaletteChange)
+        m_fitted.clear(); // their frames have the old text colour
     if (event->type() == QEvent::ToolTip) {
         auto *help = static_cast<QHelpEvent *>(event);
         const int index = indexAt(help->pos());

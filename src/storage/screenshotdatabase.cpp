@@ -209,6 +209,11 @@ private:
         m_thread = std::thread([this] {
             sqlite3 *db = nullptr;
             int rc = sqlite3_open_v2(m_path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+            // A read first: until then the new connection has not seen that
+            // the file is in WAL mode, and the checkpoint does nothing.
+            if (rc == SQLITE_OK)
+                rc = sqlite3_exec(
+                    db, "SELECT 1 FROM sqlite_master LIMIT 1;", nullptr, nullptr, nullptr);
             // Passive: waits for no reader or writer, and holds up no commit.
             if (rc == SQLITE_OK) {
                 rc = sqlite3_wal_checkpoint_v2(
