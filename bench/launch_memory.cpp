@@ -6,7 +6,9 @@
 // - resident size at idle with every record loaded (after a reload through the
 //   coordinator's loader), against the sqlite3 shell's peak reading the list;
 // - peak resident size while a 5120x2880 capture is decoded and recognised on
-//   the global pool, against the tesseract command line's peak on that file.
+//   the global pool, against the tesseract command line's peak on that file;
+// - resident size after the library window was opened, paged through and
+//   closed, against the size before it opened.
 //
 //   bench_launch_memory --index PATH [--records 100000] [--runs 5]
 //
@@ -30,6 +32,7 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QProcess>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -38,6 +41,7 @@
 #include "app/appstate.h"
 #include "benchindex.h"
 #include "filing/ocrengine.h"
+#include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "screencorpus.h"
 #include "shell/widgetdialogs.h"
@@ -230,15 +234,27 @@ int childMemory(int argc, char **argv, const QString &index, const QString &capt
     malloc_trim(0);
     const double trimmed = statusMegabytes("VmRSS:");
 
-    LibraryWindow window(&state);
-    window.resize(1200, 800);
-    window.show();
-    spinUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); });
+    // Opened as the tray opens it (deleted when closed), paged through, closed.
+    auto *window = new LibraryWindow(&state);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->resize(1200, 800);
+    window->show();
+    spinUntil([&] { return window->windowHandle() && window->windowHandle()->isExposed(); });
     idle(1000);
     const double withWindow = statusMegabytes("VmRSS:");
-    std::printf("MEMORY\t%lld\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\n",
+    QScrollBar *bar = window->grid()->verticalScrollBar();
+    for (int page = 0; page < 20; ++page) {
+        bar->setValue(bar->value() + bar->pageStep());
+        idle(50);
+    }
+    idle(500);
+    const double paged = statusMegabytes("VmRSS:");
+    window->close();
+    idle(1500);
+    const double closed = statusMegabytes("VmRSS:");
+    std::printf("MEMORY\t%lld\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\n",
         static_cast<long long>(state.records().size()), empty, idleRss, idleHwm, before, peak,
-        after, withWindow, trimmed);
+        after, withWindow, trimmed, paged, closed);
     return 0;
 }
 
@@ -358,12 +374,12 @@ int main(int argc, char **argv)
     QList<double> m;
     for (const QByteArray &line : memory.readAllStandardOutput().split('\n')) {
         const QList<QByteArray> parts = line.split('\t');
-        if (parts.value(0) == "MEMORY" && parts.size() >= 10) {
-            for (int k = 2; k < 10; ++k)
+        if (parts.value(0) == "MEMORY" && parts.size() >= 12) {
+            for (int k = 2; k < 12; ++k)
                 m << parts.at(k).toDouble();
         }
     }
-    if (m.size() < 8)
+    if (m.size() < 10)
         qFatal("the memory child reported nothing");
 
     std::printf("%lld records, %d launches each\n", count, runs);
@@ -377,6 +393,9 @@ int main(int argc, char **argv)
     std::printf("resident: %.1f MB after QApplication, %.1f MB idle with the list loaded "
                 "(peak so far %.1f MB), %.1f MB with the library window open\n",
         m[0], m[1], m[2], m[6]);
+    std::printf("library window paged through 20 screens: %.1f MB; closed: %.1f MB (%.1f MB "
+                "before it opened)\n",
+        m[8], m[9], m[7]);
     std::printf("5120x2880 capture: %.1f MB before, peak %.1f MB while decoding and recognising "
                 "(+%.1f MB), %.1f MB after, %.1f MB after malloc_trim; tesseract command line "
                 "peak %.1f MB\n",
@@ -392,6 +411,9 @@ int main(int argc, char **argv)
                 "sqlite3 shell reading the same list (peak)\n",
         count, m[1], median(shellRss));
     std::printf("RESULT\tmemory: resident with the library window open (MB)\t%.1f\t—\t—\n", m[6]);
+    std::printf("RESULT\tmemory: resident after the library window closed (MB)\t%.1f\t%.1f\t"
+                "before it opened\n",
+        m[9], m[7]);
     std::printf("RESULT\tmemory: peak recognising a 5120x2880 capture (MB)\t%.1f\t%.1f\t"
                 "tesseract CLI on the same file (peak)\n",
         m[4], cli.maxRssMb);

@@ -1,7 +1,10 @@
 #include "app/appstate.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <functional>
 #include <unistd.h>
@@ -152,6 +155,25 @@ double secondsFromNow(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
+// Recognition keeps every core busy through a burst of captures. With less
+// weight than the GUI thread (and Qt's painting helpers), a repaint or a key
+// press gets a core at once instead of waiting for its turn; with nothing
+// else to run, recognition still has the cores to itself.
+void yieldToInteractiveWork()
+{
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    const pid_t thread = ::gettid();
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, id_t(thread));
+    if (errno == 0 && ::setpriority(PRIO_PROCESS, id_t(thread), std::min(19, now + 10)) == 0)
+        return;
+    qCWarning(
+        lcAppState, "Couldn't lower the priority of a capture thread: %s", std::strerror(errno));
+}
+
 Recognition recognizeQuietly(TextRecognizer &ocr, const QImage &image, const QString &fileName)
 {
     try {
@@ -247,6 +269,7 @@ void AppState::startWaitingCaptures()
         // Read, decode, recognise and hash in one go, so the bitmap lives
         // only as long as this job runs.
         WorkPools::capture().start([step, ocr, path, fileName, title, post] {
+            yieldToInteractiveWork();
             std::optional<ReadCapture> read = readCapture(path);
             const bool ok = read.has_value();
             post([step, ok](AppState &self) {
@@ -419,13 +442,19 @@ void AppState::indexAndFileAutoSaved(
         return;
     }
     m_capturesInFlight.remove(capture.path);
-    refreshRecord(id);
     std::optional<ScreenshotRecord> record;
     try {
         record = m_database->record(id);
-    } catch (const std::exception &) { }
-    if (!record)
+    } catch (const std::exception &e) {
+        qCWarning(
+            lcAppState, "Failed to read back capture %lld: %s", id, qUtf8Printable(describe(e)));
+    }
+    if (!record) {
+        refreshRecord(id);
         return;
+    }
+    // The list and the open window take the row once, as filed: the Inbox
+    // row in between would cost a second merge for nothing.
     try {
         const ScreenshotRecord filed
             = fileRecord(*record, title, capture.folder.value_or(QStringLiteral("General")));
@@ -435,6 +464,7 @@ void AppState::indexAndFileAutoSaved(
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Auto-save failed for capture %lld, falling back to prompt: %s", id,
             qUtf8Printable(describe(e)));
+        refreshRecord(id);
         appendToPromptQueue({ *record, QString(), title, std::nullopt, errorText(e) });
     }
 }

@@ -101,9 +101,27 @@ void AppState::deliverRecords(QList<ScreenshotRecord> records)
 std::optional<ScreenshotRecord> AppState::mergeRecord(
     QList<ScreenshotRecord> &list, qint64 id, const std::optional<ScreenshotRecord> &record)
 {
-    const auto found = std::find_if(
-        list.cbegin(), list.cend(), [id](const ScreenshotRecord &entry) { return entry.id == id; });
-    const qsizetype position = found == list.cend() ? -1 : found - list.cbegin();
+    const auto isRow = [id](const ScreenshotRecord &entry) { return entry.id == id; };
+    const auto newerThan = [](double time) {
+        return [time](const ScreenshotRecord &entry) { return entry.createdAt > time; };
+    };
+    const auto asNewAs = [](double time) {
+        return [time](const ScreenshotRecord &entry) { return entry.createdAt >= time; };
+    };
+    qsizetype position = -1;
+    // A row keeps its date through most changes: look among its equals first.
+    if (record) {
+        const auto from
+            = std::partition_point(list.cbegin(), list.cend(), newerThan(record->createdAt));
+        const auto to = std::partition_point(from, list.cend(), asNewAs(record->createdAt));
+        const auto found = std::find_if(from, to, isRow);
+        if (found != to)
+            position = found - list.cbegin();
+    }
+    if (position < 0) {
+        const auto found = std::find_if(list.cbegin(), list.cend(), isRow);
+        position = found == list.cend() ? -1 : found - list.cbegin();
+    }
     std::optional<ScreenshotRecord> before;
     if (position >= 0)
         before = list.at(position);
@@ -112,13 +130,12 @@ std::optional<ScreenshotRecord> AppState::mergeRecord(
         return before;
     }
     if (position >= 0)
-        list.removeAt(position);
+        removeNearFront(list, position);
     if (!record)
         return before;
     // Newest first: after every entry at least as new.
-    const auto at = std::partition_point(list.cbegin(), list.cend(),
-        [&](const ScreenshotRecord &entry) { return entry.createdAt >= record->createdAt; });
-    list.insert(at - list.cbegin(), *record);
+    const auto at = std::partition_point(list.cbegin(), list.cend(), asNewAs(record->createdAt));
+    insertNearFront(list, at - list.cbegin(), *record);
     return before;
 }
 

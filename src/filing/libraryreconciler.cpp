@@ -16,12 +16,14 @@
 #include <QElapsedTimer>
 #include <QSet>
 #include <QThread>
+#include <QtConcurrent>
 
 #include "platform/imagecompleteness.h"
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
 #include "filing/libraryrootguard.h"
 #include "platform/log.h"
+#include "platform/workpools.h"
 
 namespace marlox::LibraryReconciler {
 
@@ -165,24 +167,30 @@ void insertBatch(ScreenshotDatabase &database, const QList<ScreenshotDatabase::N
     }
 }
 
-// Hashes and indexes the files in batches, until a stop.
+// Hashes and indexes the files in batches, until a stop. Hashing is most of
+// a rebuild's time: every core of the background pool takes part, and the
+// calling thread too, so a busy pool only slows it down.
 void indexFiles(ScreenshotDatabase &database, QList<ScreenshotDatabase::NewFile> files,
     QList<qint64> &ids, const Options &options, const std::function<void()> &oneDone)
 {
-    QList<ScreenshotDatabase::NewFile> batch;
-    for (ScreenshotDatabase::NewFile &f : files) {
-        if (stopped(options))
-            break;
-        f.contentHash = ContentHash::ofFile(f.path).value_or(QString());
-        batch.append(std::move(f));
-        if (batch.size() == kBatchSize) {
-            insertBatch(database, batch, ids);
-            batch.clear();
+    for (qsizetype from = 0; from < files.size() && !stopped(options); from += kBatchSize) {
+        QList<ScreenshotDatabase::NewFile> hashed = files.mid(from, kBatchSize);
+        QtConcurrent::blockingMap(
+            &WorkPools::background(), hashed, [&options](ScreenshotDatabase::NewFile &f) {
+                if (!stopped(options))
+                    f.contentHash = ContentHash::ofFile(f.path).value_or(QString());
+            });
+        // Files after a stop are left to the next rebuild.
+        QList<ScreenshotDatabase::NewFile> batch;
+        for (ScreenshotDatabase::NewFile &f : hashed) {
+            if (stopped(options))
+                break;
+            batch.append(std::move(f));
+            oneDone();
         }
-        oneDone();
+        if (!batch.isEmpty())
+            insertBatch(database, batch, ids);
     }
-    if (!batch.isEmpty())
-        insertBatch(database, batch, ids);
 }
 
 QSet<QString> knownPaths(ScreenshotDatabase &database)

@@ -80,8 +80,8 @@ void LibraryGridView::insertRecord(const ScreenshotRecord &record, const QString
     QList<ScreenshotRecord> &records = m_blocks[block].records;
     const auto at = std::upper_bound(records.cbegin(), records.cend(), record, comesBefore);
     const qsizetype position = at - records.cbegin();
-    records.insert(position, record);
-    m_displayed.insert(first + position, record);
+    insertNearFront(records, position, record);
+    insertNearFront(m_displayed, first + position, record);
     relayout();
     updateAccessibleText();
     viewport()->update();
@@ -94,14 +94,14 @@ bool LibraryGridView::removeRecord(qint64 id)
     if (found == m_displayed.cend())
         return false;
     qsizetype index = found - m_displayed.cbegin();
-    m_displayed.removeAt(index);
+    removeNearFront(m_displayed, index);
     for (qsizetype block = 0; block < m_blocks.size(); ++block) {
         QList<ScreenshotRecord> &records = m_blocks[block].records;
         if (index >= records.size()) {
             index -= records.size();
             continue;
         }
-        records.removeAt(index);
+        removeNearFront(records, index);
         if (records.isEmpty())
             m_blocks.removeAt(block);
         break;
@@ -312,7 +312,12 @@ QImage LibraryGridView::thumbnailFor(const ScreenshotRecord &record)
                     return; // cancelled: the cell went off screen
                 m_pending.remove(path);
                 m_loaded.insert(path, result);
-                viewport()->update();
+                // Only the cells showing it: a thumbnail arriving after each
+                // filing must not cost a repaint of the whole grid.
+                for (int index : visibleIndexes()) {
+                    if (m_displayed[index].path == path)
+                        viewport()->update(cellRect(index));
+                }
             });
         m_pending.insert(path, pending);
     }
@@ -337,6 +342,14 @@ void LibraryGridView::pruneRequests()
             ++it;
         else
             it = m_loaded.erase(it);
+    }
+    if (m_titleLines.size() > 4 * visible.size() + 100)
+        m_titleLines.clear();
+    for (auto it = m_fitted.begin(); it != m_fitted.end();) {
+        if (visible.contains(it.key()))
+            ++it;
+        else
+            it = m_fitted.erase(it);
     }
 }
 
@@ -397,31 +410,41 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
         rect.width() - 2 * cellPadding, scaled(thumbnailHeight));
     const QImage image = thumbnailFor(record);
     if (!image.isNull()) {
+        const qreal ratio = viewport()->devicePixelRatioF();
         QSizeF size = QSizeF(image.size()) / image.devicePixelRatio();
         size.scale(thumbArea.size(), Qt::KeepAspectRatio);
-        const QRectF target(thumbArea.x() + (thumbArea.width() - size.width()) / 2,
-            thumbArea.y() + (thumbArea.height() - size.height()) / 2, size.width(), size.height());
-        painter.drawImage(target, image);
-        // A hairline keeps mostly-white screenshots apart from the background.
-        QColor frame = palette().color(QPalette::Text);
-        frame.setAlphaF(0.18);
-        painter.setPen(QPen(frame, 1));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(target.adjusted(0.5, 0.5, -0.5, -0.5));
+        const QImage &shown = fittedThumbnail(record.path, image, (size * ratio).toSize());
+        const QSizeF shownSize = QSizeF(shown.size()) / ratio;
+        const QPoint at(thumbArea.x() + qRound((thumbArea.width() - shownSize.width()) / 2),
+            thumbArea.y() + qRound((thumbArea.height() - shownSize.height()) / 2));
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(at, shown);
+        painter.restore();
     } else {
-        QColor grey(Qt::gray);
-        grey.setAlphaF(0.2);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(grey);
-        painter.drawRoundedRect(thumbArea, 6, 6);
+        const qreal ratio = viewport()->devicePixelRatioF();
+        const QSize pixels = (QSizeF(thumbArea.size()) * ratio).toSize();
+        if (m_placeholder.size() != pixels) {
+            m_placeholder = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+            m_placeholder.setDevicePixelRatio(ratio);
+            m_placeholder.fill(Qt::transparent);
+            QPainter stand(&m_placeholder);
+            stand.setRenderHint(QPainter::Antialiasing);
+            QColor grey(Qt::gray);
+            grey.setAlphaF(0.2);
+            stand.setPen(Qt::NoPen);
+            stand.setBrush(grey);
+            stand.drawRoundedRect(QRectF(QPointF(0, 0), thumbArea.size()), 6, 6);
+        }
+        painter.drawImage(thumbArea.topLeft(), m_placeholder);
     }
 
     const QFont caption = scaledFont(font(), 0.9);
     painter.setFont(caption);
     painter.setPen(palette().color(QPalette::Text));
     const QFontMetrics metrics(caption);
-    const QStringList lines
-        = GridCellText::titleLines(LibrarySorting::shownTitle(record), caption, thumbArea.width());
+    const QStringList &lines = titleLines(record, caption, thumbArea.width());
     QRect titleRect(thumbArea.x(), thumbArea.bottom() + 5, thumbArea.width(), metrics.height());
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QRect line = titleRect.translated(0, int(i) * metrics.lineSpacing());
@@ -442,6 +465,51 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
         painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
         painter.drawRoundedRect(QRectF(rect).adjusted(1, 1, -1, -1), 6, 6);
     }
+}
+
+const QImage &LibraryGridView::fittedThumbnail(
+    const QString &path, const QImage &source, QSize pixels)
+{
+    Fitted &fitted = m_fitted[path];
+    if (fitted.sourceKey == source.cacheKey() && fitted.image.size() == pixels)
+        return fitted.image;
+    QImage image = (source.size() == pixels
+            ? source
+            : source.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
+                       .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    // A hairline keeps mostly-white screenshots apart from the background:
+    // the text colour at 18 % over the outermost pixels.
+    const QColor frame = palette().color(QPalette::Text);
+    const int width = std::max(1, qRound(viewport()->devicePixelRatioF()));
+    const int alpha = 46; // 0.18 of 255
+    const auto blend = [&](int x, int y) {
+        QRgb *pixel = reinterpret_cast<QRgb *>(image.scanLine(y)) + x;
+        const auto mix
+            = [alpha](int under, int over) { return (under * (255 - alpha) + over * alpha) / 255; };
+        *pixel = qRgba(mix(qRed(*pixel), frame.red()), mix(qGreen(*pixel), frame.green()),
+            mix(qBlue(*pixel), frame.blue()), mix(qAlpha(*pixel), 255));
+    };
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (x < width || y < width || x >= image.width() - width || y >= image.height() - width)
+                blend(x, y);
+            else
+                x = image.width() - width - 1; // on to the right edge
+        }
+    }
+    image.setDevicePixelRatio(viewport()->devicePixelRatioF());
+    fitted = { source.cacheKey(), std::move(image) };
+    return fitted.image;
+}
+
+const QStringList &LibraryGridView::titleLines(
+    const ScreenshotRecord &record, const QFont &font, int width)
+{
+    const QString title = LibrarySorting::shownTitle(record);
+    TitleLines &cached = m_titleLines[record.id];
+    if (cached.width != width || cached.title != title || cached.font != font)
+        cached = { title, font, width, GridCellText::titleLines(title, font, width) };
+    return cached.lines;
 }
 
 void LibraryGridView::paintSnippet(QPainter &painter, const QString &snippet, const QRect &rect)
@@ -644,6 +712,8 @@ void LibraryGridView::contextMenuEvent(QContextMenuEvent *event)
 
 bool LibraryGridView::viewportEvent(QEvent *event)
 {
+    if (event->type() == QEvent::PaletteChange)
+        m_fitted.clear(); // their frames have the old text colour
     if (event->type() == QEvent::ToolTip) {
         auto *help = static_cast<QHelpEvent *>(event);
         const int index = indexAt(help->pos());

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QAbstractScrollArea>
+#include <QFont>
 #include <QHash>
 #include <QImage>
 #include <QList>
@@ -137,6 +138,30 @@ private:
     int m_contentHeight = 0;
     QHash<QString, Pending> m_pending; // by path
     QHash<QString, QImage> m_loaded; // results for cells on screen, by path
+    // Titles as wrapped for their cells: laying each out again on every
+    // repaint was most of a repaint's cost.
+    struct TitleLines
+    {
+        QString title;
+        QFont font;
+        int width = 0;
+        QStringList lines;
+    };
+    QHash<qint64, TitleLines> m_titleLines;
+    // Thumbnails at the size their cells show them, framed, by path: drawn
+    // scaled or framed by the painter, each took fills that Qt's raster
+    // engine splits over its shared thread pool and waits for, on every
+    // repaint; a plain copy of pixels does not.
+    struct Fitted
+    {
+        qint64 sourceKey = 0;
+        QImage image;
+    };
+    QHash<QString, Fitted> m_fitted;
+    // The grey stand-in for a thumbnail not (yet) there, drawn once per size.
+    QImage m_placeholder;
+    const QImage &fittedThumbnail(const QString &path, const QImage &source, QSize pixels);
+    const QStringList &titleLines(const ScreenshotRecord &record, const QFont &font, int width);
     quint64 m_nextSerial = 1;
     QPoint m_pressPos;
     int m_pressIndex = -1;

@@ -416,7 +416,9 @@ void LibraryWindow::onRecordReplaced(
     }
     updateHeader();
     const qint64 id = before ? before->id : after->id;
-    m_grid->removeRecord(id);
+    // A row new to the list is in no cell: no search through them all.
+    if (before)
+        m_grid->removeRecord(id);
     const bool shown = after && LibrarySorting::inSection(*after, m_selection);
     if (shown) {
         QString header;

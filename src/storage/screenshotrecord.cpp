@@ -1,5 +1,6 @@
 #include "storage/screenshotrecord.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QFileInfo>
@@ -25,6 +26,28 @@ std::optional<ScreenshotStatus> screenshotStatusFromText(const QString &text)
     if (text == QLatin1String("filed"))
         return ScreenshotStatus::filed;
     return std::nullopt;
+}
+
+void insertNearFront(
+    QList<ScreenshotRecord> &list, qsizetype position, const ScreenshotRecord &record)
+{
+    if (position > list.size() / 2) {
+        list.insert(position, record);
+        return;
+    }
+    // A prepend takes the free room QList keeps before its first entry.
+    list.prepend(record);
+    std::rotate(list.begin(), list.begin() + 1, list.begin() + position + 1);
+}
+
+void removeNearFront(QList<ScreenshotRecord> &list, qsizetype position)
+{
+    if (position > list.size() / 2) {
+        list.removeAt(position);
+        return;
+    }
+    std::rotate(list.begin(), list.begin() + position, list.begin() + position + 1);
+    list.removeFirst();
 }
 
 size_t qHash(ScreenshotStatus status, size_t seed) noexcept

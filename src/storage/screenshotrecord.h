@@ -45,6 +45,13 @@ struct SearchResult
     bool operator==(const SearchResult &other) const = default;
 };
 
+// Insert or remove one entry, moving only those in front of it when it is
+// in the front half: record lists are newest first, so new and changed rows
+// sit near the front, where QList would move every entry behind them.
+void insertNearFront(
+    QList<ScreenshotRecord> &list, qsizetype position, const ScreenshotRecord &record);
+void removeNearFront(QList<ScreenshotRecord> &list, qsizetype position);
+
 double secondsSince1970(const QDateTime &time);
 QDateTime dateTimeFromSeconds(double seconds);
 

@@ -1,5 +1,6 @@
 #include <sqlite3.h>
 
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -206,6 +207,19 @@ private Q_SLOTS:
             QVERIFY(!e.message().isEmpty());
         }
         QVERIFY(threw);
+    }
+
+    // Commits leave copying the log into the index to a thread of its own;
+    // the copy must still happen, or the log grows without end.
+    void theLogIsCopiedIntoTheIndexBesideTheCommits()
+    {
+        const QString path = dbPath("log.sqlite3");
+        ScreenshotDatabase db(path);
+        const qint64 empty = QFileInfo(path).size();
+        const QString text(3000, u'x');
+        for (int i = 0; i < 1000; ++i)
+            add(db, QStringLiteral("/%1.png").arg(i), QStringLiteral("t"), text);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > empty + 2'000'000, 20000);
     }
 
     void failureInjectionFailsTheNthStatement()
