@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <functional>
 #include <unistd.h>
@@ -155,25 +153,6 @@ double secondsFromNow(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e9;
 }
 
-// Recognition keeps every core busy through a burst of captures. With less
-// weight than the GUI thread (and Qt's painting helpers), a repaint or a key
-// press gets a core at once instead of waiting for its turn; with nothing
-// else to run, recognition still has the cores to itself.
-void yieldToInteractiveWork()
-{
-    thread_local bool lowered = false;
-    if (lowered)
-        return;
-    lowered = true;
-    const pid_t thread = ::gettid();
-    errno = 0;
-    const int now = ::getpriority(PRIO_PROCESS, id_t(thread));
-    if (errno == 0 && ::setpriority(PRIO_PROCESS, id_t(thread), std::min(19, now + 10)) == 0)
-        return;
-    qCWarning(
-        lcAppState, "Couldn't lower the priority of a capture thread: %s", std::strerror(errno));
-}
-
 Recognition recognizeQuietly(TextRecognizer &ocr, const QImage &image, const QString &fileName)
 {
     try {
@@ -269,7 +248,7 @@ void AppState::startWaitingCaptures()
         // Read, decode, recognise and hash in one go, so the bitmap lives
         // only as long as this job runs.
         WorkPools::capture().start([step, ocr, path, fileName, title, post] {
-            yieldToInteractiveWork();
+            WorkPools::yieldToInteractiveWork();
             std::optional<ReadCapture> read = readCapture(path);
             const bool ok = read.has_value();
             post([step, ok](AppState &self) {

@@ -96,6 +96,9 @@ LibraryReconciler::Report reconcileNow(const QString &root, ScreenshotDatabase &
         "temporaries removed",
         report.relinked, report.removed, report.finishedMoves, report.adopted,
         report.temporariesRemoved);
+    if (report.failedWrites > 0)
+        qCWarning(
+            lcAppState, "Reconcile left %d index writes for its next run", report.failedWrites);
     if (report.adopted > 0)
         qCInfo(lcAppState, "Adopted %d image files found in the library", report.adopted);
     if (report.changedRows())

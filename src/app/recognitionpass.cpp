@@ -16,6 +16,7 @@
 #include "platform/imagecompleteness.h"
 #include "platform/log.h"
 #include "storage/screenshotdatabase.h"
+#include "platform/workpools.h"
 
 namespace marlox::RecognitionPass {
 
@@ -127,6 +128,7 @@ bool forEach(qsizetype count, const std::function<bool()> &stop,
     QSemaphore finished;
     for (int i = 0; i < workers; ++i) {
         pool->start([&worker, &finished] {
+            WorkPools::yieldToInteractiveWork();
             worker();
             finished.release();
         });

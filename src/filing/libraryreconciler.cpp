@@ -29,6 +29,13 @@ namespace marlox::LibraryReconciler {
 
 namespace {
 
+// An index write the tree's truth can wait for: the next reconcile tries it
+// again. Logged, so a failing index never passes for a clean one.
+void writeSkipped(const char *what, const std::exception &e)
+{
+    qCWarning(lcDatabase, "Reconcile couldn't %s: %s", what, qUtf8Printable(describe(e)));
+}
+
 // Rows per transaction in a rebuild: one commit (and one flush of the log)
 // per batch instead of per file.
 constexpr int kBatchSize = 100;
@@ -163,7 +170,9 @@ void insertBatch(ScreenshotDatabase &database, const QList<ScreenshotDatabase::N
     for (const ScreenshotDatabase::NewFile &f : batch) {
         try {
             ids.append(database.insertNewFiles({ f }));
-        } catch (const std::exception &) { }
+        } catch (const std::exception &e) {
+            writeSkipped(qPrintable(QStringLiteral("index ") + f.path), e);
+        }
     }
 }
 
@@ -177,6 +186,7 @@ void indexFiles(ScreenshotDatabase &database, QList<ScreenshotDatabase::NewFile>
         QList<ScreenshotDatabase::NewFile> hashed = files.mid(from, kBatchSize);
         QtConcurrent::blockingMap(
             &WorkPools::background(), hashed, [&options](ScreenshotDatabase::NewFile &f) {
+                WorkPools::yieldToInteractiveWork();
                 if (!stopped(options))
                     f.contentHash = ContentHash::ofFile(f.path).value_or(QString());
             });
@@ -199,7 +209,9 @@ QSet<QString> knownPaths(ScreenshotDatabase &database)
     try {
         for (const ScreenshotRecord &r : database.allRecordsForList())
             known.insert(r.path);
-    } catch (const std::exception &) { }
+    } catch (const std::exception &e) {
+        writeSkipped("list the indexed paths", e);
+    }
     return known;
 }
 
@@ -358,7 +370,10 @@ Report reconcileTree(
             if (r.fileSize == 0 && info.exists() && info.size() > 0) {
                 try {
                     database.updateFileSize(r.id, info.size());
-                } catch (const std::exception &) { }
+                } catch (const std::exception &e) {
+                    writeSkipped("record a file's size", e);
+                    ++report.failedWrites;
+                }
             }
             if (!inside && info.isFile() && !keepUnlessFound.contains(r.id))
                 outsideBySize[info.size()].append(r);
@@ -481,7 +496,10 @@ Report reconcileTree(
                 database.deleteRow(r.id);
                 ++report.removed;
             });
-        } catch (const std::exception &) { }
+        } catch (const std::exception &e) {
+            writeSkipped("remove the row of a missing file", e);
+            ++report.failedWrites;
+        }
     };
     for (const ScreenshotRecord &r : std::as_const(missing)) {
         if (r.contentHash.isEmpty()) {
@@ -515,11 +533,17 @@ Report reconcileTree(
                     if (stillAt(r) && presenceOf(r.path, root) == Presence::absent)
                         database.updateLocation(r.id, c.url, r.title, folder, status);
                 });
-            } catch (const std::exception &) { }
+            } catch (const std::exception &e) {
+                writeSkipped("relink a moved file", e);
+                ++report.failedWrites;
+            }
             if (c.size >= 1) {
                 try {
                     database.updateFileSize(r.id, c.size);
-                } catch (const std::exception &) { }
+                } catch (const std::exception &e) {
+                    writeSkipped("record a file's size", e);
+                    ++report.failedWrites;
+                }
             }
             ++report.relinked;
             found = true;

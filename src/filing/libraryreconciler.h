@@ -52,6 +52,7 @@ struct Report
     int adopted = 0; // image files put into the tree by hand, now indexed
     int temporariesRemoved = 0; // hidden copies a killed move left behind
     int deferred = 0; // files left for a later run: changed too recently
+    int failedWrites = 0; // index writes refused, logged, left for the next run
     QList<qint64> adoptedIds;
     bool changedRows() const { return relinked + removed + finishedMoves + adopted > 0; }
 };

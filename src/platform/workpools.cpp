@@ -2,10 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QThread>
 #include <QThreadPool>
+
+#include "platform/log.h"
 
 namespace marlox::WorkPools {
 
@@ -73,6 +79,22 @@ QThreadPool &background()
 int capturesInFlight()
 {
     return 2 * cores();
+}
+
+// Recognition keeps every core busy through a burst of captures; with
+// nothing else to run it still has the cores to itself.
+void yieldToInteractiveWork()
+{
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    const pid_t thread = ::gettid();
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, id_t(thread));
+    if (errno == 0 && ::setpriority(PRIO_PROCESS, id_t(thread), std::min(19, now + 10)) == 0)
+        return;
+    qCWarning(lcPlatform, "Couldn't lower the priority of a work thread: %s", std::strerror(errno));
 }
 
 } // namespace marlox::WorkPools

@@ -24,5 +24,10 @@ QThreadPool &background();
 // paths, holding no bitmap.
 int capturesInFlight();
 
+// Gives the calling thread less weight than the GUI thread (nice +10), once
+// per thread, so a repaint or a key press gets a core at once while long
+// work keeps the rest. QThread's priorities do nothing on Linux.
+void yieldToInteractiveWork();
+
 } // namespace WorkPools
 } // namespace marlox
