@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QUuid>
 
+#include "app/capturesteps.h"
 #include "app/recognitionpass.h"
 #include "detection/detection.h"
 #include "filing/contenthash.h"
@@ -28,56 +29,11 @@
 #include "platform/imagecompleteness.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
+#include "platform/filemoves.h"
 
 namespace marlox {
 
 // What one detection carries through its read attempts and background steps.
-struct AppState::CaptureContext
-{
-    QString path;
-    QString fileName;
-    QDateTime createdAt;
-    std::optional<QString> appName;
-    QElapsedTimer sinceDetection;
-    // An imported copy: filed under this title into this folder, never prompted.
-    std::optional<QString> title;
-    std::optional<QString> folder;
-};
-
-// The decoded bitmap and the complete bytes, both from the same attempt.
-struct AppState::ReadCapture
-{
-    QImage image;
-    QByteArray bytes;
-    qint64 modifiedNs = 0; // the file's modification time when it was read
-};
-
-// What the auto-save indexes: the read bytes' size and hash, their text and words.
-struct AppState::RecognizedCapture
-{
-    QString title;
-    QString text;
-    QList<WordBox> words;
-    QString hash;
-    qint64 size = 0;
-    qint64 modifiedNs = 0;
-};
-
-// One read attempt of a capture and what came of it. Touched only on the GUI
-// thread; the worker reports back by queued calls. The bitmap never leaves
-// the worker, so a waiting step costs a few texts.
-struct AppState::CaptureStep
-{
-    std::shared_ptr<CaptureContext> capture;
-    int attempt = 0;
-    enum class Read { pending, failed, succeeded } read = Read::pending;
-    bool decided = false; // prompt or auto-save chosen (at the read's success)
-    bool autoSave = false;
-    qint64 id = 0; // the prompt path's row, once indexed
-    bool recognised = false;
-    RecognizedCapture result;
-};
-
 namespace {
 
 constexpr qint64 maxCaptureBytes = qint64(1) << 30;
@@ -122,14 +78,6 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 *modifiedN
     return bytes;
 }
 
-bool isRegularFile(const QString &path)
-{
-    struct stat info
-    {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 bool pathExists(const QString &path)
 {
     struct stat info
@@ -171,7 +119,7 @@ Recognition recognizeQuietly(TextRecognizer &ocr, const QImage &image, const QSt
 // being written is caught by its structure first.
 std::optional<AppState::ReadCapture> AppState::readCapture(const QString &path)
 {
-    if (!isRegularFile(path))
+    if (!FileMoves::isRegularFile(path))
         return std::nullopt;
     qint64 modifiedNs = 0;
     std::optional<QByteArray> bytes = readRegularFile(path, &modifiedNs);
@@ -532,67 +480,6 @@ void AppState::finishPendingCaptures()
         indexInInbox(*capture, defaultTitle(capture->appName, capture->createdAt),
             "Failed to index screenshot %s while quitting: %s");
     }
-}
-
-bool AppState::isImportable(const QString &path, const QString &libraryRoot)
-{
-    return isRegularFile(path) && isScreenshotExtension(QFileInfo(path).suffix())
-        && (libraryRoot.isEmpty() || !LibraryFileService::libraryFolderName(path, libraryRoot));
-}
-
-int AppState::importFiles(const QStringList &paths, const QString &folder)
-{
-    if (m_libraryRoot.isEmpty()) {
-        qCWarning(lcAppState, "Can't import %lld files: no library folder is set",
-            qlonglong(paths.size()));
-        return 0;
-    }
-    // Copied first to a hidden folder of the library, which the reconcile
-    // passes over; filing then moves the copy within one file system.
-    const QString staging = m_libraryRoot + QStringLiteral("/.marlox-import");
-    int taken = 0;
-    for (const QString &path : paths) {
-        const QFileInfo info(path);
-        if (!isImportable(path, m_libraryRoot)) {
-            qCWarning(lcAppState, "Not importing %s: not an image file from outside the library",
-                qUtf8Printable(path));
-            continue;
-        }
-        auto capture = std::make_shared<CaptureContext>();
-        capture->sinceDetection.start();
-        capture->fileName = info.fileName();
-        const QDateTime born = info.birthTime();
-        capture->createdAt = born.isValid() ? born : info.lastModified();
-        capture->title = info.completeBaseName();
-        capture->folder = folder;
-        capture->path = staging + QLatin1Char('/')
-            + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('.') + info.suffix();
-        const QPointer<AppState> weak(this);
-        WorkPools::capture().start([weak, path, staging, capture] {
-            QString error;
-            if (!QDir().mkpath(staging))
-                error = QStringLiteral("can't create ") + staging;
-            QFile source(path);
-            if (error.isEmpty() && !source.copy(capture->path))
-                error = source.errorString();
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [weak, capture, error, path] {
-                    if (!weak)
-                        return;
-                    if (!error.isEmpty()) {
-                        qCWarning(lcAppState, "Couldn't copy %s to import it: %s",
-                            qUtf8Printable(path), qUtf8Printable(error));
-                        return;
-                    }
-                    weak->m_capturesInFlight.insert(capture->path, capture);
-                    weak->attemptRead(capture, 0);
-                },
-                Qt::QueuedConnection);
-        });
-        ++taken;
-    }
-    return taken;
 }
 
 std::optional<QString> AppState::frontmostAppName()

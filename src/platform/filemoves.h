@@ -34,6 +34,9 @@ void writeAll(int fd, const char *data, qsizetype size, const QString &path);
 // Whether anything is at the path, a dangling link included.
 bool entryExists(const QString &path);
 
+// Whether the path leads, through any links, to a regular file.
+bool isRegularFile(const QString &path);
+
 // Runs between a cross-file-system copy and the check of its source. Tests only.
 void setAfterCopyHookForTesting(std::function<void()> hook);
 
