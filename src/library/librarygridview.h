@@ -100,6 +100,12 @@ protected:
     bool viewportEvent(QEvent *event) override;
 
 private:
+    static constexpr int cellPadding = 4;
+    static constexpr int topMargin = 8;
+    static constexpr int blockGap = 8;
+    // Twelve words of excerpt wrap to about three lines in a 180-wide cell.
+    static constexpr int snippetLines = 3;
+
     struct BlockLayout
     {
         int top = 0; // content coordinates
