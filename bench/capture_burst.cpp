@@ -15,8 +15,9 @@
 // Lines starting with RESULT are the figures scripts/bench tables.
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 #include <vector>
+
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -28,13 +29,13 @@
 #include <QWindow>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "libraryfixture.h"
 #include "platform/memoryrelease.h"
 #include "shell/widgetdialogs.h"
 #include "storage/bookmarkstore.h"
+#include "storage/preferences.h"
 #include "storage/screenshotdatabase.h"
 
 using namespace marlox;

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <optional>
+
 #include <unistd.h>
 
 #include <QBuffer>
@@ -26,12 +27,12 @@
 
 #include "../tests/support/fakes.h"
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "filing/ocrengine.h"
 #include "libraryfixture.h"
 #include "platform/frontmostapp.h"
 #include "screencorpus.h"
 #include "storage/bookmarkstore.h"
+#include "storage/preferences.h"
 
 using namespace marlox;
 using Clock = std::chrono::steady_clock;

@@ -18,8 +18,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
-#include <malloc.h>
+
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+
 #include <unistd.h>
 
 #include <QApplication>

@@ -21,11 +21,9 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+
 #include <sys/resource.h>
 #include <unistd.h>
-
-#include <tesseract/baseapi.h>
-#include <tesseract/resultiterator.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -37,6 +35,9 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThreadPool>
+
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
 
 #include "filing/ocrengine.h"
 #include "screencorpus.h"

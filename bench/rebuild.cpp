@@ -26,8 +26,8 @@
 
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
-#include "filing/ocrengine.h"
 #include "filing/libraryreconciler.h"
+#include "filing/ocrengine.h"
 
 using namespace marlox;
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <optional>
+
 #include <sys/resource.h>
 
 #include <QCoreApplication>

@@ -1,6 +1,7 @@
 #include "app/appstate.h"
 
 #include <cstdlib>
+
 #include <unistd.h>
 
 #include <QDir>
@@ -12,12 +13,12 @@
 #include <QTimer>
 
 #include "app/coalescedloader.h"
-#include "storage/preferences.h"
+#include "filing/legacymigration.h"
 #include "platform/homedirectory.h"
 #include "platform/log.h"
 #include "platform/screenshotlocation.h"
 #include "storage/databaserecovery.h"
-#include "filing/legacymigration.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

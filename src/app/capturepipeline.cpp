@@ -1,12 +1,11 @@
-#include "app/appstate.h"
-
 #include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <utility>
+
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <functional>
 #include <unistd.h>
-#include <utility>
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -19,17 +18,18 @@
 #include <QTimer>
 #include <QUuid>
 
+#include "app/appstate.h"
 #include "app/capturesteps.h"
 #include "app/recognitionpass.h"
 #include "detection/detection.h"
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
 #include "filing/ocrengine.h"
+#include "platform/filemoves.h"
 #include "platform/frontmostapp.h"
 #include "platform/imagecompleteness.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
-#include "platform/filemoves.h"
 
 namespace marlox {
 

@@ -1,5 +1,4 @@
 #include "app/appstate.h"
-
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
 #include "platform/errors.h"

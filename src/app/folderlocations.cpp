@@ -1,14 +1,13 @@
-#include "app/appstate.h"
-
 #include <cerrno>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include "storage/preferences.h"
+#include "app/appstate.h"
 #include "platform/log.h"
 #include "platform/screenshotlocation.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

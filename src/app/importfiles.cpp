@@ -1,5 +1,3 @@
-#include "app/appstate.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -7,6 +5,7 @@
 #include <QPointer>
 #include <QUuid>
 
+#include "app/appstate.h"
 #include "app/capturesteps.h"
 #include "filing/libraryfileservice.h"
 #include "platform/filemoves.h"

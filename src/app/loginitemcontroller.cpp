@@ -3,10 +3,10 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
-#include "storage/preferences.h"
 #include "platform/autostart.h"
 #include "platform/errors.h"
 #include "platform/log.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

@@ -1,7 +1,6 @@
-#include "app/appstate.h"
-
 #include <stdexcept>
 
+#include "app/appstate.h"
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
 #include "filing/recordtrashservice.h"

@@ -1,17 +1,16 @@
-#include "app/appstate.h"
-
 #include <QDir>
 #include <QMutex>
 #include <QSet>
 #include <QThreadPool>
 #include <QTimer>
 
+#include "app/appstate.h"
 #include "app/recognitionpass.h"
+#include "filing/libraryreconciler.h"
 #include "filing/libraryrootguard.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
-#include "filing/libraryreconciler.h"
 
 namespace marlox {
 

@@ -1,13 +1,12 @@
-#include "app/appstate.h"
-
 #include <QThreadPool>
 #include <QtConcurrent>
 
-#include "storage/preferences.h"
+#include "app/appstate.h"
 #include "app/workcounter.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

@@ -15,8 +15,8 @@
 #include "platform/errors.h"
 #include "platform/imagecompleteness.h"
 #include "platform/log.h"
-#include "storage/screenshotdatabase.h"
 #include "platform/workpools.h"
+#include "storage/screenshotdatabase.h"
 
 namespace marlox::RecognitionPass {
 

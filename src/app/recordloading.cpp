@@ -1,5 +1,3 @@
-#include "app/appstate.h"
-
 #include <chrono>
 
 #include <QClipboard>
@@ -7,6 +5,7 @@
 #include <QThreadPool>
 #include <QtConcurrent>
 
+#include "app/appstate.h"
 #include "app/coalescedloader.h"
 #include "app/workcounter.h"
 #include "platform/log.h"

@@ -3,22 +3,22 @@
 #include <algorithm>
 #include <memory>
 
-#include <openssl/evp.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTimer>
-#include <QRegularExpression>
 #include <QXmlStreamReader>
 
-#include "storage/preferences.h"
+#include <openssl/evp.h>
+
 #include "platform/log.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

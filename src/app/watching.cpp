@@ -1,5 +1,3 @@
-#include "app/appstate.h"
-
 #include <cstring>
 
 #include <QCoreApplication>
@@ -7,13 +5,14 @@
 #include <QFileInfo>
 #include <QTimer>
 
-#include "storage/preferences.h"
+#include "app/appstate.h"
 #include "detection/folderwatcher.h"
 #include "detection/logtext.h"
 #include "detection/watchrecovery.h"
 #include "platform/log.h"
 #include "platform/mounts.h"
 #include "platform/sleepwatch.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

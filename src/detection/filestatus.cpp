@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>

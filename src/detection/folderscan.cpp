@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cerrno>
+
 #include <dirent.h>
 
 #include <QFile>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+
 #include <sys/types.h>
 
 #include <QObject>

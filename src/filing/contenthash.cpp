@@ -1,12 +1,13 @@
 #include "filing/contenthash.h"
 
-#include <fcntl.h>
 #include <memory>
+
+#include <fcntl.h>
 #include <unistd.h>
 
-#include <openssl/evp.h>
-
 #include <QFile>
+
+#include <openssl/evp.h>
 
 namespace marlox::ContentHash {
 

@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
+
 #include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,8 +1,9 @@
 #include "filing/legacymigration.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <memory>
+
+#include <dirent.h>
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,7 @@
 #include "filing/libraryfileservice.h"
 
 #include <cerrno>
+
 #include <sys/stat.h>
 
 #include <QDir>

@@ -2,26 +2,27 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <optional>
+
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QElapsedTimer>
 #include <QSet>
 #include <QThread>
 #include <QtConcurrent>
 
-#include "platform/imagecompleteness.h"
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
 #include "filing/libraryrootguard.h"
+#include "platform/imagecompleteness.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
 

@@ -1,6 +1,7 @@
 #include "filing/libraryrootguard.h"
 
 #include <cstring>
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>

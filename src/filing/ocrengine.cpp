@@ -8,17 +8,17 @@
 #include <malloc.h>
 #endif
 
-#include <tesseract/baseapi.h>
-#include <tesseract/ocrclass.h>
-#include <tesseract/resultiterator.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSet>
 #include <QPainter>
+#include <QSet>
 #include <QtMath>
+
+#include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
+#include <tesseract/resultiterator.h>
 
 #include "platform/log.h"
 

@@ -1,6 +1,7 @@
 #include "filing/recordtrashservice.h"
 
 #include <cerrno>
+
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -10,8 +10,8 @@
 
 #include "app/appstate.h"
 #include "platform/dialogs.h"
-#include "platform/log.h"
 #include "platform/homedirectory.h"
+#include "platform/log.h"
 
 namespace marlox {
 

@@ -1,5 +1,3 @@
-#include "library/librarygridview.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -20,6 +18,7 @@
 
 #include "library/gridcelltext.h"
 #include "library/griddragdata.h"
+#include "library/librarygridview.h"
 #include "widgets/fonts.h"
 
 // The grid's drawing: cells, their thumbnails framed and scaled once per

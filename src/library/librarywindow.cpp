@@ -24,7 +24,6 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "library/filemanagerreveal.h"
 #include "library/griddragdata.h"
 #include "library/librarygridview.h"
@@ -34,6 +33,7 @@
 #include "platform/errors.h"
 #include "platform/log.h"
 #include "platform/memoryrelease.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

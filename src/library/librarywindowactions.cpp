@@ -1,7 +1,5 @@
 // The library window's actions on records and folders: opening, the
 // context menus and the dialogs they lead to.
-#include "library/librarywindow.h"
-
 #include <utility>
 
 #include <QBoxLayout>
@@ -26,16 +24,17 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "library/filemanagerreveal.h"
 #include "library/griddragdata.h"
 #include "library/librarygridview.h"
 #include "library/librarysearchfield.h"
+#include "library/librarywindow.h"
 #include "library/previewwindow.h"
 #include "library/screenshotdetail.h"
 #include "platform/errors.h"
 #include "platform/log.h"
 #include "platform/memoryrelease.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

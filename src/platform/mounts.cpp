@@ -2,9 +2,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
+
 #include <fcntl.h>
 #include <unistd.h>
-#include <utility>
 
 #include <QFile>
 #include <QSocketNotifier>

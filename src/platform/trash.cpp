@@ -1,6 +1,7 @@
 #include "platform/trash.h"
 
 #include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+
 #include <sys/resource.h>
 #include <unistd.h>
 

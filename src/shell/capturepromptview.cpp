@@ -1,5 +1,3 @@
-#include "shell/captureprompt.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -12,6 +10,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "shell/captureprompt.h"
 #include "shell/folderfieldrules.h"
 #include "shell/promptparts.h"
 #include "shell/prompttextfields.h"

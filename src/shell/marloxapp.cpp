@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <memory>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,14 +25,14 @@
 #include "platform/sessionplatform.h"
 #include "platform/singleinstance.h"
 #include "shell/appicons.h"
-#include "shell/commandline.h"
-#include "shell/updatenotices.h"
 #include "shell/captureprompt.h"
+#include "shell/commandline.h"
 #include "shell/onboardingwindow.h"
 #include "shell/settingswindow.h"
 #include "shell/traymenu.h"
 #include "shell/traypresence.h"
 #include "shell/undotoast.h"
+#include "shell/updatenotices.h"
 #include "shell/widgetdialogs.h"
 #include "widgets/windowrules.h"
 

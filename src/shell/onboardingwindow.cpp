@@ -13,12 +13,12 @@
 
 #include "app/appstate.h"
 #include "app/loginitemcontroller.h"
-#include "storage/preferences.h"
+#include "platform/homedirectory.h"
+#include "platform/screenshotlocation.h"
 #include "shell/appicons.h"
 #include "shell/launchatlogintoggle.h"
 #include "shell/uitext.h"
-#include "platform/homedirectory.h"
-#include "platform/screenshotlocation.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

@@ -17,11 +17,11 @@
 #include "app/loginitemcontroller.h"
 #include "app/updatecontroller.h"
 #include "filing/ocrengine.h"
+#include "platform/homedirectory.h"
+#include "platform/screenshotlocation.h"
 #include "shell/appicons.h"
 #include "shell/launchatlogintoggle.h"
 #include "shell/uitext.h"
-#include "platform/homedirectory.h"
-#include "platform/screenshotlocation.h"
 
 namespace marlox {
 

@@ -8,9 +8,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QVariantAnimation>
 #include <QPushButton>
 #include <QTimer>
+#include <QVariantAnimation>
 
 #include "platform/x11session.h"
 

@@ -5,9 +5,9 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "storage/preferences.h"
 #include "platform/errors.h"
 #include "platform/log.h"
+#include "storage/preferences.h"
 
 namespace marlox {
 

@@ -1,8 +1,7 @@
-#include "storage/screenshotdatabase.h"
-
 #include <sqlite3.h>
 
 #include "storage/databaserows.h"
+#include "storage/screenshotdatabase.h"
 #include "storage/searchquery.h"
 
 namespace marlox {

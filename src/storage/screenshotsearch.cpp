@@ -1,5 +1,3 @@
-#include "storage/screenshotdatabase.h"
-
 #include <algorithm>
 
 #include <sqlite3.h>
@@ -8,6 +6,7 @@
 
 #include "platform/log.h"
 #include "storage/databaserows.h"
+#include "storage/screenshotdatabase.h"
 #include "storage/searchquery.h"
 
 namespace marlox {

@@ -1,10 +1,10 @@
 // marlox-test-timeout: 300
 #include <algorithm>
 #include <functional>
+
 #include <sys/stat.h>
 
 #include <QBuffer>
-
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -18,11 +18,11 @@
 #include <QTimer>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "filing/ocrengine.h"
 #include "platform/frontmostapp.h"
 #include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
+#include "storage/preferences.h"
 #include "support/fakes.h"
 #include "support/imagebytes.h"
 #include "support/logcapture.h"

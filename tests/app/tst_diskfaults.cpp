@@ -12,10 +12,10 @@
 #include <QThreadPool>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
+#include "filing/libraryreconciler.h"
 #include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
-#include "filing/libraryreconciler.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/fakerecognizer.h"
 #include "support/filecensus.h"

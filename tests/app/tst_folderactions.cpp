@@ -5,9 +5,9 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"

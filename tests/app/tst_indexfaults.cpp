@@ -9,10 +9,10 @@
 
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
+#include "filing/libraryreconciler.h"
 #include "filing/recordtrashservice.h"
 #include "platform/errors.h"
 #include "platform/trash.h"
-#include "filing/libraryreconciler.h"
 #include "storage/screenshotdatabase.h"
 #include "support/appstatescene.h"
 #include "support/filecensus.h"

@@ -1,15 +1,15 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
 #include "app/loginitemcontroller.h"
-#include "storage/preferences.h"
 #include "platform/autostart.h"
+#include "storage/preferences.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"
 

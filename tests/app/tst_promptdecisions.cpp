@@ -8,10 +8,10 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
 #include "platform/trash.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"

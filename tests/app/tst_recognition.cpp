@@ -7,9 +7,9 @@
 #include <QThreadPool>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "app/recognitionpass.h"
 #include "filing/ocrengine.h"
+#include "storage/preferences.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/logcapture.h"

@@ -11,8 +11,8 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "filing/ocrengine.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"

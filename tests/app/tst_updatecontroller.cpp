@@ -1,8 +1,8 @@
 #include <memory>
 
-#include <openssl/evp.h>
-
 #include <QTest>
+
+#include <openssl/evp.h>
 
 #include "app/updatecontroller.h"
 #include "support/testmain.h"

@@ -1,7 +1,8 @@
 #include <cerrno>
 #include <ctime>
-#include <fcntl.h>
 #include <memory>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

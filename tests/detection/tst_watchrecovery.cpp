@@ -1,4 +1,5 @@
 #include <memory>
+
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -10,10 +11,10 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "detection/watchrecovery.h"
 #include "platform/mounts.h"
 #include "storage/bookmarkstore.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"

@@ -1,6 +1,7 @@
 // marlox-test-labels: fault slow
 // marlox-test-timeout: 300
 #include <csignal>
+
 #include <sys/stat.h>
 
 #include <QBuffer>
@@ -14,8 +15,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "platform/trash.h"
 #include "filing/libraryreconciler.h"
+#include "platform/trash.h"
 #include "storage/screenshotdatabase.h"
 #include "support/filecensus.h"
 #include "support/indexcheck.h"

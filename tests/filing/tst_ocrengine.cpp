@@ -3,9 +3,9 @@
 #include <QFile>
 #include <QFont>
 #include <QImage>
+#include <QPainter>
 #include <QScopeGuard>
 #include <QTemporaryDir>
-#include <QPainter>
 #include <QTest>
 #include <QThreadPool>
 #include <QtConcurrent>

@@ -1,14 +1,14 @@
 #include <memory>
 
 #include <QComboBox>
-#include <QDragEnterEvent>
-#include <QMimeData>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 #include <QFile>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -10,12 +10,12 @@
 #include <QtConcurrent>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "library/librarywindow.h"
 #include "library/screenshotdetail.h"
 #include "library/textlayer.h"
 #include "platform/errors.h"
 #include "platform/trash.h"
+#include "storage/preferences.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/testmain.h"

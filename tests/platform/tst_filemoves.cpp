@@ -1,4 +1,5 @@
 #include <cerrno>
+
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -6,9 +6,9 @@
 #include <QTest>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "platform/autostart.h"
 #include "shell/onboardingwindow.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/testmain.h"
 

@@ -10,10 +10,10 @@
 #include <QThread>
 
 #include "app/appstate.h"
-#include "storage/preferences.h"
 #include "app/updatecontroller.h"
 #include "platform/homedirectory.h"
 #include "shell/settingswindow.h"
+#include "storage/preferences.h"
 #include "support/appstatescene.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"

@@ -13,8 +13,8 @@
 #include "shell/traymenu.h"
 #include "shell/traypresence.h"
 #include "support/appstatescene.h"
-#include "widgets/windowrules.h"
 #include "support/testmain.h"
+#include "widgets/windowrules.h"
 
 using namespace marlox;
 using namespace marlox::test;

@@ -5,9 +5,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "storage/preferences.h"
 #include "platform/errors.h"
 #include "storage/bookmarkstore.h"
+#include "storage/preferences.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"
 

@@ -4,9 +4,9 @@
 #include <QFile>
 #include <QThreadPool>
 
-#include "storage/preferences.h"
 #include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
+#include "storage/preferences.h"
 
 namespace marlox::test {
 

@@ -5,8 +5,8 @@
 #include <QDir>
 #include <QFile>
 
-#include "storage/preferences.h"
 #include "storage/bookmarkstore.h"
+#include "storage/preferences.h"
 #include "support/marloxprocess.h"
 
 namespace marlox::test {
