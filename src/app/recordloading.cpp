@@ -16,6 +16,22 @@ namespace marlox {
 
 namespace {
 
+// One row as the list holds it (without its text), or none when it is gone.
+// False, logged, when the index could not be read.
+bool readListRow(ScreenshotDatabase &database, qint64 id, std::optional<ScreenshotRecord> &row)
+{
+    try {
+        row = database.record(id);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to refresh record %lld: %s", static_cast<long long>(id),
+            qUtf8Printable(describe(e)));
+        return false;
+    }
+    if (row)
+        row->ocrText.clear();
+    return true;
+}
+
 bool isBlankSearch(const QString &text)
 {
     return SearchQuery::isBlank(text);
@@ -57,14 +73,7 @@ void AppState::reloadRecords()
 void AppState::refreshRecord(qint64 id)
 {
     std::optional<ScreenshotRecord> record;
-    try {
-        record = m_database->record(id);
-    } catch (const std::exception &e) {
-        qCWarning(lcAppState, "Failed to refresh record %lld: %s", static_cast<long long>(id),
-            qUtf8Printable(describe(e)));
-    }
-    if (record)
-        record->ocrText.clear();
+    readListRow(*m_database, id, record);
     const std::optional<ScreenshotRecord> before = mergeRecord(m_records, id, record);
     if (before)
         countRecord(*before, -1);
@@ -83,15 +92,8 @@ void AppState::deliverRecords(QList<ScreenshotRecord> records)
 {
     for (const qint64 id : std::exchange(m_changedDuringReload, {})) {
         std::optional<ScreenshotRecord> record;
-        try {
-            record = m_database->record(id);
-        } catch (const std::exception &e) {
-            qCWarning(lcAppState, "Failed to refresh record %lld: %s", static_cast<long long>(id),
-                qUtf8Printable(describe(e)));
+        if (!readListRow(*m_database, id, record))
             continue;
-        }
-        if (record)
-            record->ocrText.clear();
         mergeRecord(records, id, record);
     }
     setRecords(std::move(records));
