@@ -8,11 +8,11 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMetaObject>
+#include <QPointer>
 #include <QScreen>
 #include <QThreadPool>
 #include <QTimer>
 
-#include "app/coalescedloader.h"
 #include "filing/legacymigration.h"
 #include "platform/homedirectory.h"
 #include "platform/log.h"
@@ -26,6 +26,26 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     : QObject(parent), m_deps(std::move(dependencies))
 {
     Q_ASSERT(m_deps.dialogs);
+    m_locations = std::make_unique<FolderLocations>(m_deps.dialogs);
+    connect(m_locations.get(), &FolderLocations::screenshotFolderChanged, this,
+        &AppState::screenshotFolderChanged);
+    connect(m_locations.get(), &FolderLocations::libraryRootChanged, this,
+        &AppState::libraryRootChanged);
+    connect(m_locations.get(), &FolderLocations::screenshotFolderChosen, this,
+        [this] { startWatching(screenshotFolder()); });
+    connect(
+        m_locations.get(), &FolderLocations::libraryRootChosen, this, &AppState::libraryRootChosen);
+    // The supervisor lives inside AppState, so its hooks never outlive it.
+    m_watch = std::make_unique<WatchSupervisor>(
+        WatchSupervisor::Hooks { [this] { return screenshotFolder(); },
+            [this](const QString &location) {
+                m_locations->relocateScreenshotFolder(location);
+                refreshSystemScreenshotFolder();
+            },
+            [this] { return m_locations->resolveScreenshotFolder(); },
+            [this](const Detection &detection) { handleDetection(detection); } },
+        m_deps.watchRetryInterval);
+    connect(m_watch.get(), &WatchSupervisor::statusChanged, this, &AppState::watchStatusChanged);
     m_utilityPool = new QThreadPool(this);
     m_utilityPool->setMaxThreadCount(1);
     m_utilityPool->setThreadPriority(QThread::LowPriority);
@@ -34,12 +54,22 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     // Only reached when an injected exit() returned instead of ending the process.
     if (!m_database)
         return;
+    m_recordList = std::make_unique<RecordList>(*m_database);
+    connect(m_recordList.get(), &RecordList::recordsChanged, this, &AppState::recordsChanged);
+    connect(m_recordList.get(), &RecordList::recordReplaced, this, &AppState::recordReplaced);
     m_autoSaveEnabled = Preferences::boolValue(Preferences::autoSaveEnabled, false);
-    loadOcrLanguages();
+    m_recognition
+        = std::make_unique<RecognitionWork>(*m_database, textRecognizer(), m_stopBackground);
+    connect(m_recognition.get(), &RecognitionWork::ocrLanguagesChanged, this,
+        &AppState::ocrLanguagesChanged);
+    connect(m_recognition.get(), &RecognitionWork::progressChanged, this,
+        &AppState::recognitionProgressChanged);
+    connect(m_recognition.get(), &RecognitionWork::passEnded, this, &AppState::reloadRecords);
+    m_recognition->loadLanguages();
 
     if (m_databaseDegraded) {
-        m_watchStatus
-            = WatchStatus::notWatching(QStringLiteral("Marlox's database couldn't be opened."));
+        m_watch->setStatus(
+            WatchStatus::notWatching(QStringLiteral("Marlox's database couldn't be opened.")));
         return;
     }
 
@@ -49,40 +79,33 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     if (migrated != stored)
         Preferences::setValue(Preferences::recentFolders, migrated);
 
-    const auto screenshotResolution
-        = m_bookmarkStore.resolve(Preferences::screenshotFolderBookmark);
-    if (screenshotResolution.isResolved())
-        m_screenshotFolder = screenshotResolution.location;
-    const auto libraryResolution = m_bookmarkStore.resolve(Preferences::libraryRootBookmark);
-    if (libraryResolution.isResolved())
-        m_libraryRoot = libraryResolution.location;
+    const FolderLocations::Launch launch = m_locations->resolveAtLaunch();
+    const BookmarkStore::Resolution screenshotResolution = launch.screenshotFolder;
+    const BookmarkStore::Resolution libraryResolution = launch.libraryRoot;
 
     runMigrations();
 
-    try {
-        setRecords(m_database->allRecordsForList());
-    } catch (const std::exception &e) {
-        qCWarning(lcAppState, "Failed to load records: %s", qUtf8Printable(describe(e)));
-    }
+    m_recordList->loadNow();
 
     startRebuild();
 
-    if (m_screenshotFolder.isEmpty()) {
+    if (screenshotFolder().isEmpty()) {
         const QString noun = QStringLiteral("screenshot folder");
         switch (screenshotResolution.kind) {
         case BookmarkStore::Resolution::Kind::failed:
-            m_watchStatus = WatchStatus::notWatching(QStringLiteral("Couldn't reopen the %1 (%2).")
-                                                         .arg(noun, screenshotResolution.reason));
+            m_watch->setStatus(
+                WatchStatus::notWatching(QStringLiteral("Couldn't reopen the %1 (%2).")
+                                             .arg(noun, screenshotResolution.reason)));
             break;
         case BookmarkStore::Resolution::Kind::notSet:
-            m_watchStatus = WatchStatus::notWatching(QStringLiteral("No %1 is set.").arg(noun));
+            m_watch->setStatus(WatchStatus::notWatching(QStringLiteral("No %1 is set.").arg(noun)));
             break;
         case BookmarkStore::Resolution::Kind::resolved:
-            m_watchStatus = WatchStatus::notWatching(QString());
+            m_watch->setStatus(WatchStatus::notWatching(QString()));
             break;
         }
     } else {
-        startWatching(m_screenshotFolder);
+        startWatching(screenshotFolder());
     }
 
     refreshSystemScreenshotFolder();
@@ -103,7 +126,7 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
             });
     }
     if (m_deps.installSystemObservers)
-        installObservers();
+        m_watch->installObservers();
 
     QMetaObject::invokeMethod(
         this,
@@ -181,11 +204,11 @@ void AppState::showFatalDatabaseAlert(const QString &description)
 
 void AppState::runMigrations()
 {
-    if (m_libraryRoot.isEmpty())
+    if (libraryRoot().isEmpty())
         return;
     if (m_database->needsStatusMigration()) {
         try {
-            m_database->migrateStatuses(m_libraryRoot);
+            m_database->migrateStatuses(libraryRoot());
         } catch (const std::exception &e) {
             qCWarning(lcAppState, "Failed to migrate legacy Unfiled records to Inbox: %s",
                 qUtf8Printable(describe(e)));
@@ -193,7 +216,7 @@ void AppState::runMigrations()
     }
     if (!Preferences::boolValue(Preferences::didMigrateUnfiledFolderToGeneral, false)) {
         try {
-            LegacyMigration::migrateUnfiledFolder(m_libraryRoot, *m_database);
+            LegacyMigration::migrateUnfiledFolder(libraryRoot(), *m_database);
             Preferences::setValue(Preferences::didMigrateUnfiledFolderToGeneral, true);
         } catch (const std::exception &e) {
             qCWarning(lcAppState, "Failed to migrate legacy \"Unfiled\" folder to \"General\": %s",
@@ -205,10 +228,10 @@ void AppState::runMigrations()
 void AppState::launchCheck(
     const BookmarkStore::Resolution &screenshot, const BookmarkStore::Resolution &library)
 {
-    if (m_screenshotFolder.isEmpty())
+    if (screenshotFolder().isEmpty())
         qCInfo(lcAppState, "No usable screenshot folder at launch (%s)",
             qUtf8Printable(screenshot.toString()));
-    if (m_libraryRoot.isEmpty())
+    if (libraryRoot().isEmpty())
         qCInfo(lcAppState, "No usable library root at launch (%s)",
             qUtf8Printable(library.toString()));
     Q_EMIT launchCheckFinished();
@@ -226,61 +249,15 @@ void AppState::setAutoSaveEnabled(bool enabled)
 void AppState::refreshSystemScreenshotFolder()
 {
     QString different;
-    if (!m_screenshotFolder.isEmpty()) {
+    if (!screenshotFolder().isEmpty()) {
         const QString system = ScreenshotLocation::systemScreenshotFolder();
-        if (QDir::cleanPath(system) != QDir::cleanPath(m_screenshotFolder))
+        if (QDir::cleanPath(system) != QDir::cleanPath(screenshotFolder()))
             different = system;
     }
     if (different == m_systemFolderIfDifferent)
         return;
     m_systemFolderIfDifferent = different;
     Q_EMIT macOSScreenshotFolderIfDifferentChanged();
-}
-
-void AppState::setScreenshotFolderValue(const QString &folder)
-{
-    if (folder == m_screenshotFolder)
-        return;
-    m_screenshotFolder = folder;
-    Q_EMIT screenshotFolderChanged();
-}
-
-void AppState::setLibraryRootValue(const QString &root)
-{
-    if (root == m_libraryRoot)
-        return;
-    m_libraryRoot = root;
-    Q_EMIT libraryRootChanged();
-}
-
-void AppState::setRecords(QList<ScreenshotRecord> records)
-{
-    m_records = std::move(records);
-    m_folderCounts.clear();
-    m_inboxCount = 0;
-    for (const ScreenshotRecord &record : std::as_const(m_records))
-        countRecord(record, 1);
-    Q_EMIT recordsChanged();
-}
-
-void AppState::countRecord(const ScreenshotRecord &record, int delta)
-{
-    if (record.status == ScreenshotStatus::inbox)
-        m_inboxCount += delta;
-    if (record.folder.isEmpty())
-        return;
-    int &count = m_folderCounts[record.folder];
-    count += delta;
-    if (count <= 0)
-        m_folderCounts.remove(record.folder);
-}
-
-void AppState::setWatchStatus(const WatchStatus &status)
-{
-    if (status == m_watchStatus)
-        return;
-    m_watchStatus = status;
-    Q_EMIT watchStatusChanged();
 }
 
 void AppState::setRecentFolders(const QStringList &folders, bool persist)
@@ -305,6 +282,12 @@ void AppState::setRebuildProgress(const QString &text)
         return;
     m_rebuildProgress = text;
     Q_EMIT rebuildProgressChanged();
+}
+
+const QList<ScreenshotRecord> &AppState::records() const
+{
+    static const QList<ScreenshotRecord> none;
+    return m_recordList ? m_recordList->records() : none;
 }
 
 QRect AppState::mainScreenVisibleFrame() const

@@ -16,11 +16,14 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/folderlocations.h"
 #include "app/folderpaths.h"
 #include "app/presenters.h"
 #include "app/promptqueue.h"
-#include "app/recognitionpass.h"
+#include "app/recognitionwork.h"
+#include "app/recordlist.h"
 #include "app/selfplacedfiles.h"
+#include "app/watchsupervisor.h"
 #include "detection/detection.h"
 #include "filing/pendingundo.h"
 #include "filing/wordboxes.h"
@@ -35,34 +38,12 @@ class QThreadPool;
 
 namespace marlox {
 
-class FolderWatcher;
 class FileTrashing;
 class TextRecognizer;
 class FrontmostApplication;
-class MountWatcher;
-class SleepWatcher;
-class WorkCounter;
 namespace RecordTrashService {
 struct Outcome;
 }
-template <typename T> class CoalescedLoader;
-
-// Whether the screenshot folder is being watched, and if not, why.
-struct WatchStatus
-{
-    enum class Kind { watching, notWatching };
-    Kind kind = Kind::notWatching;
-    QString folder; // watching
-    QString message; // notWatching: the reason shown to the user
-
-    static WatchStatus watching(const QString &folder) { return { Kind::watching, folder, {} }; }
-    static WatchStatus notWatching(const QString &message)
-    {
-        return { Kind::notWatching, {}, message };
-    }
-    bool isWatching() const { return kind == Kind::watching; }
-    bool operator==(const WatchStatus &) const = default;
-};
 
 // Everything AppState takes from outside. Only `dialogs` is required; the
 // rest fall back to the real platform services when left empty.
@@ -110,10 +91,12 @@ public:
     ~AppState() override;
 
     // ---- published state (empty text / invalid time = none)
-    QString screenshotFolder() const { return m_screenshotFolder; }
-    QString libraryRoot() const { return m_libraryRoot; }
-    const QList<ScreenshotRecord> &records() const { return m_records; }
-    WatchStatus watchStatus() const { return m_watchStatus; }
+    QString screenshotFolder() const { return m_locations->screenshotFolder(); }
+    QString libraryRoot() const { return m_locations->libraryRoot(); }
+    FolderLocations &locations() const { return *m_locations; }
+    const QList<ScreenshotRecord> &records() const;
+    RecordList &recordList() const { return *m_recordList; }
+    WatchStatus watchStatus() const { return m_watch->status(); }
     QDateTime lastDetectionAt() const { return m_lastDetectionAt; }
     QDateTime lastSavedAt() const { return m_lastSavedAt; }
     bool autoSaveEnabled() const { return m_autoSaveEnabled; }
@@ -130,7 +113,6 @@ public:
     bool isDatabaseDegraded() const { return m_databaseDegraded; }
 
     // ---- start-up and the system screenshot location
-    void startWatching(const QString &folder);
     void refreshSystemScreenshotFolder();
 
     // ---- capture pipeline (capturepipeline.cpp)
@@ -169,13 +151,9 @@ public:
     bool isPromptVisible() const { return m_capturePrompt && m_capturePrompt->isVisible(); }
 
     // ---- record list (recordloading.cpp)
-    void reloadRecords();
-    void refreshRecord(qint64 id);
-    // Puts record (none: removes the row) into the newest-first list in place;
-    // returns the entry it replaced.
-    static std::optional<ScreenshotRecord> mergeRecord(
-        QList<ScreenshotRecord> &list, qint64 id, const std::optional<ScreenshotRecord> &record);
-    int inboxCount() const { return m_inboxCount; }
+    void reloadRecords() { m_recordList->reload(); }
+    void refreshRecord(qint64 id) { m_recordList->refresh(id); }
+    int inboxCount() const { return m_recordList ? m_recordList->inboxCount() : 0; }
     void reconcileLibrary();
     QList<SearchResult> searchRecords(const QString &text, const LibrarySection &section);
     // Records whose text holds words close to the typed ones (recognition
@@ -185,21 +163,39 @@ public:
     static constexpr int similarThreshold = 5;
     QList<SearchResult> similarRecords(
         const QString &text, const LibrarySection &section, const QList<SearchResult> &exact);
-    QFuture<QString> loadOCRText(const ScreenshotRecord &record);
-    // The word boxes of a shown record: the stored ones, or else read from
-    // `image` in the chosen languages and stored. Runs off the GUI thread;
-    // setting `cancel` ends it early with none.
+    QFuture<QString> loadOCRText(const ScreenshotRecord &record)
+    {
+        return m_recognition->loadText(record.id);
+    }
     QFuture<QList<WordBox>> loadWordBoxes(const ScreenshotRecord &record, const QImage &image,
-        std::shared_ptr<std::atomic_bool> cancel);
+        std::shared_ptr<std::atomic_bool> cancel)
+    {
+        return m_recognition->loadWordBoxes(record.id, image, std::move(cancel));
+    }
     void copyOCRText(const ScreenshotRecord &record);
 
-    // ---- folder locations (folderlocations.cpp)
+    // ---- folder locations
     void chooseScreenshotFolder(const std::optional<QString> &message = std::nullopt,
-        const std::optional<QString> &startingLocation = std::nullopt);
-    void setScreenshotFolder(const QString &location);
-    void chooseLibraryRoot(const std::optional<QString> &message = std::nullopt);
-    void createLibraryRoot(const std::optional<QString> &message = std::nullopt);
-    void setLibraryRoot(const QString &location, bool create);
+        const std::optional<QString> &startingLocation = std::nullopt)
+    {
+        m_locations->chooseScreenshotFolder(message, startingLocation);
+    }
+    void setScreenshotFolder(const QString &location)
+    {
+        m_locations->setScreenshotFolder(location);
+    }
+    void chooseLibraryRoot(const std::optional<QString> &message = std::nullopt)
+    {
+        m_locations->chooseLibraryRoot(message);
+    }
+    void createLibraryRoot(const std::optional<QString> &message = std::nullopt)
+    {
+        m_locations->createLibraryRoot(message);
+    }
+    void setLibraryRoot(const QString &location, bool create)
+    {
+        m_locations->setLibraryRoot(location, create);
+    }
 
     // ---- filing and folders (folderactions.cpp)
     // Files through LibraryFileService, then the after-filing steps (recent
@@ -213,25 +209,23 @@ public:
     void renameFolder(const QString &oldName, const QString &newName);
     void deleteFolder(const QString &name);
 
-    // ---- watch recovery (watching.cpp)
-    void enterNotWatching(const QString &message);
-    void recoverWatcher(WatchTrigger trigger);
-    void handleVolumeUnmount(const QString &volume);
-    bool isRetryingWatch() const { return m_watchRetryTimer != nullptr; }
+    // ---- watch recovery
+    void startWatching(const QString &folder) { m_watch->start(folder); }
+    void enterNotWatching(const QString &message) { m_watch->enterNotWatching(message); }
+    void recoverWatcher(WatchTrigger trigger) { m_watch->recover(trigger); }
+    void handleVolumeUnmount(const QString &volume) { m_watch->handleVolumeUnmount(volume); }
+    bool isRetryingWatch() const { return m_watch->isRetrying(); }
 
-    // ---- recognition languages and Recognise Again (recognition.cpp)
-    static constexpr int maxOcrLanguages = 4;
-    // Tesseract codes, "eng" first, at most maxOcrLanguages; new captures are
-    // read in these.
-    QStringList ocrLanguages() const { return m_ocrLanguages; }
-    void setOcrLanguages(const QStringList &languages);
-    // English first, no repeats, no empty codes, at most maxOcrLanguages.
-    static QStringList normalizedOcrLanguages(const QStringList &languages);
-    // Reads the text of every record again on a low-priority thread of its
-    // own; false, doing nothing, while a run is going.
-    bool recogniseAgain();
-    void cancelRecogniseAgain();
-    RecognitionProgress recognitionProgress() const { return m_recognitionProgress; }
+    // ---- recognition languages, a record's text, Recognise Again
+    RecognitionWork &recognition() const { return *m_recognition; }
+    QStringList ocrLanguages() const { return m_recognition->ocrLanguages(); }
+    void setOcrLanguages(const QStringList &languages)
+    {
+        m_recognition->setOcrLanguages(languages);
+    }
+    bool recogniseAgain() { return m_recognition->recogniseAgain(); }
+    void cancelRecogniseAgain() { m_recognition->cancelRecogniseAgain(); }
+    RecognitionProgress recognitionProgress() const { return m_recognition->progress(); }
 
 Q_SIGNALS:
     void screenshotFolderChanged();
@@ -273,19 +267,11 @@ private:
     void recogniseOwedChunk(std::shared_ptr<OwedRecognition> run);
     void launchCheck(
         const BookmarkStore::Resolution &screenshot, const BookmarkStore::Resolution &library);
-    void installObservers();
     void showFatalDatabaseAlert(const QString &description);
 
-    void setScreenshotFolderValue(const QString &folder);
-    void setLibraryRootValue(const QString &root);
-    void setRecords(QList<ScreenshotRecord> records);
-    void setWatchStatus(const WatchStatus &status);
     void setRecentFolders(const QStringList &folders, bool persist);
     void setLastSavedAt(const QDateTime &time);
     void setRebuildProgress(const QString &text);
-    void loadOcrLanguages();
-    void setRecognitionProgress(const RecognitionProgress &progress);
-    void showFolderAlert(FolderRelation relation);
     QRect mainScreenVisibleFrame() const;
     void dismissUndo();
     bool trashFailureAlert(const ScreenshotRecord &record, const std::exception &error);
@@ -329,21 +315,9 @@ private:
     void dropDeletedFromPromptQueue(qint64 id);
     bool trashFailureAlert(
         const ScreenshotRecord &record, const RecordTrashService::Outcome &outcome);
-    CoalescedLoader<QList<ScreenshotRecord>> &recordsLoader();
 
     AppStateDependencies m_deps;
 
-    QString m_screenshotFolder;
-    QString m_libraryRoot;
-    QList<ScreenshotRecord> m_records;
-    // Kept with m_records, so a filing never scans the whole list.
-    QHash<QString, int> m_folderCounts;
-    int m_inboxCount = 0;
-    void countRecord(const ScreenshotRecord &record, int delta);
-    // Rows refreshed while a full reload was under way, merged into its list.
-    QSet<qint64> m_changedDuringReload;
-    void deliverRecords(QList<ScreenshotRecord> records);
-    WatchStatus m_watchStatus = WatchStatus::notWatching(QStringLiteral("Starting up…"));
     QDateTime m_lastDetectionAt;
     QDateTime m_lastSavedAt;
     bool m_autoSaveEnabled = false;
@@ -352,13 +326,12 @@ private:
     QString m_rebuildProgress;
 
     std::unique_ptr<ScreenshotDatabase> m_database;
+    // After the database: its background reload reads from it.
+    std::unique_ptr<RecordList> m_recordList;
     bool m_databaseDegraded = false;
     bool m_databaseMovedAside = false;
-    BookmarkStore m_bookmarkStore;
-    std::shared_ptr<FolderWatcher> m_watcher;
-    // Bumped at every (re)start of the watcher; a loss reported under an
-    // older value was about the folder watched before.
-    std::shared_ptr<std::atomic<int>> m_watchEpoch = std::make_shared<std::atomic<int>>(0);
+    std::unique_ptr<FolderLocations> m_locations;
+    std::unique_ptr<WatchSupervisor> m_watch;
     std::unique_ptr<CapturePromptPresenter> m_capturePrompt;
     QList<QPointer<QTimer>> m_readRetryTimers;
     // Detected captures that have no row yet, by path.
@@ -373,27 +346,16 @@ private:
     bool m_drainScheduled = false;
     PromptQueue m_promptQueue;
     PendingUndoSlot m_pendingUndoSlot;
-    std::unique_ptr<CoalescedLoader<QList<ScreenshotRecord>>> m_recordsLoader;
-    QTimer *m_watchRetryTimer = nullptr;
-    MountWatcher *m_mountWatcher = nullptr;
-    SleepWatcher *m_sleepWatcher = nullptr;
     QThreadPool *m_utilityPool = nullptr;
     bool m_recognisingOwed = false;
     // Set when AppState goes: a rebuild's recognition pass stops at the next file.
     std::shared_ptr<std::atomic<bool>> m_stopBackground
         = std::make_shared<std::atomic<bool>>(false);
-    QList<QMetaObject::Connection> m_workspaceObservers;
     QMetaObject::Connection m_activationObserver;
-    // Text reads running on the interactive pool; waited for before the database goes.
-    std::shared_ptr<WorkCounter> m_textReads;
-    QStringList m_ocrLanguages;
-    RecognitionProgress m_recognitionProgress;
-    std::shared_ptr<std::atomic<bool>> m_cancelRecognition;
-    // After the database on purpose: members go in reverse order, so a running
-    // recognition pass is stopped and waited for while the database still exists.
-    std::unique_ptr<QThreadPool> m_recognitionPool;
+    // After the database on purpose: members go in reverse order, so text
+    // reads and a running pass are stopped and waited for while the database
+    // still exists.
+    std::unique_ptr<RecognitionWork> m_recognition;
 };
 
 } // namespace marlox
-
-Q_DECLARE_METATYPE(marlox::WatchStatus)

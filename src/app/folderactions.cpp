@@ -27,7 +27,7 @@ ScreenshotRecord AppState::fileRecord(
 {
     ScreenshotRecord filed;
     try {
-        filed = LibraryFileService::fileRecord(record, title, folder, m_libraryRoot, *m_database);
+        filed = LibraryFileService::fileRecord(record, title, folder, libraryRoot(), *m_database);
     } catch (const std::exception &) {
         // A refused index write moves the file back to where its row points:
         // for an Inbox capture the screenshot folder, where it is no new capture.
@@ -50,32 +50,32 @@ void AppState::noteFolderUsed(const QString &folder)
 
 QStringList AppState::folderNames() const
 {
-    return FolderManagementService::folderNames(m_libraryRoot, m_folderCounts.keys());
+    return FolderManagementService::folderNames(libraryRoot(), m_recordList->folders());
 }
 
 bool AppState::folderIsEmpty(const QString &name)
 {
-    return FolderManagementService::folderIsEmpty(name, m_libraryRoot, *m_database);
+    return FolderManagementService::folderIsEmpty(name, libraryRoot(), *m_database);
 }
 
 void AppState::createFolder(const QString &name)
 {
-    if (m_libraryRoot.isEmpty())
+    if (libraryRoot().isEmpty())
         throw FileError::noSuchFile();
-    FolderManagementService::createFolderDirectory(name, m_libraryRoot);
+    FolderManagementService::createFolderDirectory(name, libraryRoot());
     reloadRecords();
 }
 
 void AppState::renameFolder(const QString &oldName, const QString &newName)
 {
-    if (m_libraryRoot.isEmpty())
+    if (libraryRoot().isEmpty())
         throw FileError::noSuchFile();
     const QString trimmed = newName.trimmed();
     if (trimmed.isEmpty())
         throw FolderManagementService::ServiceError(
             FolderManagementService::ServiceError::Kind::emptyName);
     if (trimmed != oldName)
-        FolderManagementService::mergeFolder(oldName, trimmed, m_libraryRoot, *m_database);
+        FolderManagementService::mergeFolder(oldName, trimmed, libraryRoot(), *m_database);
 
     QStringList folders = m_recentFolders;
     for (QString &folder : folders) {
@@ -88,16 +88,16 @@ void AppState::renameFolder(const QString &oldName, const QString &newName)
 
 void AppState::deleteFolder(const QString &name)
 {
-    if (m_libraryRoot.isEmpty())
+    if (libraryRoot().isEmpty())
         throw FileError::noSuchFile();
     if (name == generalFolder) {
         qCWarning(lcAppState, "Refused to delete the default folder \"%s\"",
             qUtf8Printable(generalFolder));
         return;
     }
-    if (!FolderManagementService::folderIsEmpty(name, m_libraryRoot, *m_database))
-        FolderManagementService::mergeFolder(name, generalFolder, m_libraryRoot, *m_database);
-    FolderManagementService::removeFolderDirectory(name, m_libraryRoot);
+    if (!FolderManagementService::folderIsEmpty(name, libraryRoot(), *m_database))
+        FolderManagementService::mergeFolder(name, generalFolder, libraryRoot(), *m_database);
+    FolderManagementService::removeFolderDirectory(name, libraryRoot());
     reloadRecords();
 }
 

@@ -1,17 +1,61 @@
+#include "app/folderlocations.h"
+
 #include <cerrno>
 
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QStandardPaths>
 
-#include "app/appstate.h"
+#include "platform/errors.h"
 #include "platform/log.h"
 #include "platform/screenshotlocation.h"
 #include "storage/preferences.h"
 
 namespace marlox {
 
-void AppState::showFolderAlert(FolderRelation relation)
+FolderLocations::FolderLocations(std::shared_ptr<Dialogs> dialogs, QObject *parent)
+    : QObject(parent), m_dialogs(std::move(dialogs))
+{ }
+
+FolderLocations::Launch FolderLocations::resolveAtLaunch()
+{
+    Launch launch { resolveScreenshotFolder(),
+        m_bookmarkStore.resolve(Preferences::libraryRootBookmark) };
+    if (launch.screenshotFolder.isResolved())
+        m_screenshotFolder = launch.screenshotFolder.location;
+    if (launch.libraryRoot.isResolved())
+        m_libraryRoot = launch.libraryRoot.location;
+    return launch;
+}
+
+BookmarkStore::Resolution FolderLocations::resolveScreenshotFolder()
+{
+    return m_bookmarkStore.resolve(Preferences::screenshotFolderBookmark);
+}
+
+void FolderLocations::setScreenshotFolderValue(const QString &folder)
+{
+    if (folder == m_screenshotFolder)
+        return;
+    m_screenshotFolder = folder;
+    Q_EMIT screenshotFolderChanged();
+}
+
+void FolderLocations::relocateScreenshotFolder(const QString &location)
+{
+    setScreenshotFolderValue(location);
+}
+
+void FolderLocations::setLibraryRootValue(const QString &root)
+{
+    if (root == m_libraryRoot)
+        return;
+    m_libraryRoot = root;
+    Q_EMIT libraryRootChanged();
+}
+
+void FolderLocations::showFolderAlert(FolderRelation relation)
 {
     Dialogs::Alert alert;
     alert.style = Dialogs::AlertStyle::warning;
@@ -20,23 +64,23 @@ void AppState::showFolderAlert(FolderRelation relation)
         ? QStringLiteral("Your screenshot folder can't be inside your library folder.")
         : QStringLiteral("Your library can't be the same folder as your screenshot folder. Pick "
                          "or create a folder inside it, or somewhere else like ~/Pictures/Marlox.");
-    m_deps.dialogs->runAlert(alert);
+    m_dialogs->runAlert(alert);
 }
 
-void AppState::chooseScreenshotFolder(
+void FolderLocations::chooseScreenshotFolder(
     const std::optional<QString> &message, const std::optional<QString> &startingLocation)
 {
     Dialogs::FolderPanel panel;
     panel.message = message.value_or(QString());
     panel.startDirectory = startingLocation.value_or(ScreenshotLocation::systemScreenshotFolder());
     panel.canCreateDirectories = false;
-    QPointer<AppState> weak(this);
-    const auto chosen = m_deps.dialogs->chooseFolder(panel);
+    QPointer<FolderLocations> weak(this);
+    const auto chosen = m_dialogs->chooseFolder(panel);
     if (chosen && weak)
         setScreenshotFolder(*chosen);
 }
 
-void AppState::setScreenshotFolder(const QString &location)
+void FolderLocations::setScreenshotFolder(const QString &location)
 {
     if (!m_libraryRoot.isEmpty()) {
         const FolderRelation relation = FolderPaths::relation(m_libraryRoot, location);
@@ -52,36 +96,36 @@ void AppState::setScreenshotFolder(const QString &location)
             qUtf8Printable(describe(e)));
     }
     setScreenshotFolderValue(QDir::cleanPath(location));
-    startWatching(m_screenshotFolder);
+    Q_EMIT screenshotFolderChosen();
 }
 
-void AppState::chooseLibraryRoot(const std::optional<QString> &message)
+void FolderLocations::chooseLibraryRoot(const std::optional<QString> &message)
 {
     Dialogs::FolderPanel panel;
     panel.message = message.value_or(QString());
     panel.startDirectory
         = m_libraryRoot.isEmpty() ? FolderPaths::defaultLibraryParent() : m_libraryRoot;
     panel.canCreateDirectories = true;
-    QPointer<AppState> weak(this);
-    const auto chosen = m_deps.dialogs->chooseFolder(panel);
+    QPointer<FolderLocations> weak(this);
+    const auto chosen = m_dialogs->chooseFolder(panel);
     if (chosen && weak)
         setLibraryRoot(*chosen, true);
 }
 
-void AppState::createLibraryRoot(const std::optional<QString> &message)
+void FolderLocations::createLibraryRoot(const std::optional<QString> &message)
 {
     Dialogs::SavePanel panel;
     panel.message = message.value_or(QString());
     panel.startDirectory = FolderPaths::defaultLibraryParent();
     panel.proposedName = QStringLiteral("Marlox");
     panel.confirmTitle = QStringLiteral("Create");
-    QPointer<AppState> weak(this);
-    const auto chosen = m_deps.dialogs->chooseNewFolder(panel);
+    QPointer<FolderLocations> weak(this);
+    const auto chosen = m_dialogs->chooseNewFolder(panel);
     if (chosen && weak)
         setLibraryRoot(*chosen, true);
 }
 
-void AppState::setLibraryRoot(const QString &location, bool create)
+void FolderLocations::setLibraryRoot(const QString &location, bool create)
 {
     if (!m_screenshotFolder.isEmpty()) {
         const FolderRelation relation = FolderPaths::relation(location, m_screenshotFolder);
@@ -105,7 +149,7 @@ void AppState::setLibraryRoot(const QString &location, bool create)
             lcAppState, "Failed to save library root bookmark: %s", qUtf8Printable(describe(e)));
     }
     setLibraryRootValue(QDir::cleanPath(location));
-    libraryRootChosen();
+    Q_EMIT libraryRootChosen();
 }
 
 } // namespace marlox

@@ -25,18 +25,18 @@ bool AppState::isImportable(const QString &path, const QString &libraryRoot)
 
 int AppState::importFiles(const QStringList &paths, const QString &folder)
 {
-    if (m_libraryRoot.isEmpty()) {
+    if (libraryRoot().isEmpty()) {
         qCWarning(lcAppState, "Can't import %lld files: no library folder is set",
             qlonglong(paths.size()));
         return 0;
     }
     // Copied first to a hidden folder of the library, which the reconcile
     // passes over; filing then moves the copy within one file system.
-    const QString staging = m_libraryRoot + QStringLiteral("/.marlox-import");
+    const QString staging = libraryRoot() + QStringLiteral("/.marlox-import");
     int taken = 0;
     for (const QString &path : paths) {
         const QFileInfo info(path);
-        if (!isImportable(path, m_libraryRoot)) {
+        if (!isImportable(path, libraryRoot())) {
             qCWarning(lcAppState, "Not importing %s: not an image file from outside the library",
                 qUtf8Printable(path));
             continue;

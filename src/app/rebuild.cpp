@@ -124,12 +124,12 @@ void AppState::startRebuild()
         if (m_databaseMovedAside)
             m_database->setStateValue(kRebuildOwed, QStringLiteral("1"));
         owed = owed || m_database->stateValue(kRebuildOwed).has_value();
-        if (!owed && !m_libraryRoot.isEmpty())
-            owed = !m_database->hasRowsUnder(m_libraryRoot);
+        if (!owed && !libraryRoot().isEmpty())
+            owed = !m_database->hasRowsUnder(libraryRoot());
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Couldn't read what the index owes: %s", qUtf8Printable(describe(e)));
     }
-    if (m_libraryRoot.isEmpty()) {
+    if (libraryRoot().isEmpty()) {
         if (owed)
             qCInfo(lcAppState, "Fresh database but no library folder yet; nothing to rebuild");
         return;
@@ -141,7 +141,7 @@ void AppState::libraryRootChosen()
 {
     bool known = true;
     try {
-        known = m_database->hasRowsUnder(m_libraryRoot);
+        known = m_database->hasRowsUnder(libraryRoot());
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Couldn't look up the new library folder in the index: %s",
             qUtf8Printable(describe(e)));
@@ -151,7 +151,7 @@ void AppState::libraryRootChosen()
 
 void AppState::runLibraryUpkeep(bool rebuild)
 {
-    const QString root = m_libraryRoot;
+    const QString root = libraryRoot();
     ScreenshotDatabase *database = m_database.get();
     const std::shared_ptr<std::atomic<bool>> stop = m_stopBackground;
     const MainThread mainThread(this);
@@ -316,9 +316,9 @@ void AppState::reconcileAgainIfDeferred(bool deferred)
 
 void AppState::runReconcile(bool followUp)
 {
-    if (m_libraryRoot.isEmpty())
+    if (libraryRoot().isEmpty())
         return;
-    const QString root = m_libraryRoot;
+    const QString root = libraryRoot();
     ScreenshotDatabase *database = m_database.get();
     const std::shared_ptr<std::atomic<bool>> stop = m_stopBackground;
     const MainThread mainThread(this);

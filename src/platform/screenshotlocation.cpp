@@ -1,5 +1,7 @@
 #include "platform/screenshotlocation.h"
 
+#include <atomic>
+
 #include <libintl.h>
 
 #include <QDir>
@@ -18,26 +20,27 @@ namespace marlox::ScreenshotLocation {
 
 namespace {
 
-constexpr int gsettingsTimeoutMs = 2000;
+std::atomic<int> gsettingsTimeoutMs = 2000;
 
 // GNOME Screenshot's own setting; most systems don't have the schema, which
 // is fine.
 QString gnomeScreenshotDirectory()
 {
+    const int timeoutMs = gsettingsTimeoutMs.load();
     QProcess process;
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(QStringLiteral("gsettings"),
         { QStringLiteral("get"), QStringLiteral("org.gnome.gnome-screenshot"),
             QStringLiteral("auto-save-directory") });
-    if (!process.waitForStarted(gsettingsTimeoutMs)) {
+    if (!process.waitForStarted(timeoutMs)) {
         qCDebug(
             lcPlatform, "gsettings is not available: %s", qUtf8Printable(process.errorString()));
         return {};
     }
-    if (!process.waitForFinished(gsettingsTimeoutMs)) {
-        qCDebug(lcPlatform, "gsettings did not answer within %d ms", gsettingsTimeoutMs);
+    if (!process.waitForFinished(timeoutMs)) {
+        qCDebug(lcPlatform, "gsettings did not answer within %d ms", timeoutMs);
         process.kill();
-        process.waitForFinished(gsettingsTimeoutMs);
+        process.waitForFinished(timeoutMs);
         return {};
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
@@ -209,6 +212,11 @@ QString systemScreenshotFolder(const QString &home)
 QString systemScreenshotFolder()
 {
     return systemScreenshotFolder(realHomeDirectory());
+}
+
+void setSettingsToolTimeout(std::chrono::milliseconds timeout)
+{
+    gsettingsTimeoutMs = int(timeout.count());
 }
 
 } // namespace marlox::ScreenshotLocation

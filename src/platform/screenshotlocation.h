@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +16,8 @@ QString systemScreenshotFolder(const QString &home);
 // KDE, Xfce), flameshot and ksnip, Pictures/Screenshots, Pictures,
 // home/Desktop and home. Existence is not checked here.
 QStringList candidates(const QString &home);
+// How long the desktop's settings tool may take before it is given up on.
+void setSettingsToolTimeout(std::chrono::milliseconds timeout);
 
 // A configured location as a clean absolute path: "~", "~/…", "$HOME/…",
 // absolute paths and local file:// URLs. Empty for other URL schemes,

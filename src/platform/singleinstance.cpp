@@ -20,7 +20,6 @@ namespace marlox {
 namespace {
 const QByteArray activateRequest = QByteArrayLiteral("activate\n");
 const QByteArray activateReply = QByteArrayLiteral("ok\n");
-constexpr int notifyTimeoutMs = 3000;
 // The primary takes its lock a moment before it listens.
 constexpr int connectRetryMs = 100;
 
@@ -117,10 +116,10 @@ void SingleInstance::handleConnection()
     }
 }
 
-bool SingleInstance::notifyPrimary()
+bool SingleInstance::notifyPrimary(std::chrono::milliseconds timeout)
 {
     const QString path = socketPath();
-    const QDeadlineTimer deadline(notifyTimeoutMs);
+    const QDeadlineTimer deadline(timeout);
     QLocalSocket socket;
     for (;;) {
         socket.connectToServer(path);

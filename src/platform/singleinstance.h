@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include <QObject>
@@ -33,7 +34,7 @@ public:
 
     // Asks the running primary instance to show its library window. False
     // when no primary could be reached within a few seconds.
-    static bool notifyPrimary();
+    static bool notifyPrimary(std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
 Q_SIGNALS:
     void activationRequested();

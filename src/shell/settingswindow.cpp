@@ -334,7 +334,7 @@ void SettingsWindow::toggleLanguage(const QString &code, bool on)
 void SettingsWindow::updateTextRecognition()
 {
     const QStringList chosen = usableLanguages();
-    const bool full = chosen.size() >= AppState::maxOcrLanguages;
+    const bool full = chosen.size() >= maxOcrLanguages;
     for (QCheckBox *box : std::as_const(m_languageBoxes)) {
         const QString code = box->property("marloxLanguage").toString();
         const bool english = code == QLatin1String("eng");
@@ -342,7 +342,7 @@ void SettingsWindow::updateTextRecognition()
         box->setChecked(on);
         box->setEnabled(!english && (on || !full));
     }
-    m_languageLimit->setVisible(full && m_installedLanguages.size() > AppState::maxOcrLanguages);
+    m_languageLimit->setVisible(full && m_installedLanguages.size() > maxOcrLanguages);
     m_onlyEnglish->setVisible(m_installedLanguages.size() <= 1);
 
     const RecognitionProgress progress = m_state.recognitionProgress();

@@ -203,7 +203,7 @@ private Q_SLOTS:
         std::optional<ScreenshotRecord> record;
         if (createdAt >= 0)
             record = entry(id, createdAt, QStringLiteral("changed"));
-        const std::optional<ScreenshotRecord> before = AppState::mergeRecord(merged, id, record);
+        const std::optional<ScreenshotRecord> before = marlox::mergeRecord(merged, id, record);
         QCOMPARE(before ? before->id : 0, id <= 4 ? id : 0);
         QCOMPARE(idsOf(merged), expected);
         if (record)

@@ -4,114 +4,97 @@
 #include <QTest>
 
 #include "filing/legacymigration.h"
-#include "support/testfiles.h"
+#include "support/templibrary.h"
 #include "support/testmain.h"
 
 using namespace marlox;
 
-namespace {
-
-QString put(const QString &root, const QString &relative, const QByteArray &bytes)
-{
-    const QString path = QDir(root).filePath(relative);
-    test::writeFile(path, bytes);
-    return path;
-}
-
-} // namespace
+namespace { } // namespace
 
 class TestLegacyMigration : public QObject
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScreenshotDatabase> m_db;
-    QString m_root;
+    std::optional<test::TempLibrary> m_lib;
 
     qint64 index(const QString &path, const QString &title, const QString &folder)
     {
-        return m_db->insertOrUpdate(
+        return m_lib->db->insertOrUpdate(
             path, title, folder, 1, QStringLiteral("text"), {}, ScreenshotStatus::filed, 1);
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_root = m_dir->filePath(QStringLiteral("Library"));
-        QDir().mkpath(m_root);
-        m_db = std::make_unique<ScreenshotDatabase>(m_dir->filePath(QStringLiteral("i.sqlite3")));
-    }
-    void cleanup()
-    {
-        m_db.reset();
-        m_dir.reset();
-    }
+    void init() { m_lib.emplace(); }
+    void cleanup() { m_lib.reset(); }
 
     void unfiledFolderMovesIntoGeneral()
     {
-        const QString a = put(m_root, QStringLiteral("Unfiled/a.png"), "new a");
-        const QString b = put(m_root, QStringLiteral("Unfiled/b.png"), "b");
-        put(m_root, QStringLiteral("General/a.png"), "old a");
+        const QString a = m_lib->put(QStringLiteral("Unfiled/a.png"), "new a");
+        const QString b = m_lib->put(QStringLiteral("Unfiled/b.png"), "b");
+        m_lib->put(QStringLiteral("General/a.png"), "old a");
         const qint64 ida = index(a, QStringLiteral("Alpha"), QStringLiteral("Unfiled"));
         const qint64 idb = index(b, QStringLiteral("Beta"), QStringLiteral("Unfiled"));
         // A record that names the old folder but whose file lies elsewhere.
-        const qint64 idc = index(m_dir->filePath(QStringLiteral("elsewhere/c.png")),
+        const qint64 idc = index(m_lib->dir.filePath(QStringLiteral("elsewhere/c.png")),
             QStringLiteral("C"), QStringLiteral("Unfiled"));
-        const qint64 idw = index(QDir(m_root).filePath(QStringLiteral("Work/w.png")),
+        const qint64 idw = index(QDir(m_lib->root).filePath(QStringLiteral("Work/w.png")),
             QStringLiteral("W"), QStringLiteral("Work"));
 
-        LegacyMigration::migrateUnfiledFolder(m_root, *m_db);
+        LegacyMigration::migrateUnfiledFolder(m_lib->root, *m_lib->db);
 
-        const QDir general(QDir(m_root).filePath(QStringLiteral("General")));
+        const QDir general(QDir(m_lib->root).filePath(QStringLiteral("General")));
         QCOMPARE(test::readFile(general.filePath(QStringLiteral("a.png"))), QByteArray("old a"));
         QCOMPARE(test::readFile(general.filePath(QStringLiteral("a 2.png"))), QByteArray("new a"));
         QCOMPARE(test::readFile(general.filePath(QStringLiteral("b.png"))), QByteArray("b"));
-        QVERIFY(!QFileInfo::exists(QDir(m_root).filePath(QStringLiteral("Unfiled"))));
+        QVERIFY(!QFileInfo::exists(QDir(m_lib->root).filePath(QStringLiteral("Unfiled"))));
 
-        QCOMPARE(m_db->record(ida)->path, general.filePath(QStringLiteral("a 2.png")));
-        QCOMPARE(m_db->record(ida)->title, QStringLiteral("Alpha"));
-        QCOMPARE(m_db->record(ida)->folder, QStringLiteral("General"));
-        QCOMPARE(m_db->ocrText(ida), std::optional<QString>(QStringLiteral("text")));
-        QCOMPARE(m_db->record(idb)->path, general.filePath(QStringLiteral("b.png")));
-        QCOMPARE(m_db->record(idc)->folder, QStringLiteral("General"));
-        QCOMPARE(m_db->record(idw)->folder, QStringLiteral("Work"));
+        QCOMPARE(m_lib->db->record(ida)->path, general.filePath(QStringLiteral("a 2.png")));
+        QCOMPARE(m_lib->db->record(ida)->title, QStringLiteral("Alpha"));
+        QCOMPARE(m_lib->db->record(ida)->folder, QStringLiteral("General"));
+        QCOMPARE(m_lib->db->ocrText(ida), std::optional<QString>(QStringLiteral("text")));
+        QCOMPARE(m_lib->db->record(idb)->path, general.filePath(QStringLiteral("b.png")));
+        QCOMPARE(m_lib->db->record(idc)->folder, QStringLiteral("General"));
+        QCOMPARE(m_lib->db->record(idw)->folder, QStringLiteral("Work"));
     }
 
     void withoutUnfiledDirectoryOnlyTheIndexIsRenamed()
     {
-        const qint64 id = index(QDir(m_root).filePath(QStringLiteral("Unfiled/a.png")),
+        const qint64 id = index(QDir(m_lib->root).filePath(QStringLiteral("Unfiled/a.png")),
             QStringLiteral("A"), QStringLiteral("Unfiled"));
-        LegacyMigration::migrateUnfiledFolder(m_root, *m_db);
-        QCOMPARE(m_db->record(id)->folder, QStringLiteral("General"));
-        QCOMPARE(m_db->record(id)->path, QDir(m_root).filePath(QStringLiteral("Unfiled/a.png")));
-        QVERIFY(!QFileInfo::exists(QDir(m_root).filePath(QStringLiteral("General"))));
+        LegacyMigration::migrateUnfiledFolder(m_lib->root, *m_lib->db);
+        QCOMPARE(m_lib->db->record(id)->folder, QStringLiteral("General"));
+        QCOMPARE(m_lib->db->record(id)->path,
+            QDir(m_lib->root).filePath(QStringLiteral("Unfiled/a.png")));
+        QVERIFY(!QFileInfo::exists(QDir(m_lib->root).filePath(QStringLiteral("General"))));
     }
 
     void folderWithHiddenItemsStays()
     {
-        put(m_root, QStringLiteral("Unfiled/a.png"), "a");
-        put(m_root, QStringLiteral("Unfiled/.directory"), "[Desktop Entry]");
-        LegacyMigration::migrateUnfiledFolder(m_root, *m_db);
-        QVERIFY(QFileInfo::exists(QDir(m_root).filePath(QStringLiteral("General/a.png"))));
-        QVERIFY(QFileInfo::exists(QDir(m_root).filePath(QStringLiteral("Unfiled/.directory"))));
+        m_lib->put(QStringLiteral("Unfiled/a.png"), "a");
+        m_lib->put(QStringLiteral("Unfiled/.directory"), "[Desktop Entry]");
+        LegacyMigration::migrateUnfiledFolder(m_lib->root, *m_lib->db);
+        QVERIFY(QFileInfo::exists(QDir(m_lib->root).filePath(QStringLiteral("General/a.png"))));
+        QVERIFY(
+            QFileInfo::exists(QDir(m_lib->root).filePath(QStringLiteral("Unfiled/.directory"))));
     }
 
     void failureIsThrownAndFinishesOnTheNextRun()
     {
-        put(m_root, QStringLiteral("Unfiled/a.png"), "a");
-        const qint64 id = index(QDir(m_root).filePath(QStringLiteral("Unfiled/a.png")),
+        m_lib->put(QStringLiteral("Unfiled/a.png"), "a");
+        const qint64 id = index(QDir(m_lib->root).filePath(QStringLiteral("Unfiled/a.png")),
             QStringLiteral("A"), QStringLiteral("Unfiled"));
         // Something that is not a folder where "General" has to be.
-        const QString blocker = put(m_root, QStringLiteral("General"), "a file");
-        QVERIFY_THROWS_EXCEPTION(FileError, LegacyMigration::migrateUnfiledFolder(m_root, *m_db));
-        QCOMPARE(m_db->record(id)->folder, QStringLiteral("Unfiled"));
+        const QString blocker = m_lib->put(QStringLiteral("General"), "a file");
+        QVERIFY_THROWS_EXCEPTION(
+            FileError, LegacyMigration::migrateUnfiledFolder(m_lib->root, *m_lib->db));
+        QCOMPARE(m_lib->db->record(id)->folder, QStringLiteral("Unfiled"));
 
         QFile::remove(blocker);
-        LegacyMigration::migrateUnfiledFolder(m_root, *m_db);
-        QCOMPARE(m_db->record(id)->folder, QStringLiteral("General"));
-        QCOMPARE(m_db->record(id)->path, QDir(m_root).filePath(QStringLiteral("General/a.png")));
+        LegacyMigration::migrateUnfiledFolder(m_lib->root, *m_lib->db);
+        QCOMPARE(m_lib->db->record(id)->folder, QStringLiteral("General"));
+        QCOMPARE(m_lib->db->record(id)->path,
+            QDir(m_lib->root).filePath(QStringLiteral("General/a.png")));
     }
 
     void recentFolders_data()

@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "filing/libraryreconciler.h"
-#include "support/testfiles.h"
+#include "support/templibrary.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -18,14 +18,6 @@ namespace {
 QString sha256(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-// Writes bytes to root/relative, creating folders; answers the absolute path.
-QString put(const QString &root, const QString &relative, const QByteArray &bytes)
-{
-    const QString path = QDir(root).filePath(relative);
-    test::writeFile(path, bytes);
-    return path;
 }
 
 void move(const QString &from, const QString &to)
@@ -51,42 +43,30 @@ class TestLibraryReconciler : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ScreenshotDatabase> m_db;
-    QString m_root;
+    std::optional<test::TempLibrary> m_lib;
 
     // A record for a file as filing would have made it.
     qint64 index(const QString &path, const QString &title, const QString &folder,
         const QByteArray &bytes, ScreenshotStatus status = ScreenshotStatus::filed)
     {
-        return m_db->insertOrUpdate(path, title, folder, 1000, QStringLiteral("words"),
+        return m_lib->db->insertOrUpdate(path, title, folder, 1000, QStringLiteral("words"),
             sha256(bytes), status, bytes.size());
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_root = m_dir->filePath(QStringLiteral("Library"));
-        QDir().mkpath(m_root);
-        m_db = std::make_unique<ScreenshotDatabase>(m_dir->filePath(QStringLiteral("i.sqlite3")));
-    }
-    void cleanup()
-    {
-        m_db.reset();
-        m_dir.reset();
-    }
+    void init() { m_lib.emplace(); }
+    void cleanup() { m_lib.reset(); }
 
     void rebuildIndexesTheTree()
     {
-        const QString a = put(m_root, QStringLiteral("General/a.png"), "aaa");
-        const QString b = put(m_root, QStringLiteral("Work/b.jpeg"), "bbbb");
-        const QString c = put(m_root, QStringLiteral("c.PNG"), "ccccc");
-        const QString x = put(m_root, QStringLiteral("Work/2024/x.png"), "xx");
-        put(m_root, QStringLiteral("notes.txt"), "text");
-        put(m_root, QStringLiteral(".cache/hidden.png"), "h1");
-        put(m_root, QStringLiteral("General/.hidden.png"), "h2");
-        QVERIFY(QFile::link(a, QDir(m_root).filePath(QStringLiteral("General/link.png"))));
+        const QString a = m_lib->put(QStringLiteral("General/a.png"), "aaa");
+        const QString b = m_lib->put(QStringLiteral("Work/b.jpeg"), "bbbb");
+        const QString c = m_lib->put(QStringLiteral("c.PNG"), "ccccc");
+        const QString x = m_lib->put(QStringLiteral("Work/2024/x.png"), "xx");
+        m_lib->put(QStringLiteral("notes.txt"), "text");
+        m_lib->put(QStringLiteral(".cache/hidden.png"), "h1");
+        m_lib->put(QStringLiteral("General/.hidden.png"), "h2");
+        QVERIFY(QFile::link(a, QDir(m_lib->root).filePath(QStringLiteral("General/link.png"))));
         // A copy restored with its old modification time: that is its age.
         const QDateTime old(QDate(2020, 1, 2), QTime(3, 4, 5), Qt::UTC);
         {
@@ -96,17 +76,17 @@ private Q_SLOTS:
         }
 
         QList<QPair<qsizetype, qsizetype>> steps;
-        const QList<qint64> ids
-            = LibraryReconciler::rebuild(m_root, *m_db, [&](qsizetype done, qsizetype total) {
-                  steps.append({ done, total });
-              });
+        const QList<qint64> ids = LibraryReconciler::rebuild(
+            m_lib->root, *m_lib->db, [&](qsizetype done, qsizetype total) {
+                steps.append({ done, total });
+            });
 
         QCOMPARE(ids.size(), 4);
         QCOMPARE(steps.first(), qMakePair(qsizetype(0), qsizetype(4)));
         QCOMPARE(steps.last(), qMakePair(qsizetype(4), qsizetype(4)));
         QHash<QString, ScreenshotRecord> byPath;
         for (const qint64 id : ids)
-            byPath.insert(byId(*m_db, id).path, byId(*m_db, id));
+            byPath.insert(byId(*m_lib->db, id).path, byId(*m_lib->db, id));
         QCOMPARE(QSet<QString>(byPath.keyBegin(), byPath.keyEnd()), (QSet<QString> { a, b, c, x }));
 
         const struct
@@ -132,84 +112,87 @@ private Q_SLOTS:
         QCOMPARE(byPath.value(b).createdAt, double(old.toSecsSinceEpoch()));
 
         // Files already indexed are left alone.
-        QVERIFY(LibraryReconciler::rebuild(m_root, *m_db).isEmpty());
-        QCOMPARE(m_db->allRecords().size(), 4);
+        QVERIFY(LibraryReconciler::rebuild(m_lib->root, *m_lib->db).isEmpty());
+        QCOMPARE(m_lib->db->allRecords().size(), 4);
     }
 
     void rebuildOfRootThatCannotBeListedIsEmpty()
     {
-        const QString file = put(m_root, QStringLiteral("plain"), "x");
-        QVERIFY(LibraryReconciler::rebuild(file, *m_db).isEmpty());
-        QVERIFY(LibraryReconciler::rebuild(m_root + QStringLiteral("/missing"), *m_db).isEmpty());
+        const QString file = m_lib->put(QStringLiteral("plain"), "x");
+        QVERIFY(LibraryReconciler::rebuild(file, *m_lib->db).isEmpty());
+        QVERIFY(LibraryReconciler::rebuild(m_lib->root + QStringLiteral("/missing"), *m_lib->db)
+                    .isEmpty());
     }
 
     void rebuildLeavesARowFiledMeanwhileAlone()
     {
-        const QString a = put(m_root, QStringLiteral("Work/a.png"), "aaa");
-        const QString b = put(m_root, QStringLiteral("Work/b.png"), "bbb");
+        const QString a = m_lib->put(QStringLiteral("Work/a.png"), "aaa");
+        const QString b = m_lib->put(QStringLiteral("Work/b.png"), "bbb");
         qint64 filed = 0;
         // The row a filing writes after the rebuild listed the tree.
         const QList<qint64> ids = LibraryReconciler::rebuild(
-            m_root, *m_db, [&](qsizetype done, qsizetype) {
+            m_lib->root, *m_lib->db, [&](qsizetype done, qsizetype) {
                 if (done == 0)
                     filed = index(b, QStringLiteral("Typed title"), QStringLiteral("Work"), "bbb");
             });
         QCOMPARE(ids.size(), 1);
-        QCOMPARE(byId(*m_db, ids.first()).path, a);
-        QCOMPARE(byId(*m_db, filed).title, QStringLiteral("Typed title"));
-        QCOMPARE(byId(*m_db, filed).ocrText, QStringLiteral("words"));
-        QCOMPARE(m_db->pendingRecognition(), ids);
+        QCOMPARE(byId(*m_lib->db, ids.first()).path, a);
+        QCOMPARE(byId(*m_lib->db, filed).title, QStringLiteral("Typed title"));
+        QCOMPARE(byId(*m_lib->db, filed).ocrText, QStringLiteral("words"));
+        QCOMPARE(m_lib->db->pendingRecognition(), ids);
     }
 
     void stoppedRebuildIsCompletedByTheNext()
     {
         for (int i = 0; i < 7; ++i)
-            put(m_root, QStringLiteral("F%1/%2.png").arg(i % 3).arg(i), QByteArray::number(i));
+            m_lib->put(QStringLiteral("F%1/%2.png").arg(i % 3).arg(i), QByteArray::number(i));
         std::atomic<bool> stop = false;
-        const QList<qint64> first = LibraryReconciler::rebuild(
-            m_root, *m_db, [&](qsizetype done, qsizetype) { stop = done >= 3; }, { 0, &stop });
+        const QList<qint64> first = LibraryReconciler::rebuild(m_lib->root, *m_lib->db,
+            [&](qsizetype done, qsizetype) { stop = done >= 3; }, { 0, &stop });
         QCOMPARE(first.size(), 3);
-        const QList<qint64> rest = LibraryReconciler::rebuild(m_root, *m_db);
+        const QList<qint64> rest = LibraryReconciler::rebuild(m_lib->root, *m_lib->db);
         QCOMPARE(rest.size(), 4);
-        QCOMPARE(m_db->allRecords().size(), 7);
-        QCOMPARE(m_db->pendingRecognition(), first + rest);
+        QCOMPARE(m_lib->db->allRecords().size(), 7);
+        QCOMPARE(m_lib->db->pendingRecognition(), first + rest);
     }
 
     void youngFileIsIndexedOnceQuiet()
     {
-        const QString a = put(m_root, QStringLiteral("Work/a.png"), "aaa");
+        const QString a = m_lib->put(QStringLiteral("Work/a.png"), "aaa");
         QElapsedTimer timer;
         timer.start();
-        const QList<qint64> ids = LibraryReconciler::rebuild(m_root, *m_db, {}, { 1.0, nullptr });
+        const QList<qint64> ids
+            = LibraryReconciler::rebuild(m_lib->root, *m_lib->db, {}, { 1.0, nullptr });
         QVERIFY(timer.elapsed() >= 900);
         QCOMPARE(ids.size(), 1);
-        QCOMPARE(byId(*m_db, ids.first()).path, a);
+        QCOMPARE(byId(*m_lib->db, ids.first()).path, a);
     }
 
     void handCopiedImagesAreAdopted()
     {
-        const QString kept = put(m_root, QStringLiteral("Work/kept.png"), "kept");
+        const QString kept = m_lib->put(QStringLiteral("Work/kept.png"), "kept");
         index(kept, QStringLiteral("K"), QStringLiteral("Work"), "kept");
-        const QString a = put(m_root, QStringLiteral("General/Holiday.png"), "aaa");
-        const QString b = put(m_root, QStringLiteral("Work/2024/b.jpg"), "bbbb");
-        put(m_root, QStringLiteral("Work/notes.txt"), "text");
-        put(m_root, QStringLiteral("Work/.hidden.png"), "hidden");
+        const QString a = m_lib->put(QStringLiteral("General/Holiday.png"), "aaa");
+        const QString b = m_lib->put(QStringLiteral("Work/2024/b.jpg"), "bbbb");
+        m_lib->put(QStringLiteral("Work/notes.txt"), "text");
+        m_lib->put(QStringLiteral("Work/.hidden.png"), "hidden");
 
         // Just arrived: may be a filing of this process whose row is coming.
-        QCOMPARE(LibraryReconciler::reconcileTree(m_root, *m_db, { 60, nullptr }).adopted, 0);
+        QCOMPARE(
+            LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db, { 60, nullptr }).adopted, 0);
 
-        const auto report = LibraryReconciler::reconcileTree(m_root, *m_db);
+        const auto report = LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db);
         QCOMPARE(report.adopted, 2);
         QCOMPARE(report.relinked + report.removed, 0);
-        QCOMPARE(m_db->pendingRecognition(), report.adoptedIds);
-        const ScreenshotRecord ra = *m_db->record(*m_db->idForPath(a));
+        QCOMPARE(m_lib->db->pendingRecognition(), report.adoptedIds);
+        const ScreenshotRecord ra = *m_lib->db->record(*m_lib->db->idForPath(a));
         QCOMPARE(ra.title, QStringLiteral("Holiday"));
         QCOMPARE(ra.folder, QStringLiteral("General"));
         QCOMPARE(ra.status, ScreenshotStatus::filed);
         QCOMPARE(ra.contentHash, sha256("aaa"));
-        QCOMPARE(m_db->record(*m_db->idForPath(b))->folder, QStringLiteral("Work"));
-        QCOMPARE(LibraryReconciler::reconcileTree(m_root, *m_db).adopted, 0);
-        QCOMPARE(m_db->allRecords().size(), 3);
+        QCOMPARE(m_lib->db->record(*m_lib->db->idForPath(b))->folder, QStringLiteral("Work"));
+        QCOMPARE(LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db).adopted, 0);
+        QCOMPARE(m_lib->db->allRecords().size(), 3);
     }
 
     // A move from the screenshot folder killed between the copy's link into
@@ -229,11 +212,10 @@ private Q_SLOTS:
         QFETCH(bool, sameTime);
         QFETCH(QByteArray, copyBytes);
         QFETCH(bool, finished);
-        const QString source
-            = put(m_dir->path(), QStringLiteral("Shots/Screenshot 1.png"), "capture");
+        const QString source = m_lib->put(QStringLiteral("../Shots/Screenshot 1.png"), "capture");
         const qint64 id
             = index(source, QStringLiteral("Screenshot 1"), {}, "capture", ScreenshotStatus::inbox);
-        const QString copy = put(m_root, QStringLiteral("Work/Trip.png"), copyBytes);
+        const QString copy = m_lib->put(QStringLiteral("Work/Trip.png"), copyBytes);
         const QDateTime time(QDate(2025, 5, 6), QTime(7, 8, 9, 123), Qt::UTC);
         for (const QString &path : { source, copy }) {
             QFile file(path);
@@ -242,47 +224,47 @@ private Q_SLOTS:
                 QFileDevice::FileModificationTime));
         }
 
-        const auto report = LibraryReconciler::reconcileTree(m_root, *m_db);
+        const auto report = LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db);
         QCOMPARE(report.finishedMoves, finished ? 1 : 0);
         QCOMPARE(QFileInfo::exists(source), !finished);
         QVERIFY(QFileInfo::exists(copy));
-        const ScreenshotRecord r = byId(*m_db, id);
+        const ScreenshotRecord r = byId(*m_lib->db, id);
         QCOMPARE(r.path, finished ? copy : source);
         QCOMPARE(r.status, finished ? ScreenshotStatus::filed : ScreenshotStatus::inbox);
         QCOMPARE(r.folder, finished ? QStringLiteral("Work") : QString());
         QCOMPARE(r.title, finished ? QStringLiteral("Trip") : QStringLiteral("Screenshot 1"));
         // Not the move's copy: an image of its own in the library.
         QCOMPARE(report.adopted, finished ? 0 : 1);
-        QCOMPARE(m_db->allRecords().size(), finished ? 1 : 2);
+        QCOMPARE(m_lib->db->allRecords().size(), finished ? 1 : 2);
     }
 
     void filingCutShortAfterTheSourceWentIsRelinkedAsFiled()
     {
-        const QString source = put(m_dir->path(), QStringLiteral("Shots/Screenshot 2.png"), "shot");
+        const QString source = m_lib->put(QStringLiteral("../Shots/Screenshot 2.png"), "shot");
         const qint64 id
             = index(source, QStringLiteral("Screenshot 2"), {}, "shot", ScreenshotStatus::inbox);
-        move(source, QDir(m_root).filePath(QStringLiteral("Work/Typed.png")));
+        move(source, QDir(m_lib->root).filePath(QStringLiteral("Work/Typed.png")));
 
-        QCOMPARE(LibraryReconciler::reconcileTree(m_root, *m_db).relinked, 1);
-        const ScreenshotRecord r = byId(*m_db, id);
+        QCOMPARE(LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db).relinked, 1);
+        const ScreenshotRecord r = byId(*m_lib->db, id);
         QCOMPARE(r.folder, QStringLiteral("Work"));
         QCOMPARE(r.status, ScreenshotStatus::filed);
     }
 
     void moveTemporariesAreRemoved()
     {
-        const QString shots = m_dir->filePath(QStringLiteral("Shots"));
-        index(put(shots, QStringLiteral("s.png"), "s"), QStringLiteral("S"), {}, "s",
+        index(m_lib->put(QStringLiteral("../Shots/s.png"), "s"), QStringLiteral("S"), {}, "s",
             ScreenshotStatus::inbox);
-        const QStringList left { put(m_root, QStringLiteral(".marlox-move-1x"), "part"),
-            put(m_root, QStringLiteral("Work/.marlox-move-2y"), "part"),
-            put(shots, QStringLiteral(".marlox-move-3z"), "part") };
-        const QString own = put(m_root, QStringLiteral("Work/.marlox-notes"), "mine");
+        const QStringList left { m_lib->put(QStringLiteral(".marlox-move-1x"), "part"),
+            m_lib->put(QStringLiteral("Work/.marlox-move-2y"), "part"),
+            m_lib->put(QStringLiteral("../Shots/.marlox-move-3z"), "part") };
+        const QString own = m_lib->put(QStringLiteral("Work/.marlox-notes"), "mine");
 
         // One may belong to a move running right now.
-        QCOMPARE(
-            LibraryReconciler::reconcileTree(m_root, *m_db, { 60, nullptr }).temporariesRemoved, 0);
-        QCOMPARE(LibraryReconciler::reconcileTree(m_root, *m_db).temporariesRemoved, 3);
+        QCOMPARE(LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db, { 60, nullptr })
+                     .temporariesRemoved,
+            0);
+        QCOMPARE(LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db).temporariesRemoved, 3);
         for (const QString &path : left)
             QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
         QVERIFY(QFileInfo::exists(own));
@@ -305,18 +287,18 @@ private Q_SLOTS:
         QFETCH(bool, inbox);
         QFETCH(QString, folder);
         const QByteArray bytes = "moved content";
-        const QString from = put(m_root, QStringLiteral("Work/shot.png"), bytes);
+        const QString from = m_lib->put(QStringLiteral("Work/shot.png"), bytes);
         const auto status = inbox ? ScreenshotStatus::inbox : ScreenshotStatus::filed;
         const qint64 id
             = index(from, QStringLiteral("My title"), QStringLiteral("Work"), bytes, status);
-        put(m_root, QStringLiteral("Home/other.png"), "other content");
-        const QString target = QDir(m_root).filePath(to);
+        m_lib->put(QStringLiteral("Home/other.png"), "other content");
+        const QString target = QDir(m_lib->root).filePath(to);
         move(from, target);
 
-        const auto report = LibraryReconciler::reconcileTree(m_root, *m_db);
+        const auto report = LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db);
         QCOMPARE(report.relinked, 1);
         QCOMPARE(report.removed, 0);
-        const ScreenshotRecord r = byId(*m_db, id);
+        const ScreenshotRecord r = byId(*m_lib->db, id);
         QCOMPARE(r.path, target);
         QCOMPARE(r.title, QStringLiteral("My title"));
         QCOMPARE(r.folder, folder);
@@ -326,83 +308,84 @@ private Q_SLOTS:
 
     void handRenamedFolderIsFollowed()
     {
-        const QString a = put(m_root, QStringLiteral("Work/a.png"), "one");
-        const QString b = put(m_root, QStringLiteral("Work/b.png"), "two");
+        const QString a = m_lib->put(QStringLiteral("Work/a.png"), "one");
+        const QString b = m_lib->put(QStringLiteral("Work/b.png"), "two");
         const qint64 ida = index(a, QStringLiteral("A"), QStringLiteral("Work"), "one");
         const qint64 idb = index(b, QStringLiteral("B"), QStringLiteral("Work"), "two");
-        QVERIFY(QDir(m_root).rename(QStringLiteral("Work"), QStringLiteral("Job")));
+        QVERIFY(QDir(m_lib->root).rename(QStringLiteral("Work"), QStringLiteral("Job")));
 
-        QCOMPARE(LibraryReconciler::reconcile(m_root, *m_db), std::make_pair(2, 0));
-        QCOMPARE(byId(*m_db, ida).path, QDir(m_root).filePath(QStringLiteral("Job/a.png")));
-        QCOMPARE(byId(*m_db, idb).folder, QStringLiteral("Job"));
+        QCOMPARE(LibraryReconciler::reconcile(m_lib->root, *m_lib->db), std::make_pair(2, 0));
+        QCOMPARE(
+            byId(*m_lib->db, ida).path, QDir(m_lib->root).filePath(QStringLiteral("Job/a.png")));
+        QCOMPARE(byId(*m_lib->db, idb).folder, QStringLiteral("Job"));
     }
 
     void identicalRecordsClaimDistinctFiles()
     {
         const QByteArray bytes = "same bytes";
-        const QString a = put(m_root, QStringLiteral("Work/a.png"), bytes);
-        const QString b = put(m_root, QStringLiteral("Work/b.png"), bytes);
+        const QString a = m_lib->put(QStringLiteral("Work/a.png"), bytes);
+        const QString b = m_lib->put(QStringLiteral("Work/b.png"), bytes);
         const qint64 ida = index(a, QStringLiteral("A"), QStringLiteral("Work"), bytes);
         const qint64 idb = index(b, QStringLiteral("B"), QStringLiteral("Work"), bytes);
-        move(a, QDir(m_root).filePath(QStringLiteral("Home/1.png")));
-        move(b, QDir(m_root).filePath(QStringLiteral("Home/2.png")));
+        move(a, QDir(m_lib->root).filePath(QStringLiteral("Home/1.png")));
+        move(b, QDir(m_lib->root).filePath(QStringLiteral("Home/2.png")));
 
-        QCOMPARE(LibraryReconciler::reconcile(m_root, *m_db), std::make_pair(2, 0));
-        const QString pa = byId(*m_db, ida).path;
-        const QString pb = byId(*m_db, idb).path;
+        QCOMPARE(LibraryReconciler::reconcile(m_lib->root, *m_lib->db), std::make_pair(2, 0));
+        const QString pa = byId(*m_lib->db, ida).path;
+        const QString pb = byId(*m_lib->db, idb).path;
         QVERIFY(pa != pb);
         QCOMPARE(QSet<QString>({ pa, pb }),
-            QSet<QString>({ QDir(m_root).filePath(QStringLiteral("Home/1.png")),
-                QDir(m_root).filePath(QStringLiteral("Home/2.png")) }));
+            QSet<QString>({ QDir(m_lib->root).filePath(QStringLiteral("Home/1.png")),
+                QDir(m_lib->root).filePath(QStringLiteral("Home/2.png")) }));
     }
 
     void unknownSizePrefersTheSameName()
     {
         const QByteArray bytes = "twin";
-        const QString path = put(m_root, QStringLiteral("Work/shot.png"), bytes);
-        const qint64 id = m_db->insertOrUpdate(path, QStringLiteral("T"), QStringLiteral("Work"), 1,
-            {}, sha256(bytes), ScreenshotStatus::filed, 0);
+        const QString path = m_lib->put(QStringLiteral("Work/shot.png"), bytes);
+        const qint64 id = m_lib->db->insertOrUpdate(path, QStringLiteral("T"),
+            QStringLiteral("Work"), 1, {}, sha256(bytes), ScreenshotStatus::filed, 0);
         QFile::remove(path);
-        put(m_root, QStringLiteral("A/copy.png"), bytes);
-        put(m_root, QStringLiteral("B/shot.png"), bytes);
-        put(m_root, QStringLiteral("C/copy.png"), bytes);
+        m_lib->put(QStringLiteral("A/copy.png"), bytes);
+        m_lib->put(QStringLiteral("B/shot.png"), bytes);
+        m_lib->put(QStringLiteral("C/copy.png"), bytes);
 
-        QCOMPARE(LibraryReconciler::reconcileTree(m_root, *m_db).relinked, 1);
-        const ScreenshotRecord r = byId(*m_db, id);
-        QCOMPARE(r.path, QDir(m_root).filePath(QStringLiteral("B/shot.png")));
+        QCOMPARE(LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db).relinked, 1);
+        const ScreenshotRecord r = byId(*m_lib->db, id);
+        QCOMPARE(r.path, QDir(m_lib->root).filePath(QStringLiteral("B/shot.png")));
         QCOMPARE(r.fileSize, bytes.size());
     }
 
     void goneRecordsAreRemoved()
     {
         const QByteArray bytes = "kept elsewhere";
-        const QString noHash = put(m_root, QStringLiteral("Work/nohash.png"), bytes);
-        const qint64 idNoHash = m_db->insertOrUpdate(noHash, QStringLiteral("N"),
+        const QString noHash = m_lib->put(QStringLiteral("Work/nohash.png"), bytes);
+        const qint64 idNoHash = m_lib->db->insertOrUpdate(noHash, QStringLiteral("N"),
             QStringLiteral("Work"), 1, {}, QString(), ScreenshotStatus::filed, bytes.size());
-        move(noHash, QDir(m_root).filePath(QStringLiteral("Home/nohash.png")));
-        const QString gone = put(m_root, QStringLiteral("Work/gone.png"), "gone");
+        move(noHash, QDir(m_lib->root).filePath(QStringLiteral("Home/nohash.png")));
+        const QString gone = m_lib->put(QStringLiteral("Work/gone.png"), "gone");
         const qint64 idGone = index(gone, QStringLiteral("G"), QStringLiteral("Work"), "gone");
         QFile::remove(gone);
-        const QString kept = put(m_root, QStringLiteral("Work/kept.png"), "kept");
+        const QString kept = m_lib->put(QStringLiteral("Work/kept.png"), "kept");
         index(kept, QStringLiteral("K"), QStringLiteral("Work"), "kept");
 
-        const auto report = LibraryReconciler::reconcileTree(m_root, *m_db);
+        const auto report = LibraryReconciler::reconcileTree(m_lib->root, *m_lib->db);
         QCOMPARE(report.relinked, 0);
         QCOMPARE(report.removed, 2);
-        QCOMPARE(byId(*m_db, idNoHash).id, 0);
-        QCOMPARE(byId(*m_db, idGone).id, 0);
+        QCOMPARE(byId(*m_lib->db, idNoHash).id, 0);
+        QCOMPARE(byId(*m_lib->db, idGone).id, 0);
         // The file of the row without a hash is indexed afresh.
         QCOMPARE(report.adopted, 1);
-        QCOMPARE(m_db->allRecords().size(), 2);
+        QCOMPARE(m_lib->db->allRecords().size(), 2);
     }
 
     void unknownSizesAreFilled()
     {
-        const QString path = put(m_root, QStringLiteral("Work/a.png"), "12345");
-        const qint64 id = m_db->insertOrUpdate(path, QStringLiteral("A"), QStringLiteral("Work"), 1,
-            {}, "h", ScreenshotStatus::filed, 0);
-        QCOMPARE(LibraryReconciler::reconcile(m_root, *m_db), std::make_pair(0, 0));
-        QCOMPARE(byId(*m_db, id).fileSize, 5);
+        const QString path = m_lib->put(QStringLiteral("Work/a.png"), "12345");
+        const qint64 id = m_lib->db->insertOrUpdate(path, QStringLiteral("A"),
+            QStringLiteral("Work"), 1, {}, "h", ScreenshotStatus::filed, 0);
+        QCOMPARE(LibraryReconciler::reconcile(m_lib->root, *m_lib->db), std::make_pair(0, 0));
+        QCOMPARE(byId(*m_lib->db, id).fileSize, 5);
     }
 
     // chmod cannot hide a folder from root, who runs these tests in CI, so an
@@ -418,48 +401,48 @@ private Q_SLOTS:
     void rootThatCannotBeListedChangesNothing()
     {
         QFETCH(QString, root);
-        const QString unlisted = m_dir->filePath(root);
+        const QString unlisted = m_lib->dir.filePath(root);
         if (root == QLatin1String("plain-file"))
-            put(m_dir->path(), root, "not a folder");
+            test::writeFile(m_lib->dir.filePath(root), "not a folder");
         const QString path = unlisted + QStringLiteral("/Work/a.png");
         index(path, QStringLiteral("A"), QStringLiteral("Work"), "a");
-        m_db->insertOrUpdate(unlisted + QStringLiteral("/Work/b.png"), QStringLiteral("B"),
+        m_lib->db->insertOrUpdate(unlisted + QStringLiteral("/Work/b.png"), QStringLiteral("B"),
             QStringLiteral("Work"), 1, {}, QString(), ScreenshotStatus::filed, 0);
-        const auto before = m_db->allRecords();
+        const auto before = m_lib->db->allRecords();
 
-        QCOMPARE(LibraryReconciler::reconcile(unlisted, *m_db), std::make_pair(0, 0));
-        QCOMPARE(m_db->allRecords(), before);
+        QCOMPARE(LibraryReconciler::reconcile(unlisted, *m_lib->db), std::make_pair(0, 0));
+        QCOMPARE(m_lib->db->allRecords(), before);
     }
 
     void recordWhoseFolderCannotBeListedIsKept()
     {
         // A folder inside the library that lives on a disk that is away.
-        QVERIFY(QFile::link(m_dir->filePath(QStringLiteral("away/Archive")),
-            QDir(m_root).filePath(QStringLiteral("Archive"))));
-        index(QDir(m_root).filePath(QStringLiteral("Archive/old.png")), QStringLiteral("Old"),
+        QVERIFY(QFile::link(m_lib->dir.filePath(QStringLiteral("away/Archive")),
+            QDir(m_lib->root).filePath(QStringLiteral("Archive"))));
+        index(QDir(m_lib->root).filePath(QStringLiteral("Archive/old.png")), QStringLiteral("Old"),
             QStringLiteral("Archive"), "old");
         // An Inbox record in a screenshot folder on a disk that is away.
-        index(m_dir->filePath(QStringLiteral("usb/Screens/new.png")), QStringLiteral("New"), {},
+        index(m_lib->dir.filePath(QStringLiteral("usb/Screens/new.png")), QStringLiteral("New"), {},
             "new", ScreenshotStatus::inbox);
-        const auto before = m_db->allRecords();
+        const auto before = m_lib->db->allRecords();
 
-        QCOMPARE(LibraryReconciler::reconcile(m_root, *m_db), std::make_pair(0, 0));
-        QCOMPARE(m_db->allRecords(), before);
+        QCOMPARE(LibraryReconciler::reconcile(m_lib->root, *m_lib->db), std::make_pair(0, 0));
+        QCOMPARE(m_lib->db->allRecords(), before);
     }
 
     void recordInUnreadableFolderIsKept()
     {
         if (::geteuid() == 0)
             QSKIP("permissions do not stop root");
-        const QString folder = QDir(m_root).filePath(QStringLiteral("Private"));
-        put(m_root, QStringLiteral("Private/p.png"), "p");
+        const QString folder = QDir(m_lib->root).filePath(QStringLiteral("Private"));
+        m_lib->put(QStringLiteral("Private/p.png"), "p");
         index(QDir(folder).filePath(QStringLiteral("q.png")), QStringLiteral("Q"),
             QStringLiteral("Private"), "q");
         QVERIFY(QFile::setPermissions(folder, {}));
-        const auto result = LibraryReconciler::reconcile(m_root, *m_db);
+        const auto result = LibraryReconciler::reconcile(m_lib->root, *m_lib->db);
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(result, std::make_pair(0, 0));
-        QCOMPARE(m_db->allRecords().size(), 1);
+        QCOMPARE(m_lib->db->allRecords().size(), 1);
     }
 };
 

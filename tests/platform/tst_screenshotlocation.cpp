@@ -52,6 +52,8 @@ private Q_SLOTS:
     {
         m_root = QDir::cleanPath(test::profileRoot());
         m_path = qgetenv("PATH");
+        // The "<hangs>" row waits this long; the others answer at once.
+        ScreenshotLocation::setSettingsToolTimeout(std::chrono::milliseconds(500));
     }
 
     void cleanup()

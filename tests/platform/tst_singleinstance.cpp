@@ -46,7 +46,7 @@ class TestSingleInstance : public QObject
     static bool notifiesOnce(SingleInstance &primary)
     {
         QSignalSpy activations(&primary, &SingleInstance::activationRequested);
-        QFuture<bool> notified = QtConcurrent::run(&SingleInstance::notifyPrimary);
+        QFuture<bool> notified = QtConcurrent::run([] { return SingleInstance::notifyPrimary(); });
         return activations.wait(10000)
             && QTest::qWaitFor([&] { return notified.isFinished(); }, 10000) && notified.result()
             && activations.count() == 1;
@@ -126,7 +126,7 @@ private Q_SLOTS:
     void nobodyToNotify()
     {
         QVERIFY(!QFileInfo::exists(SingleInstance::socketPath()));
-        QVERIFY(!SingleInstance::notifyPrimary());
+        QVERIFY(!SingleInstance::notifyPrimary(std::chrono::milliseconds(200)));
     }
 };
 

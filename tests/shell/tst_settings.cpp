@@ -152,7 +152,7 @@ private Q_SLOTS:
         languageBox(window, QStringLiteral("spa"))->click();
         QCOMPARE(text(window, "settings.ocrLanguages.limit"), QString());
         languageBox(window, QStringLiteral("ita"))->click();
-        QCOMPARE(state->ocrLanguages().size(), AppState::maxOcrLanguages);
+        QCOMPARE(state->ocrLanguages().size(), maxOcrLanguages);
         QVERIFY(!text(window, "settings.ocrLanguages.limit").isEmpty());
         for (const char *code : { "deu", "jpn" })
             QVERIFY2(!languageBox(window, QString::fromLatin1(code))->isEnabled(), code);

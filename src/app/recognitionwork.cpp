@@ -1,12 +1,15 @@
+#include "app/recognitionwork.h"
+
+#include <QPointer>
 #include <QThreadPool>
 #include <QtConcurrent>
 
-#include "app/appstate.h"
 #include "app/workcounter.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
 #include "storage/preferences.h"
+#include "storage/screenshotdatabase.h"
 
 namespace marlox {
 
@@ -20,9 +23,15 @@ bool worthPosting(qsizetype done, qsizetype total, qsizetype lastPosted)
     return done == 0 || done == total || done - lastPosted >= step;
 }
 
+void logLanguages(const QStringList &languages)
+{
+    qCInfo(lcAppState, "Text recognition languages: %s",
+        qUtf8Printable(languages.join(QLatin1Char('+'))));
+}
+
 } // namespace
 
-QStringList AppState::normalizedOcrLanguages(const QStringList &languages)
+QStringList normalizedOcrLanguages(const QStringList &languages)
 {
     QStringList result = { QStringLiteral("eng") };
     for (const QString &language : languages) {
@@ -35,64 +44,81 @@ QStringList AppState::normalizedOcrLanguages(const QStringList &languages)
     return result;
 }
 
-void AppState::loadOcrLanguages()
+RecognitionWork::RecognitionWork(ScreenshotDatabase &database,
+    std::shared_ptr<TextRecognizer> recognizer, std::shared_ptr<std::atomic<bool>> quitting,
+    QObject *parent)
+    : QObject(parent),
+      m_database(database),
+      m_recognizer(std::move(recognizer)),
+      m_quitting(std::move(quitting)),
+      m_textReads(std::make_unique<WorkCounter>())
+{ }
+
+RecognitionWork::~RecognitionWork()
 {
-    m_ocrLanguages = Preferences::contains(Preferences::ocrLanguages)
-        ? normalizedOcrLanguages(Preferences::stringList(Preferences::ocrLanguages))
-        : OCREngine::defaultLanguages();
-    textRecognizer()->setLanguages(m_ocrLanguages);
-    qCInfo(lcAppState, "Text recognition languages: %s",
-        qUtf8Printable(m_ocrLanguages.join(QLatin1Char('+'))));
+    if (m_cancel)
+        m_cancel->store(true);
+    if (m_pool)
+        m_pool->waitForDone();
+    m_textReads->waitForIdle();
 }
 
-void AppState::setOcrLanguages(const QStringList &languages)
+void RecognitionWork::loadLanguages()
+{
+    m_languages = Preferences::contains(Preferences::ocrLanguages)
+        ? normalizedOcrLanguages(Preferences::stringList(Preferences::ocrLanguages))
+        : OCREngine::defaultLanguages();
+    m_recognizer->setLanguages(m_languages);
+    logLanguages(m_languages);
+}
+
+void RecognitionWork::setOcrLanguages(const QStringList &languages)
 {
     const QStringList normalized = normalizedOcrLanguages(languages);
     Preferences::setValue(Preferences::ocrLanguages, normalized);
-    if (normalized == m_ocrLanguages)
+    if (normalized == m_languages)
         return;
-    m_ocrLanguages = normalized;
+    m_languages = normalized;
     // Workers pick the new set up at their next image.
-    textRecognizer()->setLanguages(normalized);
-    qCInfo(lcAppState, "Text recognition languages: %s",
-        qUtf8Printable(normalized.join(QLatin1Char('+'))));
+    m_recognizer->setLanguages(normalized);
+    logLanguages(normalized);
     Q_EMIT ocrLanguagesChanged();
 }
 
-void AppState::setRecognitionProgress(const RecognitionProgress &progress)
+void RecognitionWork::setProgress(const RecognitionProgress &progress)
 {
-    if (progress == m_recognitionProgress)
+    if (progress == m_progress)
         return;
-    m_recognitionProgress = progress;
-    Q_EMIT recognitionProgressChanged();
+    m_progress = progress;
+    Q_EMIT progressChanged();
 }
 
-bool AppState::recogniseAgain()
+bool RecognitionWork::recogniseAgain()
 {
-    if (m_recognitionProgress.running || !m_database)
+    if (m_progress.running)
         return false;
-    if (!m_recognitionPool) {
+    if (!m_pool) {
         // Hands the records out to the low-priority pool and waits; its own
         // thread, so neither a long run nor a rebuild waits for the other,
         // and new captures keep their own pool meanwhile.
-        m_recognitionPool = std::make_unique<QThreadPool>();
-        m_recognitionPool->setMaxThreadCount(1);
-        m_recognitionPool->setThreadPriority(QThread::LowPriority);
+        m_pool = std::make_unique<QThreadPool>();
+        m_pool->setMaxThreadCount(1);
+        m_pool->setThreadPriority(QThread::LowPriority);
     }
-    m_cancelRecognition = std::make_shared<std::atomic<bool>>(false);
+    m_cancel = std::make_shared<std::atomic<bool>>(false);
     RecognitionProgress started;
     started.running = true;
-    setRecognitionProgress(started);
+    setProgress(started);
     qCInfo(lcAppState, "Recognising the library's text again in %s",
-        qUtf8Printable(m_ocrLanguages.join(QLatin1Char('+'))));
+        qUtf8Printable(m_languages.join(QLatin1Char('+'))));
 
-    ScreenshotDatabase *database = m_database.get();
-    const std::shared_ptr<TextRecognizer> ocr = textRecognizer();
-    const std::shared_ptr<std::atomic<bool>> cancel = m_cancelRecognition;
-    const std::shared_ptr<std::atomic<bool>> quitting = m_stopBackground;
-    const QPointer<AppState> weak(this);
-    AppState *context = this;
-    const auto post = [context, weak](std::function<void(AppState &)> work) {
+    ScreenshotDatabase *database = &m_database;
+    const std::shared_ptr<TextRecognizer> ocr = m_recognizer;
+    const std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
+    const std::shared_ptr<std::atomic<bool>> quitting = m_quitting;
+    const QPointer<RecognitionWork> weak(this);
+    RecognitionWork *context = this;
+    const auto post = [context, weak](std::function<void(RecognitionWork &)> work) {
         QMetaObject::invokeMethod(
             context,
             [weak, work] {
@@ -102,7 +128,7 @@ bool AppState::recogniseAgain()
             Qt::QueuedConnection);
     };
 
-    m_recognitionPool->start([database, ocr, cancel, quitting, post] {
+    m_pool->start([database, ocr, cancel, quitting, post] {
         QList<qint64> ids;
         try {
             for (const ScreenshotRecord &record : database->allRecordsForList())
@@ -116,11 +142,11 @@ bool AppState::recogniseAgain()
             if (!worthPosting(done, total, lastPosted))
                 return;
             lastPosted = done;
-            post([done, total](AppState &state) {
-                RecognitionProgress now = state.m_recognitionProgress;
+            post([done, total](RecognitionWork &work) {
+                RecognitionProgress now = work.m_progress;
                 now.done = done;
                 now.total = total;
-                state.setRecognitionProgress(now);
+                work.setProgress(now);
             });
         };
         const auto stop = [&] { return cancel->load() || quitting->load(); };
@@ -130,35 +156,50 @@ bool AppState::recogniseAgain()
         qCInfo(lcAppState, "Recognised text again for %ld of %ld screenshots (%ld skipped%s)",
             long(outcome.recognised), long(ids.size()), long(outcome.skipped),
             outcome.cancelled ? ", cancelled" : "");
-        post([outcome, done, total = ids.size()](AppState &state) {
+        post([outcome, done, total = ids.size()](RecognitionWork &work) {
             RecognitionProgress ended;
             ended.done = done;
             ended.total = total;
             ended.skipped = outcome.skipped;
             ended.cancelled = outcome.cancelled;
             ended.finished = true;
-            state.setRecognitionProgress(ended);
-            state.reloadRecords();
+            work.setProgress(ended);
+            Q_EMIT work.passEnded();
         });
     });
     return true;
 }
 
-void AppState::cancelRecogniseAgain()
+void RecognitionWork::cancelRecogniseAgain()
 {
-    if (m_cancelRecognition && m_recognitionProgress.running)
-        m_cancelRecognition->store(true);
+    if (m_cancel && m_progress.running)
+        m_cancel->store(true);
 }
 
-QFuture<QList<WordBox>> AppState::loadWordBoxes(
-    const ScreenshotRecord &record, const QImage &image, std::shared_ptr<std::atomic_bool> cancel)
+QFuture<QString> RecognitionWork::loadText(qint64 id)
 {
-    if (!m_textReads)
-        m_textReads = std::make_shared<WorkCounter>();
     WorkCounter *reads = m_textReads.get();
-    ScreenshotDatabase *database = m_database.get();
-    const std::shared_ptr<TextRecognizer> ocr = textRecognizer();
-    const qint64 id = record.id;
+    ScreenshotDatabase *database = &m_database;
+    reads->begin();
+    return QtConcurrent::run(&WorkPools::interactive(), [reads, database, id] {
+        QString text;
+        try {
+            text = database->ocrText(id).value_or(QString());
+        } catch (const std::exception &e) {
+            qCWarning(lcAppState, "Failed to read the text of record %lld: %s",
+                static_cast<long long>(id), qUtf8Printable(describe(e)));
+        }
+        reads->end();
+        return text;
+    });
+}
+
+QFuture<QList<WordBox>> RecognitionWork::loadWordBoxes(
+    qint64 id, const QImage &image, std::shared_ptr<std::atomic_bool> cancel)
+{
+    WorkCounter *reads = m_textReads.get();
+    ScreenshotDatabase *database = &m_database;
+    const std::shared_ptr<TextRecognizer> ocr = m_recognizer;
     reads->begin();
     // Interactive: neither captures nor a long "Recognise Again" hold it up.
     return QtConcurrent::run(&WorkPools::interactive(), [reads, database, ocr, id, image, cancel] {
