@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "app/coalescedloader.h"
+#include "app/duplicatefinder.h"
 #include "filing/legacymigration.h"
 #include "platform/homedirectory.h"
 #include "platform/log.h"
@@ -34,6 +35,9 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     // Only reached when an injected exit() returned instead of ending the process.
     if (!m_database)
         return;
+    m_duplicates = std::make_unique<DuplicateFinder>(*m_database);
+    connect(this, &AppState::libraryReconciled, m_duplicates.get(),
+        &DuplicateFinder::fillMissingHashes);
     m_autoSaveEnabled = Preferences::boolValue(Preferences::autoSaveEnabled, false);
     loadOcrLanguages();
 

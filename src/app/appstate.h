@@ -35,6 +35,7 @@ class QThreadPool;
 
 namespace marlox {
 
+class DuplicateFinder;
 class FolderWatcher;
 class FileTrashing;
 class TextRecognizer;
@@ -158,8 +159,13 @@ public:
     void discardPrompt(const ScreenshotRecord &record);
     void enqueueForPrompt(const ScreenshotRecord &record);
     void trashRecord(const ScreenshotRecord &record, const QRect &anchor);
+    // Several at once with one toast, whose Undo brings them all back.
+    void trashRecords(const QList<ScreenshotRecord> &records, const QRect &anchor);
     void undoDiscard();
     void deleteRecord(const ScreenshotRecord &record, const std::optional<QRect> &windowFrame);
+    // Several at once (all but one of a duplicate group), with one Undo.
+    void deleteRecords(
+        const QList<ScreenshotRecord> &records, const std::optional<QRect> &windowFrame);
     bool deleteFromDetail(const ScreenshotRecord &record);
     static QString errorText(const std::exception &error);
     // Shows the prompt again after the user closed it while captures wait.
@@ -192,6 +198,9 @@ public:
     QFuture<QList<WordBox>> loadWordBoxes(const ScreenshotRecord &record, const QImage &image,
         std::shared_ptr<std::atomic_bool> cancel);
     void copyOCRText(const ScreenshotRecord &record);
+
+    // Identical and similar files (duplicatefinder.h).
+    DuplicateFinder &duplicates() const { return *m_duplicates; }
 
     // ---- folder locations (folderlocations.cpp)
     void chooseScreenshotFolder(const std::optional<QString> &message = std::nullopt,
@@ -354,6 +363,8 @@ private:
     std::unique_ptr<ScreenshotDatabase> m_database;
     bool m_databaseDegraded = false;
     bool m_databaseMovedAside = false;
+    // After the database, so it goes (waiting for its jobs) before it.
+    std::unique_ptr<DuplicateFinder> m_duplicates;
     BookmarkStore m_bookmarkStore;
     std::shared_ptr<FolderWatcher> m_watcher;
     // Bumped at every (re)start of the watcher; a loss reported under an

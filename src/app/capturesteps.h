@@ -47,6 +47,8 @@ struct AppState::RecognizedCapture
     QString hash;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+    // Of the decoded picture; none when it couldn't be decoded.
+    std::optional<quint64> perceptualHash;
 };
 
 // One read attempt of a capture and what came of it. Touched only on the GUI

@@ -168,6 +168,7 @@ void CapturePromptController::show(const CapturePromptContent &content)
     if (!m_panel) {
         createPanel(content);
         m_panel->view()->setContent(model, content.folderNames, actions);
+        m_panel->view()->setFiledCopy(content.filedCopy);
         loadThumbnail(content.path);
         const int height = m_panel->view()->fittingHeight();
         m_panel->setFixedSize(CapturePromptGeometry::width, std::max(height, 1));
@@ -185,6 +186,7 @@ void CapturePromptController::show(const CapturePromptContent &content)
         installKeyMonitor();
     } else {
         m_panel->view()->setContent(model, content.folderNames, actions);
+        m_panel->view()->setFiledCopy(content.filedCopy);
         loadThumbnail(content.path);
         const int height = m_panel->view()->fittingHeight();
         if (height > 0)
