@@ -20,6 +20,7 @@
 
 #include "app/appstate.h"
 #include "app/capturesteps.h"
+#include "app/duplicatefinder.h"
 #include "app/recognitionpass.h"
 #include "detection/detection.h"
 #include "filing/contenthash.h"
@@ -203,7 +204,7 @@ void AppState::startWaitingCaptures()
             // Hashed before recognition, so the prompt can already tell a
             // copy of a filed screenshot.
             QString hash;
-            std::optional<quint64> perceptual;
+            std::optional<PerceptualHash::Hash> perceptual;
             if (ok) {
                 hash = ContentHash::ofData(read->bytes);
                 perceptual = PerceptualHash::of(read->image);
@@ -343,7 +344,7 @@ void AppState::indexAndPrompt(CaptureStep &step)
 
     std::optional<ScreenshotRecord> filedCopy;
     try {
-        m_database->storePerceptualHash(record->id, step.result.perceptualHash);
+        DuplicateFinder::store(*m_database, record->id, step.result.perceptualHash);
         filedCopy = m_database->filedWithContentHash(step.result.hash, record->id);
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Failed to look for copies of capture %lld: %s", record->id,
@@ -382,7 +383,7 @@ void AppState::indexAndFileAutoSaved(
                 secondsSince1970(capture.createdAt), recognized.text, recognized.hash,
                 ScreenshotStatus::inbox, recognized.size);
             m_database->storeWordBoxes(id, WordBoxes::encoded(recognized.words));
-            m_database->storePerceptualHash(id, recognized.perceptualHash);
+            DuplicateFinder::store(*m_database, id, recognized.perceptualHash);
         });
     } catch (const std::exception &e) {
         retryIndexingAutoSaved(capture, recognized, attempt, e);

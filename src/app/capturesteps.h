@@ -14,6 +14,7 @@
 #include <QString>
 
 #include "app/appstate.h"
+#include "filing/perceptualhash.h"
 #include "filing/wordboxes.h"
 
 namespace marlox {
@@ -48,7 +49,7 @@ struct AppState::RecognizedCapture
     qint64 size = 0;
     qint64 modifiedNs = 0;
     // Of the decoded picture; none when it couldn't be decoded.
-    std::optional<quint64> perceptualHash;
+    std::optional<PerceptualHash::Hash> perceptualHash;
 };
 
 // One read attempt of a capture and what came of it. Touched only on the GUI

@@ -70,9 +70,10 @@ void DuplicateFinder::fillChunk()
                 if (image.isNull())
                     qCInfo(lcAppState, "No perceptual hash for record %lld: can't decode %s",
                         row.id, qUtf8Printable(row.path));
-                database->storePerceptualHash(row.id,
-                    image.isNull() ? std::nullopt
-                                   : std::optional<quint64>(PerceptualHash::of(image)));
+                store(*database, row.id,
+                    image.isNull()
+                        ? std::nullopt
+                        : std::optional<PerceptualHash::Hash>(PerceptualHash::of(image)));
             }
             more = rows.size() == filesPerJob;
         } catch (const std::exception &e) {
@@ -132,7 +133,7 @@ DuplicateListing DuplicateFinder::computeListing(ScreenshotDatabase &database)
     QList<DuplicateGroups::Entry> entries;
     entries.reserve(rows.size());
     for (const auto &row : rows)
-        entries.append({ row.id, row.contentHash, row.perceptualHash });
+        entries.append({ row.id, row.contentHash, row.perceptualHash, row.perceptualDetail });
     const DuplicateGroups::Groups groups = DuplicateGroups::group(entries);
 
     QList<qint64> ids;
@@ -158,6 +159,15 @@ DuplicateListing DuplicateFinder::computeListing(ScreenshotDatabase &database)
         return out;
     };
     return { collect(groups.identical), collect(groups.similar) };
+}
+
+void DuplicateFinder::store(
+    ScreenshotDatabase &database, qint64 id, const std::optional<PerceptualHash::Hash> &hash)
+{
+    if (hash)
+        database.storePerceptualHash(id, hash->coarse, hash->fine);
+    else
+        database.storePerceptualHash(id, std::nullopt, {});
 }
 
 qsizetype DuplicateFinder::keeperIndex(const QList<ScreenshotRecord> &group)

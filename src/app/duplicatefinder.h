@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 #include <QList>
 #include <QObject>
 
+#include "filing/perceptualhash.h"
 #include "storage/screenshotrecord.h"
 
 namespace marlox {
@@ -47,6 +49,9 @@ public:
 
     // The whole grouping in the calling thread; throws SQLiteError.
     static DuplicateListing computeListing(ScreenshotDatabase &database);
+    // Stores a record's perceptual hashes; none: not decodable. Throws SQLiteError.
+    static void store(
+        ScreenshotDatabase &database, qint64 id, const std::optional<PerceptualHash::Hash> &hash);
     // Which one "Keep one" keeps: the oldest filed record, else the oldest.
     static qsizetype keeperIndex(const QList<ScreenshotRecord> &group);
 

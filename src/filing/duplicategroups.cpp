@@ -65,25 +65,30 @@ Groups group(const QList<Entry> &entries)
 
     // Equal perceptual hashes are one node, so a bucket holds distinct values
     // only and a screen of identical captures costs no pairs.
-    QHash<quint64, int> nodeOf;
-    QList<quint64> values;
+    using Value = std::pair<quint64, QByteArray>;
+    QHash<Value, int> nodeOf;
+    QList<Value> values;
+    const auto valueOf = [](const Entry &entry) {
+        return Value { *entry.perceptualHash, entry.perceptualDetail };
+    };
     for (const Entry &entry : entries) {
-        if (entry.perceptualHash && !nodeOf.contains(*entry.perceptualHash)) {
-            nodeOf.insert(*entry.perceptualHash, int(values.size()));
-            values.append(*entry.perceptualHash);
+        if (entry.perceptualHash && !nodeOf.contains(valueOf(entry))) {
+            nodeOf.insert(valueOf(entry), int(values.size()));
+            values.append(valueOf(entry));
         }
     }
     Components components(int(values.size()));
     QHash<quint64, QList<int>> buckets;
     for (int node = 0; node < values.size(); ++node) {
         for (int b = 0; b < bandCount; ++b)
-            buckets[band(values.at(node), b)].append(node);
+            buckets[band(values.at(node).first, b)].append(node);
     }
     for (const QList<int> &bucket : std::as_const(buckets)) {
         for (qsizetype i = 0; i < bucket.size(); ++i) {
+            const Value &a = values.at(bucket.at(i));
             for (qsizetype j = i + 1; j < bucket.size(); ++j) {
-                if (PerceptualHash::distance(values.at(bucket.at(i)), values.at(bucket.at(j)))
-                    <= PerceptualHash::similarDistance)
+                const Value &b = values.at(bucket.at(j));
+                if (PerceptualHash::similar(a.first, a.second, b.first, b.second))
                     components.join(bucket.at(i), bucket.at(j));
             }
         }
@@ -95,7 +100,7 @@ Groups group(const QList<Entry> &entries)
         const Entry &entry = entries.at(i);
         if (!entry.perceptualHash)
             continue;
-        const int root = components.root(nodeOf.value(*entry.perceptualHash));
+        const int root = components.root(nodeOf.value(valueOf(entry)));
         auto &list = members[root];
         if (list.isEmpty())
             order.append(root);

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -12,7 +13,8 @@ struct Entry
 {
     qint64 id = 0;
     QString contentHash; // empty: not hashed yet
-    std::optional<quint64> perceptualHash;
+    std::optional<quint64> perceptualHash; // coarse
+    QByteArray perceptualDetail; // fine
 };
 
 struct Groups
@@ -25,9 +27,9 @@ struct Groups
 };
 
 // Groups of two or more. Identical files bucket by hash. Similar pictures
-// are compared only within buckets of equal 13-bit bands of the perceptual
-// hash: five bands, so two hashes at most four bits apart share one band
-// whole and are always compared.
+// are compared only within buckets of equal 13-bit bands of the coarse
+// perceptual hash: five bands, so two hashes at most four bits apart share
+// one band whole and are always compared; the fine hashes then decide.
 Groups group(const QList<Entry> &entries);
 
 } // namespace marlox::DuplicateGroups

@@ -24,8 +24,8 @@ namespace marlox {
 
 namespace {
 
-constexpr QSize thumbnailSize { 168, 105 };
-constexpr int tilesPerRow = 4;
+constexpr QSize thumbnailSize { 144, 90 };
+constexpr int tilesPerRow = 5;
 
 QString folderText(const ScreenshotRecord &record)
 {
@@ -103,7 +103,7 @@ DuplicatesView::DuplicatesView(AppState *appState, QWidget *parent)
     layout->setSpacing(6);
     layout->addWidget(heading(QStringLiteral("Duplicates"), this));
     layout->addWidget(note(QStringLiteral("Identical files are the same screenshot saved more than "
-                                          "once. “Keep one” keeps the oldest filed copy and "
+                                          "once. “Keep One” keeps the oldest filed copy and "
                                           "moves the others to the Trash, with Undo."),
         this));
     m_status = note(QString(), this);

@@ -16,7 +16,7 @@ namespace {
 const char *const kDuplicateSchema[] = {
     "CREATE INDEX IF NOT EXISTS screenshots_content_hash ON screenshots(content_hash);",
     "CREATE TABLE IF NOT EXISTS screenshot_phash (\n    screenshot_id INTEGER PRIMARY KEY,\n"
-    "    phash INTEGER\n);",
+    "    phash INTEGER,\n    detail BLOB\n);",
     "CREATE TRIGGER IF NOT EXISTS screenshot_phash_ad AFTER DELETE ON screenshots BEGIN\n"
     "    DELETE FROM screenshot_phash WHERE screenshot_id = old.id;\nEND;",
     "CREATE TRIGGER IF NOT EXISTS screenshot_phash_au AFTER UPDATE OF content_hash ON "
@@ -49,17 +49,21 @@ std::optional<ScreenshotRecord> ScreenshotDatabase::filedWithContentHash(
     return recordFromRow(st.get());
 }
 
-void ScreenshotDatabase::storePerceptualHash(qint64 id, std::optional<quint64> hash)
+void ScreenshotDatabase::storePerceptualHash(
+    qint64 id, std::optional<quint64> hash, const QByteArray &detail)
 {
     QMutexLocker lock(&m_mutex);
     Statement st(*this,
-        QStringLiteral("INSERT OR REPLACE INTO screenshot_phash (screenshot_id, phash) SELECT id, "
-                       "? FROM screenshots WHERE id = ?;"));
-    if (hash)
+        QStringLiteral("INSERT OR REPLACE INTO screenshot_phash (screenshot_id, phash, detail) "
+                       "SELECT id, ?, ? FROM screenshots WHERE id = ?;"));
+    if (hash) {
         st.bind(1, qint64(*hash));
-    else
+        st.bindBlob(2, detail);
+    } else {
         st.bindNull(1);
-    st.bind(2, id);
+        st.bindNull(2);
+    }
+    st.bind(3, id);
     st.run();
 }
 
@@ -81,14 +85,19 @@ QList<ScreenshotDatabase::HashRow> ScreenshotDatabase::hashRows()
 {
     QMutexLocker lock(&m_mutex);
     Statement st(*this,
-        QStringLiteral("SELECT s.id, s.content_hash, p.phash FROM screenshots s LEFT JOIN "
-                       "screenshot_phash p ON p.screenshot_id = s.id ORDER BY s.created_at "
-                       "DESC, s.id DESC;"));
+        QStringLiteral(
+            "SELECT s.id, s.content_hash, p.phash, p.detail FROM screenshots s LEFT JOIN "
+            "screenshot_phash p ON p.screenshot_id = s.id ORDER BY s.created_at "
+            "DESC, s.id DESC;"));
     QList<HashRow> rows;
     while (st.next()) {
-        HashRow row { sqlite3_column_int64(st.get(), 0), columnText(st.get(), 1), std::nullopt };
-        if (sqlite3_column_type(st.get(), 2) != SQLITE_NULL)
+        HashRow row { sqlite3_column_int64(st.get(), 0), columnText(st.get(), 1), std::nullopt,
+            {} };
+        if (sqlite3_column_type(st.get(), 2) != SQLITE_NULL) {
             row.perceptualHash = quint64(sqlite3_column_int64(st.get(), 2));
+            const auto *detail = static_cast<const char *>(sqlite3_column_blob(st.get(), 3));
+            row.perceptualDetail = QByteArray(detail, sqlite3_column_bytes(st.get(), 3));
+        }
         rows.append(std::move(row));
     }
     return rows;

@@ -143,9 +143,10 @@ public:
     // The oldest filed record (in a library folder, not the Inbox) holding
     // exactly these bytes, other than excludeId; an index seek.
     std::optional<ScreenshotRecord> filedWithContentHash(const QString &hash, qint64 excludeId);
-    // Stores a record's perceptual hash; none marks a file that could not be
-    // decoded, so it is not tried again. Nothing for an unknown id.
-    void storePerceptualHash(qint64 id, std::optional<quint64> hash);
+    // Stores a record's perceptual hashes (coarse and fine); none marks a
+    // file that could not be decoded, so it is not tried again. Nothing for
+    // an unknown id.
+    void storePerceptualHash(qint64 id, std::optional<quint64> hash, const QByteArray &detail);
     // Rows with no perceptual hash yet (not even a failed try), oldest id first.
     struct FileToHash
     {
@@ -153,12 +154,13 @@ public:
         QString path;
     };
     QList<FileToHash> rowsWithoutPerceptualHash(int limit);
-    // Every row's id, content hash and perceptual hash (when known), newest first.
+    // Every row's id, content hash and perceptual hashes (when known), newest first.
     struct HashRow
     {
         qint64 id = 0;
         QString contentHash;
         std::optional<quint64> perceptualHash;
+        QByteArray perceptualDetail;
     };
     QList<HashRow> hashRows();
     // The records with these ids (list columns), newest first.

@@ -39,8 +39,9 @@ public:
 };
 
 // A window with a title bar and a clock; `layout` 0 has a sidebar and rows
-// of text, 1 a toolbar and one large picture.
-QByteArray windowPng(int layout, const QString &clock)
+// of `text`, 1 a toolbar and one large picture.
+QByteArray windowPng(int layout, const QString &clock,
+    const QString &text = QStringLiteral("Meeting notes, line %1 of the agenda"))
 {
     QImage image(800, 500, QImage::Format_RGB32);
     image.fill(QColor(236, 236, 236));
@@ -52,7 +53,7 @@ QByteArray windowPng(int layout, const QString &clock)
     if (layout == 0) {
         painter.fillRect(0, 28, 200, 472, QColor(70, 80, 100));
         for (int y = 60; y < 480; y += 24)
-            painter.drawText(220, y, QStringLiteral("Meeting notes, line %1 of the agenda").arg(y));
+            painter.drawText(220, y, text.arg(y));
     } else {
         painter.fillRect(0, 28, 800, 60, QColor(200, 205, 215));
         painter.fillRect(120, 140, 560, 320, QColor(30, 110, 60));
@@ -158,6 +159,10 @@ private Q_SLOTS:
         const qint64 second = add(QStringLiteral("Work/2.png"),
             windowPng(0, QStringLiteral("11:58")), 200, ScreenshotStatus::filed);
         add(QStringLiteral("Work/3.png"), windowPng(1, QStringLiteral("10:41")), 300,
+            ScreenshotStatus::filed);
+        // The same program showing another document.
+        add(QStringLiteral("Work/5.png"),
+            windowPng(0, QStringLiteral("10:41"), QStringLiteral("Budget %1: travel")), 500,
             ScreenshotStatus::filed);
         // Tried once and marked, or the background pass would never end.
         add(QStringLiteral("Work/4.png"), "not an image", 400, ScreenshotStatus::filed);
