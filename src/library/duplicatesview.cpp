@@ -136,6 +136,7 @@ void DuplicatesView::showEvent(QShowEvent *event)
     if (event->spontaneous() || !m_appState)
         return;
     m_status->setText(QStringLiteral("Looking for duplicates…"));
+    m_status->show();
     m_appState->duplicates().fillMissingHashes();
     m_appState->duplicates().findGroups();
 }
