@@ -2,20 +2,25 @@
 // library window on it, for looking at and for taking pictures of the window.
 //
 //   bench_library_demo --dir DIR [--count 300] [--query TEXT] [--select N]
-//                      [--grab FILE] [--quit-after SECONDS]
+//                      [--grab FILE] [--quit-after SECONDS] [--show duplicates]
 //
 // The images are drawn with QPainter. The text of the three images that
 // mention a shipment to Zanzibar is recognised for real; the others are
 // indexed with the text they were drawn with, which saves minutes of OCR.
+// A few are saved twice, and a few drawn again with another time on a clock,
+// so the Duplicates section (--show duplicates) has something to show.
 
 #include <cstdio>
 #include <memory>
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QPainter>
 #include <QTimer>
 
 #include "app/appstate.h"
+#include "app/duplicatefinder.h"
+#include "filing/contenthash.h"
 #include "filing/ocrengine.h"
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
@@ -33,6 +38,7 @@ int main(int argc, char **argv)
     int count = 300;
     int select = -1;
     int quitAfter = 0;
+    bool showDuplicates = false;
     for (int i = 1; i + 1 < argc; ++i) {
         const QByteArray arg = argv[i];
         const QString value = QString::fromLocal8Bit(argv[++i]);
@@ -48,6 +54,8 @@ int main(int argc, char **argv)
             grab = value;
         else if (arg == "--quit-after")
             quitAfter = value.toInt();
+        else if (arg == "--show")
+            showDuplicates = value == QLatin1String("duplicates");
     }
     if (dir.isEmpty()) {
         std::fprintf(stderr, "usage: bench_library_demo --dir DIR [--count N] [--query TEXT]\n");
@@ -88,8 +96,16 @@ int main(int argc, char **argv)
             if (special)
                 lines[2] = QStringLiteral("Shipment to Zanzibar confirmed for Thursday");
             const bool phone = i % 9 == 4;
-            const QImage image = bench::drawScreenshot(
+            QImage image = bench::drawScreenshot(
                 i, heading, lines, phone ? QSize(585, 1266) : QSize(1440, 900));
+            const bool twice = i % 23 == 5;
+            const bool clocked = i % 29 == 8;
+            if (clocked) {
+                QPainter painter(&image);
+                painter.setPen(Qt::black);
+                painter.drawText(QRect(image.width() - 120, 0, 110, 24),
+                    Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("10:41"));
+            }
             const bool inbox = i % 6 == 1;
             const QString folder = inbox ? QString() : folders[(i / 3) % folders.size()];
             const QString title = inbox ? QString() : heading;
@@ -102,8 +118,29 @@ int main(int argc, char **argv)
             QString text = heading + QLatin1Char('\n') + lines.join(QLatin1Char('\n'));
             if (special)
                 text = ocr.recognizeText(image);
-            db.insertOrUpdate(path, title, folder, created, text, QString(),
+            const QString hash = ContentHash::ofFile(path).value_or(QString());
+            db.insertOrUpdate(path, title, folder, created, text, hash,
                 inbox ? ScreenshotStatus::inbox : ScreenshotStatus::filed, QFileInfo(path).size());
+            if (twice || clocked) {
+                // The same bytes saved again in another folder, or the same
+                // window a minute later.
+                const QString again = folders[(i / 3 + 1) % folders.size()];
+                const QString copy = library + QLatin1Char('/') + again + QLatin1Char('/')
+                    + QFileInfo(name).completeBaseName() + QStringLiteral(" copy.png");
+                if (clocked) {
+                    QPainter painter(&image);
+                    painter.fillRect(QRect(image.width() - 120, 0, 110, 24), Qt::white);
+                    painter.drawText(QRect(image.width() - 120, 0, 110, 24),
+                        Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("10:42"));
+                    painter.end();
+                    image.save(copy);
+                } else {
+                    QFile::copy(path, copy);
+                }
+                db.insertOrUpdate(copy, heading, again, created + 600, text,
+                    ContentHash::ofFile(copy).value_or(QString()), ScreenshotStatus::filed,
+                    QFileInfo(copy).size());
+            }
         }
     }
 
@@ -128,7 +165,19 @@ int main(int argc, char **argv)
                 window.selectRecord(shown[select]);
         });
     }
-    if (!grab.isEmpty()) {
+    if (showDuplicates)
+        window.showDuplicates(true);
+    if (!grab.isEmpty() && showDuplicates) {
+        // Once every older file has its perceptual hash and the groups are laid out.
+        auto *poll = new QTimer(&window);
+        QObject::connect(poll, &QTimer::timeout, &window, [&window, &state, poll, grab] {
+            if (state.duplicates().isFillingHashes())
+                return;
+            poll->stop();
+            QTimer::singleShot(2500, &window, [&window, grab] { window.grab().save(grab); });
+        });
+        poll->start(4000);
+    } else if (!grab.isEmpty()) {
         QTimer::singleShot(4000, &window, [&window, grab] { window.grab().save(grab); });
     }
     if (quitAfter > 0)

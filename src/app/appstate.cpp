@@ -13,6 +13,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include "app/duplicatefinder.h"
 #include "filing/legacymigration.h"
 #include "platform/homedirectory.h"
 #include "platform/log.h"
@@ -57,6 +58,9 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     m_recordList = std::make_unique<RecordList>(*m_database);
     connect(m_recordList.get(), &RecordList::recordsChanged, this, &AppState::recordsChanged);
     connect(m_recordList.get(), &RecordList::recordReplaced, this, &AppState::recordReplaced);
+    m_duplicates = std::make_unique<DuplicateFinder>(*m_database);
+    connect(this, &AppState::libraryReconciled, m_duplicates.get(),
+        &DuplicateFinder::fillMissingHashes);
     m_autoSaveEnabled = Preferences::boolValue(Preferences::autoSaveEnabled, false);
     m_recognition
         = std::make_unique<RecognitionWork>(*m_database, textRecognizer(), m_stopBackground);

@@ -38,6 +38,7 @@ class QThreadPool;
 
 namespace marlox {
 
+class DuplicateFinder;
 class FileTrashing;
 class TextRecognizer;
 class FrontmostApplication;
@@ -140,8 +141,13 @@ public:
     void discardPrompt(const ScreenshotRecord &record);
     void enqueueForPrompt(const ScreenshotRecord &record);
     void trashRecord(const ScreenshotRecord &record, const QRect &anchor);
+    // Several at once with one toast, whose Undo brings them all back.
+    void trashRecords(const QList<ScreenshotRecord> &records, const QRect &anchor);
     void undoDiscard();
     void deleteRecord(const ScreenshotRecord &record, const std::optional<QRect> &windowFrame);
+    // Several at once (all but one of a duplicate group), with one Undo.
+    void deleteRecords(
+        const QList<ScreenshotRecord> &records, const std::optional<QRect> &windowFrame);
     bool deleteFromDetail(const ScreenshotRecord &record);
     static QString errorText(const std::exception &error);
     // Shows the prompt again after the user closed it while captures wait.
@@ -173,6 +179,9 @@ public:
         return m_recognition->loadWordBoxes(record.id, image, std::move(cancel));
     }
     void copyOCRText(const ScreenshotRecord &record);
+
+    // Identical and similar files (duplicatefinder.h).
+    DuplicateFinder &duplicates() const { return *m_duplicates; }
 
     // ---- folder locations
     void chooseScreenshotFolder(const std::optional<QString> &message = std::nullopt,
@@ -330,6 +339,8 @@ private:
     std::unique_ptr<RecordList> m_recordList;
     bool m_databaseDegraded = false;
     bool m_databaseMovedAside = false;
+    // After the database, so it goes (waiting for its jobs) before it.
+    std::unique_ptr<DuplicateFinder> m_duplicates;
     std::unique_ptr<FolderLocations> m_locations;
     std::unique_ptr<WatchSupervisor> m_watch;
     std::unique_ptr<CapturePromptPresenter> m_capturePrompt;

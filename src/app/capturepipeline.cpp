@@ -20,11 +20,13 @@
 
 #include "app/appstate.h"
 #include "app/capturesteps.h"
+#include "app/duplicatefinder.h"
 #include "app/recognitionpass.h"
 #include "detection/detection.h"
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
 #include "filing/ocrengine.h"
+#include "filing/perceptualhash.h"
 #include "platform/filemoves.h"
 #include "platform/frontmostapp.h"
 #include "platform/imagecompleteness.h"
@@ -199,8 +201,18 @@ void AppState::startWaitingCaptures()
             WorkPools::yieldToInteractiveWork();
             std::optional<ReadCapture> read = readCapture(path);
             const bool ok = read.has_value();
-            post([step, ok](AppState &self) {
+            // Hashed before recognition, so the prompt can already tell a
+            // copy of a filed screenshot.
+            QString hash;
+            std::optional<PerceptualHash::Hash> perceptual;
+            if (ok) {
+                hash = ContentHash::ofData(read->bytes);
+                perceptual = PerceptualHash::of(read->image);
+            }
+            post([step, ok, hash, perceptual](AppState &self) {
                 step->read = ok ? CaptureStep::Read::succeeded : CaptureStep::Read::failed;
+                step->result.hash = hash;
+                step->result.perceptualHash = perceptual;
                 if (!ok)
                     --self.m_capturesRunning;
                 self.startWaitingCaptures();
@@ -210,8 +222,8 @@ void AppState::startWaitingCaptures()
                 return;
             Recognition recognition = recognizeQuietly(*ocr, read->image, fileName);
             RecognizedCapture result { title, std::move(recognition.text),
-                std::move(recognition.words), ContentHash::ofData(read->bytes),
-                qint64(read->bytes.size()), read->modifiedNs };
+                std::move(recognition.words), hash, qint64(read->bytes.size()), read->modifiedNs,
+                perceptual };
             read.reset();
             post([step, result = std::move(result)](AppState &self) {
                 --self.m_capturesRunning;
@@ -330,7 +342,15 @@ void AppState::indexAndPrompt(CaptureStep &step)
         return;
     step.id = record->id;
 
-    appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt });
+    std::optional<ScreenshotRecord> filedCopy;
+    try {
+        DuplicateFinder::store(*m_database, record->id, step.result.perceptualHash);
+        filedCopy = m_database->filedWithContentHash(step.result.hash, record->id);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to look for copies of capture %lld: %s", record->id,
+            qUtf8Printable(describe(e)));
+    }
+    appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt, filedCopy });
     qCInfo(lcAppState, "Capture prompt shown %.*fs after detection", 3,
         secondsFromNow(capture.sinceDetection));
     // Usually still running; when it is done, its text goes in at once.
@@ -363,6 +383,7 @@ void AppState::indexAndFileAutoSaved(
                 secondsSince1970(capture.createdAt), recognized.text, recognized.hash,
                 ScreenshotStatus::inbox, recognized.size);
             m_database->storeWordBoxes(id, WordBoxes::encoded(recognized.words));
+            DuplicateFinder::store(*m_database, id, recognized.perceptualHash);
         });
     } catch (const std::exception &e) {
         retryIndexingAutoSaved(capture, recognized, attempt, e);

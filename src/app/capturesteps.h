@@ -14,6 +14,7 @@
 #include <QString>
 
 #include "app/appstate.h"
+#include "filing/perceptualhash.h"
 #include "filing/wordboxes.h"
 
 namespace marlox {
@@ -47,6 +48,8 @@ struct AppState::RecognizedCapture
     QString hash;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+    // Of the decoded picture; none when it couldn't be decoded.
+    std::optional<PerceptualHash::Hash> perceptualHash;
 };
 
 // One read attempt of a capture and what came of it. Touched only on the GUI

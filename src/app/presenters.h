@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "storage/screenshotrecord.h"
+
 namespace marlox {
 
 // What the coordinator hands the capture prompt for the head of the queue.
@@ -20,6 +22,8 @@ struct CapturePromptContent
     QString initialFolder;
     int queueCount = 1;
     QStringList folderNames;
+    // A filed record with the same bytes: the prompt offers to discard this copy.
+    std::optional<ScreenshotRecord> filedCopy;
     // Answers an error text to show, or none when the capture was filed.
     std::function<std::optional<QString>(const QString &title, const QString &folder)> onSave;
     std::function<void(const std::optional<QString> &typedTitle)> onSkip;

@@ -56,6 +56,7 @@ void AppState::showNextPrompt()
     content.initialFolder = folder;
     content.queueCount = m_promptQueue.count();
     content.folderNames = folderNames();
+    content.filedCopy = head.filedCopy;
     content.onSave
         = [weak, record](const QString &title, const QString &folder) -> std::optional<QString> {
         if (!weak)
@@ -150,52 +151,61 @@ void AppState::enqueueForPrompt(const ScreenshotRecord &record)
 
 void AppState::trashRecord(const ScreenshotRecord &record, const QRect &anchor)
 {
-    RecordTrashService::Outcome outcome
-        = RecordTrashService::trash(record, *m_database, *fileTrasher());
-    switch (outcome.kind) {
-    case RecordTrashService::Outcome::Kind::trashed: {
-        refreshRecord(record.id);
-        if (!outcome.undo)
-            return;
-        m_pendingUndoSlot.store(*outcome.undo);
-        if (!m_deps.undoToast)
-            return;
-        QPointer<AppState> weak(this);
-        m_deps.undoToast->show(
-            [weak] {
-                if (weak)
-                    weak->undoDiscard();
-            },
-            [weak] {
-                if (weak)
-                    weak->m_pendingUndoSlot.clear();
-            },
-            anchor);
-        return;
+    trashRecords({ record }, anchor);
+}
+
+void AppState::trashRecords(const QList<ScreenshotRecord> &records, const QRect &anchor)
+{
+    QList<PendingUndo> undos;
+    for (const ScreenshotRecord &record : records) {
+        RecordTrashService::Outcome outcome
+            = RecordTrashService::trash(record, *m_database, *fileTrasher());
+        switch (outcome.kind) {
+        case RecordTrashService::Outcome::Kind::trashed:
+            refreshRecord(record.id);
+            if (outcome.undo)
+                undos.append(*outcome.undo);
+            break;
+        case RecordTrashService::Outcome::Kind::failed:
+            refreshRecord(record.id);
+            trashFailureAlert(record, outcome);
+            break;
+        case RecordTrashService::Outcome::Kind::fileAlreadyMissing:
+            qCInfo(lcAppState, "File already gone for record %lld; dropped from index", record.id);
+            refreshRecord(record.id);
+            break;
+        }
     }
-    case RecordTrashService::Outcome::Kind::failed:
-        refreshRecord(record.id);
-        trashFailureAlert(record, outcome);
+    if (undos.isEmpty())
         return;
-    case RecordTrashService::Outcome::Kind::fileAlreadyMissing:
-        qCInfo(lcAppState, "File already gone for record %lld; dropped from index", record.id);
-        refreshRecord(record.id);
+    PendingUndo first = undos.takeFirst();
+    m_pendingUndoSlot.store(std::move(first), std::move(undos));
+    if (!m_deps.undoToast)
         return;
-    }
+    QPointer<AppState> weak(this);
+    m_deps.undoToast->show(
+        [weak] {
+            if (weak)
+                weak->undoDiscard();
+        },
+        [weak] {
+            if (weak)
+                weak->m_pendingUndoSlot.clear();
+        },
+        anchor);
 }
 
 void AppState::undoDiscard()
 {
-    const std::optional<PendingUndo> undo = m_pendingUndoSlot.take();
-    if (!undo)
-        return;
-    try {
-        const ScreenshotRecord restored = RecordTrashService::restore(*undo, *m_database);
-        // Back in the screenshot folder, the watcher would take it for a new capture.
-        m_selfPlaced.note(restored.path);
-        refreshRecord(restored.id);
-    } catch (const std::exception &e) {
-        qCWarning(lcAppState, "Undo discard failed: %s", qUtf8Printable(describe(e)));
+    for (const PendingUndo &undo : m_pendingUndoSlot.takeAll()) {
+        try {
+            const ScreenshotRecord restored = RecordTrashService::restore(undo, *m_database);
+            // Back in the screenshot folder, the watcher would take it for a new capture.
+            m_selfPlaced.note(restored.path);
+            refreshRecord(restored.id);
+        } catch (const std::exception &e) {
+            qCWarning(lcAppState, "Undo discard failed: %s", qUtf8Printable(describe(e)));
+        }
     }
 }
 
@@ -204,6 +214,15 @@ void AppState::deleteRecord(const ScreenshotRecord &record, const std::optional<
     dismissUndo();
     trashRecord(record, windowFrame.value_or(mainScreenVisibleFrame()));
     dropDeletedFromPromptQueue(record.id);
+}
+
+void AppState::deleteRecords(
+    const QList<ScreenshotRecord> &records, const std::optional<QRect> &windowFrame)
+{
+    dismissUndo();
+    trashRecords(records, windowFrame.value_or(mainScreenVisibleFrame()));
+    for (const ScreenshotRecord &record : records)
+        dropDeletedFromPromptQueue(record.id);
 }
 
 bool AppState::deleteFromDetail(const ScreenshotRecord &record)

@@ -20,6 +20,8 @@ struct PromptQueue
         QString defaultTitle;
         std::optional<QString> initialFolder;
         std::optional<QString> initialError;
+        // A filed record with the same bytes, when there is one.
+        std::optional<ScreenshotRecord> filedCopy = {};
     };
 
     QList<Item> items;

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include <QList>
 #include <QString>
 
 namespace marlox {
@@ -19,19 +20,32 @@ struct PendingUndo
     bool operator==(const PendingUndo &) const = default;
 };
 
-// Holds at most one undo: the last discard that can still be taken back.
+// Holds at most one undo: the last discard that can still be taken back,
+// with the others trashed by the same action (all but one of a duplicate group).
 struct PendingUndoSlot
 {
     std::optional<PendingUndo> pending;
+    QList<PendingUndo> alongside;
 
-    void store(PendingUndo undo) { pending = std::move(undo); }
-    std::optional<PendingUndo> take()
+    void store(PendingUndo undo, QList<PendingUndo> others = {})
     {
-        auto taken = std::move(pending);
-        pending.reset();
+        pending = std::move(undo);
+        alongside = std::move(others);
+    }
+    QList<PendingUndo> takeAll()
+    {
+        QList<PendingUndo> taken;
+        if (pending)
+            taken.append(std::move(*pending));
+        taken.append(std::move(alongside));
+        clear();
         return taken;
     }
-    void clear() { pending.reset(); }
+    void clear()
+    {
+        pending.reset();
+        alongside.clear();
+    }
 };
 
 } // namespace marlox

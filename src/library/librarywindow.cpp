@@ -169,7 +169,7 @@ void LibraryWindow::buildUi()
     mainLayout->addWidget(m_stack, 1);
 
     splitter->addWidget(side);
-    splitter->addWidget(main);
+    splitter->addWidget(withDuplicatesPane(main));
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({ 200, 800 });
@@ -308,10 +308,12 @@ void LibraryWindow::setSelection(const LibrarySection &section)
     if (m_selection == section)
         return;
     m_selection = section;
+    m_showingDuplicates = false;
+    m_mainStack->setCurrentIndex(0);
     m_rebuildingSidebar = true;
     for (int row = 0; row < m_sidebar->count(); ++row) {
         QListWidgetItem *item = m_sidebar->item(row);
-        if (item->data(sectionRole).toInt() >= 0 && sectionOf(item) == section) {
+        if (isCurrentInSidebar(item)) {
             m_sidebar->setCurrentItem(item);
             break;
         }
@@ -342,6 +344,11 @@ void LibraryWindow::onSidebarItemChanged(QListWidgetItem *item)
 {
     if (m_rebuildingSidebar || !item || item->data(sectionRole).toInt() < 0)
         return;
+    if (item->data(sectionRole).toInt() == 3) {
+        showDuplicates(true);
+        return;
+    }
+    showDuplicates(false);
     setSelection(sectionOf(item));
 }
 
@@ -374,13 +381,14 @@ void LibraryWindow::rebuildSidebar()
     heading(QStringLiteral("Sections"));
     row(QStringLiteral("All Screenshots"), QStringLiteral("folder-pictures"), 0);
     row(inboxLabel(), QStringLiteral("mail-folder-inbox"), 1);
+    row(QStringLiteral("Duplicates"), QStringLiteral("edit-copy"), 3);
     heading(QStringLiteral("Folders"));
     m_sidebarFolders = m_appState->folderNames();
     for (const QString &name : std::as_const(m_sidebarFolders))
         row(name, QStringLiteral("folder"), 2, name);
     for (int i = 0; i < m_sidebar->count(); ++i) {
         QListWidgetItem *item = m_sidebar->item(i);
-        if (item->data(sectionRole).toInt() >= 0 && sectionOf(item) == m_selection)
+        if (isCurrentInSidebar(item))
             m_sidebar->setCurrentItem(item);
     }
     m_rebuildingSidebar = false;

@@ -27,6 +27,7 @@ class QStackedWidget;
 namespace marlox {
 
 class AppState;
+class DuplicatesView;
 class LibraryGridView;
 class LibrarySearchField;
 class PreviewWindow;
@@ -60,6 +61,10 @@ public:
 
     LibraryGridView *grid() const { return m_grid; }
     QListWidget *sidebar() const { return m_sidebar; }
+    // The Duplicates section, in place of the search and the grid while chosen.
+    DuplicatesView *duplicatesView() const { return m_duplicates; }
+    bool isShowingDuplicates() const { return m_showingDuplicates; }
+    void showDuplicates(bool show);
     QLabel *emptyStateLabel() const { return m_emptyState; }
     PreviewWindow *previewWindow() const { return m_preview; }
     // The dialog currently asking for a name, if any.
@@ -94,12 +99,15 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // What a sidebar item stands for: 0 all, 1 inbox, 2 folder, -1 heading.
+    // What a sidebar item stands for: 0 all, 1 inbox, 2 folder, 3 duplicates, -1 heading.
     static constexpr int sectionRole = Qt::UserRole + 1;
     static constexpr int folderRole = Qt::UserRole + 2;
     static LibrarySection sectionOf(const QListWidgetItem *item);
 
     void buildUi();
+    // Wraps the search and grid pane in a stack with the Duplicates section.
+    QWidget *withDuplicatesPane(QWidget *main);
+    bool isCurrentInSidebar(const QListWidgetItem *item) const;
     void rebuildSidebar();
     void refreshListing();
     // One record changed: the grid and the sidebar follow without a full listing.
@@ -136,6 +144,9 @@ private:
     QStackedWidget *m_stack = nullptr;
     LibraryGridView *m_grid = nullptr;
     QLabel *m_emptyState = nullptr;
+    QStackedWidget *m_mainStack = nullptr;
+    DuplicatesView *m_duplicates = nullptr;
+    bool m_showingDuplicates = false;
     PreviewWindow *m_preview = nullptr;
     QPointer<QDialog> m_dialog;
     QPointer<QMenu> m_menu;

@@ -24,6 +24,7 @@
 
 #include "platform/workpools.h"
 #include "platform/x11session.h"
+#include "shell/filedcopynotice.h"
 #include "shell/folderfieldrules.h"
 #include "shell/prompttextfields.h"
 #include "widgets/fonts.h"
@@ -168,6 +169,7 @@ void CapturePromptController::show(const CapturePromptContent &content)
     if (!m_panel) {
         createPanel(content);
         m_panel->view()->setContent(model, content.folderNames, actions);
+        m_panel->view()->setFiledCopy(content.filedCopy);
         loadThumbnail(content.path);
         const int height = m_panel->view()->fittingHeight();
         m_panel->setFixedSize(CapturePromptGeometry::width, std::max(height, 1));
@@ -185,6 +187,7 @@ void CapturePromptController::show(const CapturePromptContent &content)
         installKeyMonitor();
     } else {
         m_panel->view()->setContent(model, content.folderNames, actions);
+        m_panel->view()->setFiledCopy(content.filedCopy);
         loadThumbnail(content.path);
         const int height = m_panel->view()->fittingHeight();
         if (height > 0)
@@ -326,17 +329,23 @@ void CapturePromptController::removeKeyMonitor()
 // Ctrl+Backspace while the panel is active but neither field has the focus
 // discards the capture. The fields handle it themselves; the Discard button's
 // own shortcut is kept from firing so a capture is never discarded twice.
+// Alt+D is Discard Copy's wherever the focus is: the line edits would take it
+// as a key of their own before the button's shortcut saw it.
 bool CapturePromptController::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
         return false;
     if (!m_panel || QApplication::activeWindow() != m_panel)
         return false;
-    if (PromptKeys::command(static_cast<QKeyEvent *>(event)) != PromptKeys::Command::discard)
+    const auto *key = static_cast<QKeyEvent *>(event);
+    CapturePromptView *view = m_panel->view();
+    const bool copyKey = key->key() == Qt::Key_D
+        && (key->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier
+        && view->filedCopyNotice()->isVisible();
+    if (!copyKey && PromptKeys::command(key) != PromptKeys::Command::discard)
         return false;
     const QWidget *focus = QApplication::focusWidget();
-    CapturePromptView *view = m_panel->view();
-    if (focus == view->titleField() || focus == view->folderField())
+    if (!copyKey && (focus == view->titleField() || focus == view->folderField()))
         return false;
     auto *widget = qobject_cast<QWidget *>(watched);
     if (event->type() == QEvent::ShortcutOverride) {
@@ -350,6 +359,10 @@ bool CapturePromptController::eventFilter(QObject *watched, QEvent *event)
     // A key press reaches the window first and then its focus widget; act once.
     if (!widget || widget->window() != m_panel)
         return false;
+    if (copyKey) {
+        view->filedCopyNotice()->discardButton()->click();
+        return true;
+    }
     const auto discard = m_currentOnDiscard;
     if (discard)
         discard();

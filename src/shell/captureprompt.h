@@ -23,6 +23,7 @@ class QPushButton;
 namespace marlox {
 
 class CommitTextField;
+class FiledCopyNotice;
 class FolderAutocompleteField;
 
 // What the prompt shows for one capture. A new model is made for every
@@ -136,6 +137,9 @@ public:
     // Shows another capture in the same widgets: the fields are updated, not
     // made again, so focus stays where it is.
     void setContent(CapturePromptModel *model, const QStringList &folders, Actions actions);
+    // A filed record with the same bytes as this capture, or none.
+    void setFiledCopy(const std::optional<ScreenshotRecord> &record);
+    FiledCopyNotice *filedCopyNotice() const { return m_filedCopy; }
     void setThumbnail(const QImage &image);
     void setPreviewReserved(bool reserved);
     CapturePromptModel *model() const { return m_model; }
@@ -182,6 +186,7 @@ private:
     QList<FolderSuggestionRow *> m_rows;
     QLabel *m_folderNote = nullptr;
     QLabel *m_error = nullptr;
+    FiledCopyNotice *m_filedCopy = nullptr;
     QPushButton *m_discard = nullptr;
     QPushButton *m_skip = nullptr;
     QPushButton *m_save = nullptr;

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "shell/captureprompt.h"
+#include "shell/filedcopynotice.h"
 #include "shell/folderfieldrules.h"
 #include "shell/promptparts.h"
 #include "shell/prompttextfields.h"
@@ -123,6 +124,10 @@ CapturePromptView::CapturePromptView(QWidget *parent) : QWidget(parent)
     m_error->setWordWrap(true);
     m_error->hide();
     layout->addWidget(m_error);
+    m_filedCopy = new FiledCopyNotice(this);
+    connect(
+        m_filedCopy, &FiledCopyNotice::discardRequested, this, &CapturePromptView::discardAction);
+    layout->addWidget(m_filedCopy);
 
     layout->addLayout(buildButtons());
     auto *hint = smallLine(QStringLiteral("capturePrompt.hint"), secondaryColor(palette()), this);
@@ -132,7 +137,8 @@ CapturePromptView::CapturePromptView(QWidget *parent) : QWidget(parent)
     layout->addWidget(hint);
 
     setTabOrder(m_titleField, m_folderField);
-    setTabOrder(m_folderField, m_discard);
+    setTabOrder(m_folderField, m_filedCopy->discardButton());
+    setTabOrder(m_filedCopy->discardButton(), m_discard);
     setTabOrder(m_discard, m_skip);
     setTabOrder(m_skip, m_save);
 }
@@ -294,6 +300,11 @@ void CapturePromptView::setContent(
     refreshError();
     refreshSuggestions();
     refreshFolderNote();
+}
+
+void CapturePromptView::setFiledCopy(const std::optional<ScreenshotRecord> &record)
+{
+    m_filedCopy->setFiledCopy(record);
 }
 
 void CapturePromptView::setThumbnail(const QImage &image)

@@ -139,6 +139,7 @@ void ScreenshotDatabase::createSchema()
     exec(kUpkeepSchema);
     for (const char *statement : kWordsSchema)
         exec(statement);
+    createDuplicateSchema();
     exec(kVocabulary);
 }
 

@@ -139,6 +139,33 @@ public:
     QStringList termsStartingWith(QChar first);
     void migrateStatuses(const QString &libraryRoot);
 
+    // ---- identical and similar files (duplicatequeries.cpp)
+    // The oldest filed record (in a library folder, not the Inbox) holding
+    // exactly these bytes, other than excludeId; an index seek.
+    std::optional<ScreenshotRecord> filedWithContentHash(const QString &hash, qint64 excludeId);
+    // Stores a record's perceptual hashes (coarse and fine); none marks a
+    // file that could not be decoded, so it is not tried again. Nothing for
+    // an unknown id.
+    void storePerceptualHash(qint64 id, std::optional<quint64> hash, const QByteArray &detail);
+    // Rows with no perceptual hash yet (not even a failed try), oldest id first.
+    struct FileToHash
+    {
+        qint64 id = 0;
+        QString path;
+    };
+    QList<FileToHash> rowsWithoutPerceptualHash(int limit);
+    // Every row's id, content hash and perceptual hashes (when known), newest first.
+    struct HashRow
+    {
+        qint64 id = 0;
+        QString contentHash;
+        std::optional<quint64> perceptualHash;
+        QByteArray perceptualDetail;
+    };
+    QList<HashRow> hashRows();
+    // The records with these ids (list columns), newest first.
+    QList<ScreenshotRecord> recordsWithIds(const QList<qint64> &ids);
+
     // The FTS5 match expression for typed text: every typed piece a quoted
     // phrase of the words the index splits it into, its last word a prefix,
     // all of them required; empty when nothing searchable remains.
@@ -160,6 +187,7 @@ private:
     void open();
     void openReadOnly();
     void createSchema();
+    void createDuplicateSchema();
     bool hasColumn(const QString &column, const QString &table);
     bool hasTable(const QString &table);
     void exec(const char *sql);

@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "app/appstate.h"
+#include "filing/contenthash.h"
 #include "filing/ocrengine.h"
 #include "platform/frontmostapp.h"
 #include "platform/workpools.h"
@@ -264,6 +265,30 @@ private Q_SLOTS:
             log.contains(QStringLiteral("Detected stable screenshot Screenshot 1.png in 0.250s")));
         QVERIFY(log.contains(QStringLiteral("Auto-saved capture %1").arg(record.id)));
         QCOMPARE(log.countStartingWith(QStringLiteral("OCR done for Screenshot 1.png: ")), 1);
+    }
+
+    void promptSaysWhenTheBytesAreAlreadyFiledAndItsDiscardTrashesTheCopy()
+    {
+        auto state = makeState(false, false);
+        const QByteArray bytes = encodedImage("PNG");
+        const QString filed = QDir(m_library).filePath(QStringLiteral("Work/Invoice.png"));
+        writeFile(filed, bytes);
+        state->database().insertOrUpdate(filed, QStringLiteral("Invoice"), QStringLiteral("Work"),
+            100, QString(), ContentHash::ofData(bytes), ScreenshotStatus::filed, bytes.size());
+        const QString path = shot(QStringLiteral("Screenshot 2.png"));
+        writeFile(path, bytes);
+
+        state->handleDetection({ path, 0 });
+        QTRY_VERIFY(m_prompt && m_prompt->hasModel());
+        const std::optional<ScreenshotRecord> copy = m_prompt->current().filedCopy;
+        QVERIFY(copy.has_value());
+        QCOMPARE(copy->path, filed);
+        QCOMPARE(copy->title, QStringLiteral("Invoice"));
+
+        m_prompt->current().onDiscard();
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(QFile::exists(filed));
+        QCOMPARE(state->database().allRecords().size(), 1);
     }
 
     void promptPathIndexesFirstAndFillsTextLater()

@@ -174,7 +174,8 @@ private Q_SLOTS:
         QCOMPARE(sort->itemText(2), QStringLiteral("Title"));
         QVERIFY(m_window->findChild<QPushButton *>(QStringLiteral("library.newFolder")));
         QCOMPARE(sidebarTexts(m_window->sidebar()),
-            (QStringList { "Sections", "All Screenshots", "Inbox (0)", "Folders", "General" }));
+            (QStringList {
+                "Sections", "All Screenshots", "Inbox (0)", "Duplicates", "Folders", "General" }));
 
         auto *empty = m_window->emptyStateLabel();
         QVERIFY(empty->isVisible());

@@ -394,6 +394,29 @@ private Q_SLOTS:
         QCOMPARE(find<QLineEdit>("capturePrompt.folder")->text(), QStringLiteral("General"));
     }
 
+    void filedCopyNoticeSaysWhereAndAltDDiscards()
+    {
+        CapturePromptContent content = d.content();
+        ScreenshotRecord filed;
+        filed.title = QStringLiteral("Invoice");
+        filed.folder = QStringLiteral("Work");
+        filed.status = ScreenshotStatus::filed;
+        content.filedCopy = filed;
+        QVERIFY(showActive(content));
+        auto *text = find<QLabel>("capturePrompt.filedCopyText");
+        QVERIFY(text->isVisible());
+        QCOMPARE(text->text(), QStringLiteral("Already filed in “Work” as “Invoice”."));
+
+        QTest::keyClick(find<QWidget>("capturePrompt.title"), Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(d.discards, 1);
+
+        // The next capture has no filed copy: no notice, and Alt+D does nothing.
+        prompt->show(d.content());
+        QVERIFY(!find<QWidget>("capturePrompt.filedCopy")->isVisible());
+        QTest::keyClick(find<QWidget>("capturePrompt.title"), Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(d.discards, 1);
+    }
+
     void returnOnAButtonIsTheSaveButtons()
     {
         QVERIFY(showActive(d.content()));
