@@ -142,8 +142,8 @@ DuplicateListing DuplicateFinder::computeListing(ScreenshotDatabase &database)
             ids.append(group);
     }
     QHash<qint64, ScreenshotRecord> records;
-    for (ScreenshotRecord &record : database.recordsWithIds(ids))
-        records.insert(record.id, std::move(record));
+    for (const ScreenshotRecord &record : database.recordsWithIds(ids))
+        records.insert(record.id, record);
     const auto collect = [&](const QList<QList<qint64>> &from) {
         QList<QList<ScreenshotRecord>> out;
         for (const auto &group : from) {
