@@ -12,6 +12,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include "app/backlogimport.h"
 #include "app/coalescedloader.h"
 #include "filing/legacymigration.h"
 #include "platform/homedirectory.h"
@@ -34,6 +35,7 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     // Only reached when an injected exit() returned instead of ending the process.
     if (!m_database)
         return;
+    m_backlog = std::make_unique<BacklogImport>(*this);
     m_autoSaveEnabled = Preferences::boolValue(Preferences::autoSaveEnabled, false);
     loadOcrLanguages();
 

@@ -35,6 +35,7 @@ class QThreadPool;
 
 namespace marlox {
 
+class BacklogImport;
 class FolderWatcher;
 class FileTrashing;
 class TextRecognizer;
@@ -128,6 +129,11 @@ public:
     const PromptQueue &promptQueue() const { return m_promptQueue; }
     const PendingUndoSlot &pendingUndoSlot() const { return m_pendingUndoSlot; }
     bool isDatabaseDegraded() const { return m_databaseDegraded; }
+    // Adds the screenshots that were in the folder before Marlox to the Inbox.
+    BacklogImport &backlogImport() const { return *m_backlog; }
+    // Detected and not indexed yet.
+    bool isCaptureInFlight(const QString &path) const { return m_capturesInFlight.contains(path); }
+    std::shared_ptr<TextRecognizer> recognizer() { return textRecognizer(); }
 
     // ---- start-up and the system screenshot location
     void startWatching(const QString &folder);
@@ -392,6 +398,8 @@ private:
     // After the database on purpose: members go in reverse order, so a running
     // recognition pass is stopped and waited for while the database still exists.
     std::unique_ptr<QThreadPool> m_recognitionPool;
+    // Last: goes first, stopping its workers while the database still exists.
+    std::unique_ptr<BacklogImport> m_backlog;
 };
 
 } // namespace marlox
