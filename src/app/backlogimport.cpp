@@ -26,7 +26,7 @@ namespace marlox {
 namespace {
 
 // The run under way, kept with the index as "<total>\t<folder>" from its
-// start until every file has a row or the user cancels it.
+// start until every file has a row and its text, or the user cancels it.
 const QString kRunKey = QStringLiteral("backlogImport");
 
 constexpr qint64 maxFileBytes = qint64(1) << 30;
@@ -70,7 +70,7 @@ BacklogImport::~BacklogImport()
 }
 
 QList<BacklogImport::Listed> BacklogImport::listWaiting(
-    const QString &folder, ScreenshotDatabase &database)
+    const QString &folder, ScreenshotDatabase &database, const QSet<QString> &leftOut)
 {
     QList<Listed> files;
     bool reported = false;
@@ -81,6 +81,8 @@ QList<BacklogImport::Listed> BacklogImport::listWaiting(
             continue;
         // Spelt as the watcher reports it, so a row's path is the same either way.
         const QString path = folder + QLatin1Char('/') + info.fileName();
+        if (leftOut.contains(path))
+            continue;
         try {
             if (database.idForPath(path))
                 continue;
@@ -152,8 +154,8 @@ void BacklogImport::refreshCount()
     const QPointer<BacklogImport> weak(this);
     jobs->begin();
     // Interactive: the count is what an open window is waiting to show.
-    WorkPools::interactive().start([database, jobs, stop, weak, folder] {
-        const qsizetype count = stop->load() ? 0 : listWaiting(folder, *database).size();
+    WorkPools::interactive().start([database, jobs, stop, weak, folder, leftOut = m_leftOut] {
+        const qsizetype count = stop->load() ? 0 : listWaiting(folder, *database, leftOut).size();
         post(weak, [folder, count](BacklogImport &self) {
             self.m_counting = false;
             if (std::exchange(self.m_countAgain, false)
@@ -238,9 +240,9 @@ void BacklogImport::begin(const QString &folder, std::optional<qsizetype> resume
     const std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
     const QPointer<BacklogImport> weak(this);
     jobs->begin();
-    WorkPools::background().start([=] {
+    WorkPools::background().start([=, leftOut = m_leftOut] {
         WorkPools::yieldToInteractiveWork();
-        const QList<Listed> files = listWaiting(folder, *database);
+        const QList<Listed> files = listWaiting(folder, *database, leftOut);
         post(weak, [run, count = files.size(), resumedTotal](BacklogImport &self) {
             if (run != self.m_run)
                 return;
@@ -251,7 +253,7 @@ void BacklogImport::begin(const QString &folder, std::optional<qsizetype> resume
             Q_EMIT self.changed();
         });
         QList<ScreenshotDatabase::NewFile> batch;
-        qsizetype skipped = 0;
+        QStringList skipped;
         int limit = firstBatch;
         for (const Listed &file : files) {
             if (stop->load() || cancel->load())
@@ -259,13 +261,13 @@ void BacklogImport::begin(const QString &folder, std::optional<qsizetype> resume
             if (std::optional<ScreenshotDatabase::NewFile> row = readListed(file))
                 batch.append(std::move(*row));
             else
-                ++skipped;
-            if (batch.size() + skipped < limit)
+                skipped.append(file.path);
+            if (batch.size() + skipped.size() < limit)
                 continue;
             post(weak,
                 [run, batch, skipped](BacklogImport &self) { self.addBatch(run, batch, skipped); });
             batch.clear();
-            skipped = 0;
+            skipped.clear();
             limit = batchSize;
         }
         const bool complete = !stop->load() && !cancel->load();
@@ -278,11 +280,15 @@ void BacklogImport::begin(const QString &folder, std::optional<qsizetype> resume
     });
 }
 
-void BacklogImport::addBatch(int run, QList<ScreenshotDatabase::NewFile> batch, qsizetype skipped)
+void BacklogImport::addBatch(
+    int run, QList<ScreenshotDatabase::NewFile> batch, const QStringList &leftOut)
 {
     if (run != m_run)
         return;
-    const qsizetype handled = batch.size() + skipped;
+    const qsizetype handled = batch.size() + leftOut.size();
+    qsizetype skipped = leftOut.size();
+    for (const QString &path : leftOut)
+        m_leftOut.insert(path);
     // Checked here, on the GUI thread, where the capture path keeps its own
     // list: a file it is reading or has filed goes its way alone.
     batch.removeIf([this](const ScreenshotDatabase::NewFile &file) {
@@ -319,7 +325,6 @@ void BacklogImport::finishAdding(int run)
         return;
     qCInfo(lcAppState, "Added %lld earlier screenshots to the Inbox (%lld left out)",
         qlonglong(m_progress.added), qlonglong(m_progress.skipped));
-    noteRun(std::nullopt);
     m_progress.phase = Phase::reading;
     m_progress.done = 0;
     m_progress.total = 0;
@@ -417,8 +422,6 @@ void BacklogImport::cancel()
         return;
     m_cancel->store(true);
     ++m_run;
-    if (m_progress.phase == Phase::adding)
-        noteRun(std::nullopt);
     qCInfo(lcAppState, "Stopped adding earlier screenshots after %lld of %lld",
         qlonglong(m_progress.done), qlonglong(m_progress.total));
     end(true);
@@ -428,6 +431,7 @@ void BacklogImport::end(bool cancelled)
 {
     if (!cancelled)
         qCInfo(lcAppState, "Read the text of the added screenshots");
+    noteRun(std::nullopt);
     m_progress.phase = Phase::idle;
     m_progress.cancelled = cancelled;
     m_progress.finished = true;

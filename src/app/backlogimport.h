@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include "storage/screenshotdatabase.h"
 
@@ -76,13 +77,14 @@ private:
         qint64 modifiedMs = 0;
     };
     // The folder's image files without a row, newest first; runs off the GUI thread.
-    static QList<Listed> listWaiting(const QString &folder, ScreenshotDatabase &database);
+    static QList<Listed> listWaiting(
+        const QString &folder, ScreenshotDatabase &database, const QSet<QString> &leftOut);
     static std::optional<ScreenshotDatabase::NewFile> readListed(const Listed &file);
 
     void launched();
     void readText(int run);
     void begin(const QString &folder, std::optional<qsizetype> resumedTotal);
-    void addBatch(int run, QList<ScreenshotDatabase::NewFile> batch, qsizetype skipped);
+    void addBatch(int run, QList<ScreenshotDatabase::NewFile> batch, const QStringList &leftOut);
     void finishAdding(int run);
     void end(bool cancelled);
     void noteRun(const std::optional<QString> &value);
@@ -104,6 +106,8 @@ private:
     // Paths indexed by this run, and those the capture path took first.
     QSet<QString> m_indexed;
     QSet<QString> m_takenByCapture;
+    // Unreadable or incomplete when last tried: not offered again this session.
+    QSet<QString> m_leftOut;
     std::shared_ptr<WorkCounter> m_jobs;
 };
 
