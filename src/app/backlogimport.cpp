@@ -43,6 +43,21 @@ template <typename Work> void post(const QPointer<BacklogImport> &weak, Work wor
         Qt::QueuedConnection);
 }
 
+// Runs work on the pool unless the import has gone by then. Counted from
+// inside the job: one the pool drops unstarted (as the application object
+// goes) must not leave the destructor waiting for it.
+template <typename Work>
+void startJob(QThreadPool &pool, const std::shared_ptr<WorkCounter> &jobs,
+    const std::shared_ptr<std::atomic<bool>> &stop, Work work)
+{
+    pool.start([jobs, stop, work = std::move(work)]() mutable {
+        jobs->begin();
+        if (!stop->load())
+            work();
+        jobs->end();
+    });
+}
+
 bool sameFolder(const QString &a, const QString &b)
 {
     return QDir::cleanPath(a) == QDir::cleanPath(b);
@@ -152,10 +167,9 @@ void BacklogImport::refreshCount()
     const std::shared_ptr<WorkCounter> jobs = m_jobs;
     const std::shared_ptr<std::atomic<bool>> stop = m_stop;
     const QPointer<BacklogImport> weak(this);
-    jobs->begin();
     // Interactive: the count is what an open window is waiting to show.
-    WorkPools::interactive().start([database, jobs, stop, weak, folder, leftOut = m_leftOut] {
-        const qsizetype count = stop->load() ? 0 : listWaiting(folder, *database, leftOut).size();
+    startJob(WorkPools::interactive(), jobs, stop, [database, weak, folder, leftOut = m_leftOut] {
+        const qsizetype count = listWaiting(folder, *database, leftOut).size();
         post(weak, [folder, count](BacklogImport &self) {
             self.m_counting = false;
             if (std::exchange(self.m_countAgain, false)
@@ -166,7 +180,6 @@ void BacklogImport::refreshCount()
             self.m_waiting = count;
             Q_EMIT self.changed();
         });
-        jobs->end();
     });
 }
 
@@ -239,8 +252,7 @@ void BacklogImport::begin(const QString &folder, std::optional<qsizetype> resume
     const std::shared_ptr<std::atomic<bool>> stop = m_stop;
     const std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
     const QPointer<BacklogImport> weak(this);
-    jobs->begin();
-    WorkPools::background().start([=, leftOut = m_leftOut] {
+    startJob(WorkPools::background(), jobs, stop, [=, leftOut = m_leftOut] {
         WorkPools::yieldToInteractiveWork();
         const QList<Listed> files = listWaiting(folder, *database, leftOut);
         post(weak, [run, count = files.size(), resumedTotal](BacklogImport &self) {
@@ -276,7 +288,6 @@ void BacklogImport::begin(const QString &folder, std::optional<qsizetype> resume
             if (complete)
                 self.finishAdding(run);
         });
-        jobs->end();
     });
 }
 
@@ -344,8 +355,7 @@ void BacklogImport::readText(int run)
     const std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
     const QPointer<BacklogImport> weak(this);
     const QString folder = m_folder;
-    jobs->begin();
-    WorkPools::background().start([=] {
+    startJob(WorkPools::background(), jobs, stop, [=] {
         WorkPools::yieldToInteractiveWork();
         QList<std::pair<qint64, ScreenshotRecord>> owed;
         try {
@@ -412,7 +422,6 @@ void BacklogImport::readText(int run)
             if (run == self.m_run && complete)
                 self.end(false);
         });
-        jobs->end();
     });
 }
 
