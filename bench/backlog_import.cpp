@@ -44,7 +44,8 @@ QStringList writeShots(const QString &folder, int count, QSize size)
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     QThreadPool pool;
     for (int i = 0; i < count; ++i) {
-        const QString path = folder + QStringLiteral("/Screenshot %1.png").arg(i, 5, 10, QLatin1Char('0'));
+        const QString path
+            = folder + QStringLiteral("/Screenshot %1.png").arg(i, 5, 10, QLatin1Char('0'));
         paths.append(path);
         pool.start([i, path, size, now] {
             QRandomGenerator random(quint32(i) + 7);
