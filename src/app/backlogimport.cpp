@@ -339,90 +339,116 @@ void BacklogImport::finishAdding(int run)
     m_progress.phase = Phase::reading;
     m_progress.done = 0;
     m_progress.total = 0;
+    m_owed.clear();
+    m_failureReported = std::make_shared<std::atomic<bool>>(false);
     Q_EMIT changed();
     readText(run);
 }
 
-// One file after the other on one low-priority thread, newest first (the
-// rows went in newest first, so their ids run that way): new captures and
-// the user's own work keep the other cores.
+// One file after the other, newest first (the rows went in newest first, so
+// their ids run that way), at low priority: new captures and the user's own
+// work keep the other cores.
 void BacklogImport::readText(int run)
 {
     ScreenshotDatabase *database = &m_database;
-    const std::shared_ptr<TextRecognizer> ocr = m_state.recognizer();
-    const std::shared_ptr<WorkCounter> jobs = m_jobs;
-    const std::shared_ptr<std::atomic<bool>> stop = m_stop;
-    const std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
     const QPointer<BacklogImport> weak(this);
     const QString folder = m_folder;
-    startJob(WorkPools::background(), jobs, stop, [=] {
+    startJob(WorkPools::background(), m_jobs, m_stop, [database, weak, folder, run] {
         WorkPools::yieldToInteractiveWork();
-        QList<std::pair<qint64, ScreenshotRecord>> owed;
+        QList<qint64> owed;
         try {
             for (const qint64 id : database->pendingRecognition()) {
-                std::optional<ScreenshotRecord> record = database->record(id);
+                const std::optional<ScreenshotRecord> record = database->record(id);
                 if (record && sameFolder(QFileInfo(record->path).path(), folder))
-                    owed.append({ id, std::move(*record) });
+                    owed.append(id);
             }
         } catch (const std::exception &e) {
             qCWarning(lcAppState, "Couldn't read the added screenshots owed their text: %s",
                 qUtf8Printable(describe(e)));
         }
-        const auto report = [&](qsizetype done) {
-            post(weak, [run, done, total = owed.size()](BacklogImport &self) {
-                if (run != self.m_run)
-                    return;
-                self.m_progress.done = done;
-                self.m_progress.total = total;
-                Q_EMIT self.changed();
-            });
-        };
-        report(0);
-        bool reportedFailure = false;
-        qsizetype done = 0;
-        for (const auto &entry : std::as_const(owed)) {
-            const qint64 id = entry.first;
-            const ScreenshotRecord &record = entry.second;
-            if (stop->load() || cancel->load())
-                break;
-            const QImage image = RecognitionPass::decodeImage(record.path);
-            Recognition text;
-            bool read = !image.isNull();
-            if (!read)
-                qCWarning(lcAppState, "Couldn't read %s to recognise its text",
-                    qUtf8Printable(record.fileName()));
-            try {
-                if (read)
-                    text = ocr->recognize(image, cancel.get());
-            } catch (const std::exception &e) {
-                // Once: recognition that cannot run fails alike for every file.
-                if (!std::exchange(reportedFailure, true))
-                    qCWarning(lcAppState, "Text recognition failed for %s: %s",
-                        qUtf8Printable(record.fileName()), qUtf8Printable(describe(e)));
-                report(++done);
-                continue; // still owed: the next launch tries again
-            }
-            if (cancel->load() || stop->load())
-                break;
-            try {
-                database->runInTransaction([&] {
-                    if (!text.text.isEmpty())
-                        RecognitionPass::store(
-                            *database, id, text, record.contentHash, std::nullopt);
-                    database->clearPendingRecognition(id);
-                });
-            } catch (const std::exception &e) {
-                qCWarning(lcAppState, "Failed to store the text of %s: %s",
-                    qUtf8Printable(record.fileName()), qUtf8Printable(describe(e)));
-            }
-            report(++done);
-        }
-        const bool complete = !stop->load() && !cancel->load();
-        post(weak, [run, complete](BacklogImport &self) {
-            if (run == self.m_run && complete)
-                self.end(false);
+        post(weak, [run, owed](BacklogImport &self) {
+            if (run != self.m_run)
+                return;
+            self.m_owed = owed;
+            self.m_progress.total = owed.size();
+            Q_EMIT self.changed();
+            self.readNext(run);
         });
     });
+}
+
+// A job per file rather than one for them all: a pass of the shared pool
+// that waits for all its workers (a rebuild's recognition) gets its turn
+// between two files, not hours later.
+void BacklogImport::readNext(int run)
+{
+    if (m_progress.done >= m_owed.size()) {
+        end(false);
+        return;
+    }
+    ScreenshotDatabase *database = &m_database;
+    const std::shared_ptr<TextRecognizer> ocr = m_state.recognizer();
+    const std::shared_ptr<std::atomic<bool>> cancel = m_cancel;
+    const std::shared_ptr<std::atomic<bool>> failureReported = m_failureReported;
+    const QPointer<BacklogImport> weak(this);
+    const qint64 id = m_owed.at(m_progress.done);
+    startJob(WorkPools::background(), m_jobs, m_stop,
+        [database, ocr, cancel, failureReported, weak, id, run] {
+            WorkPools::yieldToInteractiveWork();
+            if (cancel->load())
+                return;
+            readOne(*database, *ocr, id, *cancel, *failureReported);
+            post(weak, [run](BacklogImport &self) {
+                if (run != self.m_run)
+                    return;
+                ++self.m_progress.done;
+                Q_EMIT self.changed();
+                self.readNext(run);
+            });
+        });
+}
+
+void BacklogImport::readOne(ScreenshotDatabase &database, TextRecognizer &ocr, qint64 id,
+    const std::atomic<bool> &cancel, std::atomic<bool> &failureReported)
+{
+    std::optional<ScreenshotRecord> record;
+    try {
+        record = database.record(id);
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Couldn't look up record %lld to read its text: %s", id,
+            qUtf8Printable(describe(e)));
+        return;
+    }
+    if (!record)
+        return; // deleted meanwhile
+    const QImage image = RecognitionPass::decodeImage(record->path);
+    Recognition text;
+    if (image.isNull()) {
+        qCWarning(lcAppState, "Couldn't read %s to recognise its text",
+            qUtf8Printable(record->fileName()));
+    } else {
+        try {
+            text = ocr.recognize(image, &cancel);
+        } catch (const std::exception &e) {
+            // Once: recognition that cannot run fails alike for every file.
+            if (!failureReported.exchange(true))
+                qCWarning(lcAppState, "Text recognition failed for %s: %s",
+                    qUtf8Printable(record->fileName()), qUtf8Printable(describe(e)));
+            return; // still owed: the next launch tries again
+        }
+    }
+    if (cancel.load())
+        return;
+    try {
+        database.runInTransaction([&] {
+            if (!text.text.isEmpty())
+                RecognitionPass::store(database, id, text, record->contentHash, std::nullopt);
+            database.clearPendingRecognition(id);
+        });
+    } catch (const std::exception &e) {
+        qCWarning(lcAppState, "Failed to store the text of %s: %s",
+            qUtf8Printable(record->fileName()), qUtf8Printable(describe(e)));
+    }
 }
 
 void BacklogImport::cancel()

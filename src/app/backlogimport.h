@@ -15,6 +15,7 @@
 namespace marlox {
 
 class AppState;
+class TextRecognizer;
 class WorkCounter;
 
 // Brings the screenshots that were in the screenshot folder before Marlox
@@ -83,6 +84,9 @@ private:
 
     void launched();
     void readText(int run);
+    void readNext(int run);
+    static void readOne(ScreenshotDatabase &database, TextRecognizer &ocr, qint64 id,
+        const std::atomic<bool> &cancel, std::atomic<bool> &failureReported);
     void begin(const QString &folder, std::optional<qsizetype> resumedTotal);
     void addBatch(int run, QList<ScreenshotDatabase::NewFile> batch, const QStringList &leftOut);
     void finishAdding(int run);
@@ -106,6 +110,9 @@ private:
     // Paths indexed by this run, and those the capture path took first.
     QSet<QString> m_indexed;
     QSet<QString> m_takenByCapture;
+    // The reading phase's rows, newest first; m_progress.done of them are read.
+    QList<qint64> m_owed;
+    std::shared_ptr<std::atomic<bool>> m_failureReported;
     // Unreadable or incomplete when last tried: not offered again this session.
     QSet<QString> m_leftOut;
     std::shared_ptr<WorkCounter> m_jobs;
