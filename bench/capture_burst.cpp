@@ -29,6 +29,7 @@
 #include <QWindow>
 
 #include "app/appstate.h"
+#include "guiclock.h"
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "libraryfixture.h"
@@ -39,13 +40,9 @@
 #include "storage/screenshotdatabase.h"
 
 using namespace marlox;
+using namespace marlox::bench;
 
 namespace {
-
-double ms(const QElapsedTimer &timer)
-{
-    return double(timer.nsecsElapsed()) / 1e6;
-}
 
 // Processor time of the calling thread, in ms: on a machine shared with
 // other work a wall-clock phase also counts the time spent waiting for a core.
@@ -54,23 +51,6 @@ double threadCpuMs()
     timespec now {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
-}
-
-template <typename F> bool spinUntil(F done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void spinFor(int milliseconds)
-{
-    spinUntil([] { return false; }, milliseconds);
 }
 
 // Peak resident memory since the last reset, in MB.
@@ -99,69 +79,6 @@ double median(std::vector<double> values)
         return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-// Times every event the GUI thread handles while recording is on, so a long
-// stall can be told apart: a paint, a timer, or queued work (a MetaCall).
-class TimedApplication : public QApplication
-{
-public:
-    using QApplication::QApplication;
-
-    struct Slow
-    {
-        double ms;
-        int type;
-        QByteArray receiver;
-    };
-    bool recording = false;
-    double threshold = 40;
-    std::vector<Slow> slow;
-
-    bool notify(QObject *receiver, QEvent *event) override
-    {
-        if (!recording || m_depth > 0)
-            return QApplication::notify(receiver, event);
-        QElapsedTimer timer;
-        timer.start();
-        ++m_depth;
-        const bool result = QApplication::notify(receiver, event);
-        --m_depth;
-        const double took = ms(timer);
-        if (took > threshold)
-            slow.push_back({ took, int(event->type()), receiver->metaObject()->className() });
-        return result;
-    }
-
-    void printSlowest(int count)
-    {
-        std::sort(
-            slow.begin(), slow.end(), [](const Slow &a, const Slow &b) { return a.ms > b.ms; });
-        QHash<QString, std::pair<int, double>> byKind;
-        for (const Slow &s : slow) {
-            auto &[n, total] = byKind[QStringLiteral("%1 to %2").arg(s.type).arg(s.receiver)];
-            ++n;
-            total += s.ms;
-        }
-        std::printf(
-            "  events over %.0f ms: %zu; by event type and receiver:", threshold, slow.size());
-        for (auto it = byKind.cbegin(); it != byKind.cend(); ++it)
-            std::printf(" [%s: %d, %.0f ms]", qPrintable(it.key()), it->first, it->second);
-        std::printf("\n  slowest:");
-        for (int i = 0; i < count && i < int(slow.size()); ++i)
-            std::printf(
-                " %.0f ms (%d to %s);", slow[i].ms, slow[i].type, slow[i].receiver.constData());
-        std::printf("\n");
-        slow.clear();
-    }
-
-private:
-    int m_depth = 0;
-};
-
-TimedApplication *timedApp()
-{
-    return static_cast<TimedApplication *>(QCoreApplication::instance());
 }
 
 std::unique_ptr<LibraryWindow> openWindow(AppState &state)

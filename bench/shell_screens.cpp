@@ -1,12 +1,17 @@
 // Renders the settings window and each onboarding step to PNG files for the
 // README: bench_shell_screens <output-folder>. Runs offscreen on a throwaway
-// profile.
+// profile. The screenshot folder holds earlier screenshots, so the guide's
+// last step and the settings offer to add them.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLayout>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include "app/appstate.h"
+#include "app/backlogimport.h"
 #include "app/updatecontroller.h"
 #include "filing/ocrengine.h"
 #include "shell/onboardingwindow.h"
@@ -20,6 +25,14 @@ void settle()
 {
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
+}
+
+void waitForCount(BacklogImport &backlog)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!backlog.waitingCount() && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 void save(QWidget &widget, const QString &path)
@@ -49,6 +62,11 @@ int main(int argc, char **argv)
 
     const QString shots = profile.path() + QStringLiteral("/Pictures/Screenshots");
     QDir().mkpath(shots);
+    // Taken before Marlox watched the folder: offered at the last step.
+    QImage tiny(16, 10, QImage::Format_RGB32);
+    tiny.fill(Qt::gray);
+    for (int i = 0; i < 1284; ++i)
+        tiny.save(shots + QStringLiteral("/Screenshot %1.png").arg(i));
     OnboardingView welcome(state, false, OnboardingStep::welcome, {}, {});
     welcome.setFixedSize(520, 400);
     save(welcome, out + QStringLiteral("/onboarding-1-welcome.png"));
@@ -62,6 +80,7 @@ int main(int argc, char **argv)
     welcome.setStep(OnboardingStep::tryIt);
     save(welcome, out + QStringLiteral("/onboarding-4-try-it.png"));
     welcome.setStep(OnboardingStep::done);
+    waitForCount(state.backlogImport());
     save(welcome, out + QStringLiteral("/onboarding-5-done.png"));
 
     // A second recognition language chosen, as after installing its data.
@@ -71,6 +90,25 @@ int main(int argc, char **argv)
     SettingsWindow settings(state, updates, {});
     // The whole form, even where the offscreen screen would make it scroll.
     settings.resize(settings.sizeHint());
+    waitForCount(state.backlogImport());
     save(settings, out + QStringLiteral("/settings.png"));
+
+    // Caught as the first rows go in, before the next batch is taken.
+    BacklogImport &backlog = state.backlogImport();
+    bool saved = false;
+    QObject::connect(&backlog, &BacklogImport::changed, &settings, [&] {
+        if (saved || backlog.progress().phase != BacklogImport::Phase::adding
+            || backlog.progress().added == 0)
+            return;
+        saved = true;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        settings.grab().save(out + QStringLiteral("/settings-adding-screenshots.png"));
+        backlog.cancel();
+    });
+    backlog.start();
+    QElapsedTimer timer;
+    timer.start();
+    while (!saved && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return 0;
 }

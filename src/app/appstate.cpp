@@ -13,6 +13,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include "app/backlogimport.h"
 #include "app/duplicatefinder.h"
 #include "filing/legacymigration.h"
 #include "platform/homedirectory.h"
@@ -61,6 +62,7 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     m_duplicates = std::make_unique<DuplicateFinder>(*m_database);
     connect(this, &AppState::libraryReconciled, m_duplicates.get(),
         &DuplicateFinder::fillMissingHashes);
+    m_backlog = std::make_unique<BacklogImport>(*this);
     m_autoSaveEnabled = Preferences::boolValue(Preferences::autoSaveEnabled, false);
     m_recognition
         = std::make_unique<RecognitionWork>(*m_database, textRecognizer(), m_stopBackground);

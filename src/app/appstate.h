@@ -38,6 +38,7 @@ class QThreadPool;
 
 namespace marlox {
 
+class BacklogImport;
 class DuplicateFinder;
 class FileTrashing;
 class TextRecognizer;
@@ -112,6 +113,11 @@ public:
     const PromptQueue &promptQueue() const { return m_promptQueue; }
     const PendingUndoSlot &pendingUndoSlot() const { return m_pendingUndoSlot; }
     bool isDatabaseDegraded() const { return m_databaseDegraded; }
+    // Adds the screenshots that were in the folder before Marlox to the Inbox.
+    BacklogImport &backlogImport() const { return *m_backlog; }
+    // Detected and not indexed yet.
+    bool isCaptureInFlight(const QString &path) const { return m_capturesInFlight.contains(path); }
+    std::shared_ptr<TextRecognizer> recognizer() { return textRecognizer(); }
 
     // ---- start-up and the system screenshot location
     void refreshSystemScreenshotFolder();
@@ -367,6 +373,8 @@ private:
     // reads and a running pass are stopped and waited for while the database
     // still exists.
     std::unique_ptr<RecognitionWork> m_recognition;
+    // Last: goes first, stopping its workers while the database still exists.
+    std::unique_ptr<BacklogImport> m_backlog;
 };
 
 } // namespace marlox

@@ -19,6 +19,7 @@
 #include <QUuid>
 
 #include "app/appstate.h"
+#include "app/backlogimport.h"
 #include "app/capturesteps.h"
 #include "app/duplicatefinder.h"
 #include "app/recognitionpass.h"
@@ -147,6 +148,8 @@ void AppState::handleDetection(const Detection &detection)
             qUtf8Printable(QFileInfo(detection.url).fileName()));
         return;
     }
+    if (m_backlog->handOver(detection.url))
+        return;
     auto capture = std::make_shared<CaptureContext>();
     capture->sinceDetection.start();
     m_lastDetectionAt = QDateTime::currentDateTime();

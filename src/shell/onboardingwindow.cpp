@@ -16,6 +16,7 @@
 #include "platform/homedirectory.h"
 #include "platform/screenshotlocation.h"
 #include "shell/appicons.h"
+#include "shell/backlogoffer.h"
 #include "shell/launchatlogintoggle.h"
 #include "shell/uitext.h"
 #include "storage/preferences.h"
@@ -356,6 +357,7 @@ void OnboardingView::buildDone()
                                     "files them, and makes their text searchable."),
             m_page));
     layout->addWidget(new LaunchAtLoginToggle(m_loginItem, m_page));
+    layout->addWidget(new BacklogOffer(m_state, m_page));
     layout->addWidget(
         button(QStringLiteral("Open Library"), QStringLiteral("onboarding.openLibrary"),
             [this] {

@@ -20,6 +20,7 @@
 #include "platform/homedirectory.h"
 #include "platform/screenshotlocation.h"
 #include "shell/appicons.h"
+#include "shell/backlogoffer.h"
 #include "shell/launchatlogintoggle.h"
 #include "shell/uitext.h"
 
@@ -128,6 +129,8 @@ SettingsWindow::SettingsWindow(
         },
         Qt::QueuedConnection);
     layout->addWidget(m_useSystem, 0, Qt::AlignLeft);
+    m_backlogOffer = new BacklogOffer(state, this);
+    layout->addWidget(m_backlogOffer);
     auto *line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
@@ -263,6 +266,7 @@ void SettingsWindow::showEvent(QShowEvent *event)
 {
     // Data installed or removed while the window was closed shows up on return.
     refreshInstalledLanguages();
+    m_backlogOffer->refresh();
     QWidget::showEvent(event);
 }
 

@@ -15,6 +15,7 @@ class QVBoxLayout;
 namespace marlox {
 
 class AppState;
+class BacklogOffer;
 class LoginItemController;
 class UpdateController;
 
@@ -59,6 +60,7 @@ private:
     QPushButton *m_useSystem;
     QWidget *m_screenshotRow;
     QWidget *m_libraryRow;
+    BacklogOffer *m_backlogOffer;
 
     QStringList m_installedLanguages;
     QList<QCheckBox *> m_languageBoxes;

@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 #include <QWidgetAction>
 
+#include "app/backlogimport.h"
+
 namespace marlox {
 
 namespace {
@@ -99,6 +101,7 @@ TrayMenuModel TrayMenuModel::from(const AppState &state, bool updatesEnabled, bo
     if (!state.promptQueue().isEmpty() && !state.isPromptVisible())
         model.waitingCaptures = state.promptQueue().count();
     model.rebuildProgress = state.rebuildProgress();
+    model.backlogProgress = state.backlogImport().progressText();
     model.updatesEnabled = updatesEnabled;
     model.canCheckForUpdates = canCheck;
     return model;
@@ -122,11 +125,19 @@ void TrayMenu::populate(QMenu *menu, const TrayMenuModel &model, const TrayMenuA
             = addItem(menu, model.rebuildProgress, QStringLiteral("menuBar.rebuildProgress"), {});
         progress->setEnabled(false);
     }
+    if (!model.backlogProgress.isEmpty()) {
+        QAction *progress
+            = addItem(menu, model.backlogProgress, QStringLiteral("menuBar.backlogProgress"), {});
+        progress->setEnabled(false);
+        addItem(menu, QStringLiteral("Stop Adding Screenshots"),
+            QStringLiteral("menuBar.cancelBacklog"), actions.cancelBacklogImport);
+    }
     if (model.waitingCaptures > 0) {
         addItem(menu, QStringLiteral("Show Waiting Screenshots (%1)").arg(model.waitingCaptures),
             QStringLiteral("menuBar.showWaiting"), actions.showWaitingCaptures);
     }
-    if (!model.rebuildProgress.isEmpty() || model.waitingCaptures > 0)
+    if (!model.rebuildProgress.isEmpty() || !model.backlogProgress.isEmpty()
+        || model.waitingCaptures > 0)
         menu->addSeparator();
 
     const auto keys = [&model](const char *sequence) {
@@ -158,6 +169,12 @@ TrayMenu::TrayMenu(AppState *state, TrayMenuActions actions, QObject *parent)
         for (auto signal : { &AppState::watchStatusChanged, &AppState::promptQueueChanged,
                  &AppState::rebuildProgressChanged })
             connect(state, signal, this, &TrayMenu::scheduleRebuild);
+        connect(&state->backlogImport(), &BacklogImport::changed, this, &TrayMenu::scheduleRebuild);
+        if (!m_actions.cancelBacklogImport)
+            m_actions.cancelBacklogImport = [weak = m_state] {
+                if (weak)
+                    weak->backlogImport().cancel();
+            };
     }
     rebuild();
 }

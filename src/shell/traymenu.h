@@ -21,6 +21,8 @@ struct TrayMenuModel
     int waitingCaptures = 0;
     // "Rebuilding index… N of M" while a rebuild runs.
     QString rebuildProgress;
+    // "Adding screenshots… N of M" while earlier screenshots go into the Inbox.
+    QString backlogProgress;
     bool updatesEnabled = false;
     bool canCheckForUpdates = true;
     // Only a menu in a window's menu bar can have working keyboard shortcuts;
@@ -37,6 +39,8 @@ struct TrayMenuActions
     std::function<void()> openSettings;
     std::function<void()> checkForUpdates;
     std::function<void()> showWaitingCaptures;
+    // Empty: the state's own BacklogImport::cancel.
+    std::function<void()> cancelBacklogImport;
     std::function<void()> quit;
 };
 

@@ -78,6 +78,14 @@ private Q_SLOTS:
             << QStringList { "menuBar.notWatchingBlock", "---", "menuBar.rebuildProgress",
                    "menuBar.showWaiting", "---", "menuBar.openLibrary", "menuBar.settings", "---",
                    "menuBar.quit" };
+
+        TrayMenuModel adding;
+        adding.watchStatus = WatchStatus::watching(QStringLiteral("/shots"));
+        adding.backlogProgress = QStringLiteral("Adding screenshots… 4 of 2,000");
+        QTest::newRow("earlier screenshots being added")
+            << adding
+            << QStringList { "menuBar.backlogProgress", "menuBar.cancelBacklog", "---",
+                   "menuBar.openLibrary", "menuBar.settings", "---", "menuBar.quit" };
     }
     void itemsAndOrder()
     {
