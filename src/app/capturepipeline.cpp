@@ -22,6 +22,7 @@
 #include "app/capturesteps.h"
 #include "app/recognitionpass.h"
 #include "detection/detection.h"
+#include "filing/codereader.h"
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
 #include "filing/ocrengine.h"
@@ -211,7 +212,7 @@ void AppState::startWaitingCaptures()
             Recognition recognition = recognizeQuietly(*ocr, read->image, fileName);
             RecognizedCapture result { title, std::move(recognition.text),
                 std::move(recognition.words), ContentHash::ofData(read->bytes),
-                qint64(read->bytes.size()), read->modifiedNs };
+                qint64(read->bytes.size()), read->modifiedNs, CodeReader::read(read->image) };
             read.reset();
             post([step, result = std::move(result)](AppState &self) {
                 --self.m_capturesRunning;
@@ -343,8 +344,8 @@ void AppState::storeRecognised(const CaptureStep &step)
     const RecognizedCapture &result = step.result;
     qCInfo(lcAppState, "OCR done for record %lld: %ld chars", step.id, long(result.text.size()));
     try {
-        RecognitionPass::store(
-            *m_database, step.id, { result.text, result.words }, result.hash, result.size);
+        RecognitionPass::store(*m_database, step.id, { result.text, result.words, result.codes },
+            result.hash, result.size);
     } catch (const std::exception &) {
         // The record may be gone already (discarded); nothing to keep.
     }
@@ -363,6 +364,7 @@ void AppState::indexAndFileAutoSaved(
                 secondsSince1970(capture.createdAt), recognized.text, recognized.hash,
                 ScreenshotStatus::inbox, recognized.size);
             m_database->storeWordBoxes(id, WordBoxes::encoded(recognized.words));
+            m_database->storeCodes(id, recognized.codes);
         });
     } catch (const std::exception &e) {
         retryIndexingAutoSaved(capture, recognized, attempt, e);

@@ -15,6 +15,7 @@
 
 #include "app/appstate.h"
 #include "filing/wordboxes.h"
+#include "storage/screenshotcode.h"
 
 namespace marlox {
 
@@ -38,7 +39,8 @@ struct AppState::ReadCapture
     qint64 modifiedNs = 0; // the file's modification time when it was read
 };
 
-// What the auto-save indexes: the read bytes' size and hash, their text and words.
+// What the auto-save indexes: the read bytes' size and hash, their text,
+// words and codes.
 struct AppState::RecognizedCapture
 {
     QString title;
@@ -47,6 +49,7 @@ struct AppState::RecognizedCapture
     QString hash;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+    QList<ScreenshotCode> codes;
 };
 
 // One read attempt of a capture and what came of it. Touched only on the GUI
