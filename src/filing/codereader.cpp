@@ -2,6 +2,8 @@
 
 #include <exception>
 
+// text() as UTF-8, the form the next zxing-cpp releases keep.
+#define ZX_USE_UTF8 1
 #include <ZXing/ReadBarcode.h>
 
 #include "platform/log.h"
@@ -33,7 +35,7 @@ QList<ScreenshotCode> read(const QImage &image)
             if (!result.isValid())
                 continue;
             ScreenshotCode code { QString::fromLatin1(ZXing::ToString(result.format())),
-                QString::fromStdString(result.utf8()), {} };
+                QString::fromStdString(result.text()), {} };
             const ZXing::Position &position = result.position();
             for (int i = 0; i < 4; ++i)
                 code.corners[size_t(i)] = QPoint(position[i].x, position[i].y);

@@ -37,7 +37,7 @@ public:
     virtual Recognition recognize(const QImage &image, const std::atomic_bool *cancel = nullptr)
     {
         Q_UNUSED(cancel)
-        return { recognizeText(image), {} };
+        return { recognizeText(image), {}, {} };
     }
     // The languages to read from the next call on, as Tesseract codes.
     virtual void setLanguages(const QStringList &languages) { Q_UNUSED(languages) }

@@ -13,6 +13,7 @@
 #include <QtConcurrent>
 
 #include "filing/ocrengine.h"
+#include "library/detailcodes.h"
 #include "library/textlayer.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
@@ -290,6 +291,20 @@ void DetailImagePane::paintEvent(QPaintEvent *event)
     painter.scale(
         double(m_image.width()) / pixmap.width(), double(m_image.height()) / pixmap.height());
     painter.drawPixmap(QPointF(0, 0), pixmap);
+    CodeOutlines::paint(painter, m_codes, imageToViewport(), m_highlightedCode);
+}
+
+void DetailImagePane::setCodes(const QList<ScreenshotCode> &codes)
+{
+    m_codes = codes;
+    m_highlightedCode = -1;
+    viewport()->update();
+}
+
+void DetailImagePane::setHighlightedCode(int index)
+{
+    m_highlightedCode = index;
+    viewport()->update();
 }
 
 void DetailImagePane::resizeEvent(QResizeEvent *event)
