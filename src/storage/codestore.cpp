@@ -65,10 +65,10 @@ QList<SearchResult> ScreenshotDatabase::codeMatches(const QString &expression,
     QMutexLocker lock(&m_mutex);
     if (limit <= 0 || !hasTable(QStringLiteral("screenshot_codes_fts")))
         return {};
-    QString sql = QStringLiteral("SELECT %1, snippet(c, 0, '[', ']', '…', 12)\n"
-                                 "FROM screenshot_codes_fts c\n"
-                                 "JOIN screenshots s ON s.id = c.screenshot_id\n"
-                                 "WHERE c MATCH ?")
+    QString sql = QStringLiteral("SELECT %1, snippet(screenshot_codes_fts, 0, '[', ']', '…', 12)\n"
+                                 "FROM screenshot_codes_fts\n"
+                                 "JOIN screenshots s ON s.id = screenshot_codes_fts.screenshot_id\n"
+                                 "WHERE screenshot_codes_fts MATCH ?")
                       .arg(QLatin1String(recordColumns));
     if (section.kind == LibrarySection::Kind::inbox)
         sql += QStringLiteral(" AND s.status = 'inbox'");
@@ -76,7 +76,7 @@ QList<SearchResult> ScreenshotDatabase::codeMatches(const QString &expression,
         sql += QStringLiteral(" AND s.folder = ?");
     if (!exclude.isEmpty())
         sql += QStringLiteral(" AND s.id NOT IN (%1)").arg(idList(exclude));
-    sql += QStringLiteral(" ORDER BY bm25(c);");
+    sql += QStringLiteral(" ORDER BY bm25(screenshot_codes_fts);");
     Statement st(*this, sql);
     st.bind(1, expression);
     if (section.kind == LibrarySection::Kind::folder)
