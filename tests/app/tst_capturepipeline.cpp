@@ -23,6 +23,7 @@
 #include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
 #include "storage/preferences.h"
+#include "support/codeimages.h"
 #include "support/fakes.h"
 #include "support/imagebytes.h"
 #include "support/logcapture.h"
@@ -264,6 +265,27 @@ private Q_SLOTS:
             log.contains(QStringLiteral("Detected stable screenshot Screenshot 1.png in 0.250s")));
         QVERIFY(log.contains(QStringLiteral("Auto-saved capture %1").arg(record.id)));
         QCOMPARE(log.countStartingWith(QStringLiteral("OCR done for Screenshot 1.png: ")), 1);
+    }
+
+    void autoSaveKeepsTheCodesOfTheImage()
+    {
+        auto state = makeState(true, true);
+        const QString link = QStringLiteral("https://tickets.example.org/seat/42A");
+        const QString path = shot(QStringLiteral("Screenshot 2.png"));
+        QRect drawn;
+        QVERIFY(test::screenshotWithCode(link, QPoint(100, 150), &drawn).save(path));
+        QSignalSpy saved(state.get(), &AppState::lastSavedAtChanged);
+
+        state->handleDetection({ path, 0.1 });
+        QVERIFY(saved.wait(30000));
+
+        const auto found = state->database().search(
+            QStringLiteral("tickets.example"), LibrarySection::all(), 10);
+        QCOMPARE(found.size(), 1);
+        const QList<ScreenshotCode> codes = state->database().codes(found.first().id());
+        QCOMPARE(codes.size(), 1);
+        QCOMPARE(codes.first().text, link);
+        QVERIFY(drawn.contains(codes.first().corners[0]));
     }
 
     void promptPathIndexesFirstAndFillsTextLater()

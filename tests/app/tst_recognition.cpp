@@ -10,6 +10,7 @@
 #include "app/recognitionpass.h"
 #include "filing/ocrengine.h"
 #include "storage/preferences.h"
+#include "support/codeimages.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/logcapture.h"
@@ -161,6 +162,32 @@ private Q_SLOTS:
         QCOMPARE(log.countStartingWith(QStringLiteral("Couldn't read ")), 2);
         QVERIFY(log.contains(
             QStringLiteral("Couldn't recognise the text of refused.png again: engine refused")));
+    }
+
+    // The codes are read again with the text: a code no longer in the image
+    // leaves the record and the index.
+    void passReplacesTheCodes()
+    {
+        ScreenshotDatabase database(m_dir->filePath(QStringLiteral("codes.sqlite3")));
+        const QString path = m_dir->filePath(QStringLiteral("ticket.png"));
+        const QString link = QStringLiteral("https://example.net/gate/B7");
+        QVERIFY(test::screenshotWithCode(link, QPoint(40, 120)).save(path));
+        const qint64 id = database.insertOrUpdate(path, QStringLiteral("Ticket"),
+            QStringLiteral("General"), 1000.0, QString(), QString(), ScreenshotStatus::filed, 10);
+        database.storeCodes(id,
+            { { QStringLiteral("QRCode"), QStringLiteral("https://example.org/old/seat"), {} } });
+        FakeRecognizer ocr;
+        ocr.open();
+
+        const auto outcome = RecognitionPass::run(
+            { id }, database, ocr, [] { return false; }, [](qsizetype, qsizetype) {});
+
+        QCOMPARE(outcome.recognised, 1);
+        const QList<ScreenshotCode> codes = database.codes(id);
+        QCOMPARE(codes.size(), 1);
+        QCOMPARE(codes.first().text, link);
+        QVERIFY(database.search(QStringLiteral("seat"), LibrarySection::all(), 10).isEmpty());
+        QCOMPARE(database.search(QStringLiteral("gate b7"), LibrarySection::all(), 10).size(), 1);
     }
 
     void passStopsWhenAsked()
