@@ -1,3 +1,4 @@
+#include <QClipboard>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QtConcurrent>
 
 #include "app/appstate.h"
+#include "library/detailcodes.h"
 #include "library/librarywindow.h"
 #include "library/screenshotdetail.h"
 #include "library/textlayer.h"
@@ -250,6 +252,56 @@ private Q_SLOTS:
         // Only the boxes were kept: the indexed text changes only when the
         // record is recognised again.
         QCOMPARE(state->database().ocrText(record.id), QStringLiteral("indexed"));
+    }
+
+    void codesAreOutlinedListedAndOpenedOnlyWhenConfirmed()
+    {
+        auto state = makeState();
+        const ScreenshotRecord record = addScreenshot(
+            *state, QStringLiteral("pass.png"), QStringLiteral("Pass"), QStringLiteral("Gate B7"));
+        const QString link = QStringLiteral("https://tickets.example.org/seat/42A?ref=mail");
+        const QString secret = QStringLiteral("otpauth://totp/Example:alice?secret=JBSWY3DP");
+        const QList<ScreenshotCode> codes {
+            { QStringLiteral("QRCode"), link,
+                { QPoint(20, 20), QPoint(80, 20), QPoint(80, 80), QPoint(20, 80) } },
+            { QStringLiteral("QRCode"), secret,
+                { QPoint(200, 20), QPoint(260, 20), QPoint(260, 80), QPoint(200, 80) } },
+        };
+        state->database().storeCodes(record.id, codes);
+
+        ScreenshotDetailView view(state.get(), record, {});
+        DetailCodeList *list = view.codeList();
+        QTRY_COMPARE_WITH_TIMEOUT(list->codes(), codes, 10000);
+        QCOMPARE(view.imagePane()->codes(), codes);
+        QTRY_COMPARE(view.textLabel()->text(), QStringLiteral("Gate B7"));
+
+        // Outlines follow zoom and scroll; a point finds the code under it.
+        const QTransform zoomed = QTransform::fromTranslate(5, 7).scale(2, 2);
+        QCOMPARE(
+            CodeOutlines::outline(codes.at(0), zoomed).boundingRect(), QRectF(45, 47, 120, 120));
+        QCOMPARE(CodeOutlines::codeAt(codes, QPointF(230, 50)), 1);
+        QCOMPARE(CodeOutlines::codeAt(codes, QPointF(120, 50)), -1);
+
+        // Only the web address can be opened, and only after it was shown.
+        QCOMPARE(
+            list->findChildren<QPushButton *>(QStringLiteral("detail.openCodeLink")).size(), 1);
+        QList<QUrl> opened;
+        list->setLinkOpener([&opened](const QUrl &url) {
+            opened.append(url);
+            return true;
+        });
+        m_dialogs->alertAnswers = { 1 };
+        QVERIFY(!list->openLink(0));
+        QCOMPARE(m_dialogs->alerts.size(), 1);
+        QCOMPARE(m_dialogs->alerts.first().informativeText, link);
+        QVERIFY(opened.isEmpty());
+        QVERIFY(list->openLink(0));
+        QCOMPARE(opened, QList<QUrl> { QUrl(link) });
+        QVERIFY(!list->openLink(1));
+        QCOMPARE(m_dialogs->alerts.size(), 2);
+
+        list->copyCode(1);
+        QCOMPARE(QGuiApplication::clipboard()->text(), secret);
     }
 
     void openedFromASearchTheHitsAreMarkedAndShown()
