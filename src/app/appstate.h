@@ -192,8 +192,9 @@ public:
     QFuture<QList<WordBox>> loadWordBoxes(const ScreenshotRecord &record, const QImage &image,
         std::shared_ptr<std::atomic_bool> cancel);
     void copyOCRText(const ScreenshotRecord &record);
-    // The codes found in a shown record's image, read off the GUI thread (codeloading.cpp).
-    QFuture<QList<ScreenshotCode>> loadCodes(const ScreenshotRecord &record);
+    // The codes in a shown record's image: the stored ones, or else those
+    // read from `image` now (and stored). Off the GUI thread (codeloading.cpp).
+    QFuture<QList<ScreenshotCode>> loadCodes(const ScreenshotRecord &record, const QImage &image);
 
     // ---- folder locations (folderlocations.cpp)
     void chooseScreenshotFolder(const std::optional<QString> &message = std::nullopt,

@@ -1,5 +1,7 @@
 #include "library/detailcodes.h"
 
+#include <cmath>
+
 #include <QAbstractTextDocumentLayout>
 #include <QClipboard>
 #include <QDesktopServices>

@@ -334,7 +334,7 @@ void ScreenshotDetailView::loadText()
         setOcrText(text);
     });
     m_textWatcher.setFuture(m_appState->loadOCRText(m_record));
-    m_codes->load(m_appState->loadCodes(m_record));
+    m_codes->load(m_appState->loadCodes(m_record, m_loadedImage));
 }
 
 void ScreenshotDetailView::setOcrText(const std::optional<QString> &text)

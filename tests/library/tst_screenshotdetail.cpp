@@ -18,6 +18,7 @@
 #include "platform/errors.h"
 #include "platform/trash.h"
 #include "storage/preferences.h"
+#include "support/codeimages.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/testmain.h"
@@ -302,6 +303,20 @@ private Q_SLOTS:
 
         list->copyCode(1);
         QCOMPARE(QGuiApplication::clipboard()->text(), secret);
+    }
+
+    void codesNotStoredYetAreReadFromTheShownImage()
+    {
+        auto state = makeState();
+        const ScreenshotRecord record = addScreenshot(
+            *state, QStringLiteral("old.png"), QStringLiteral("Old"), QStringLiteral("indexed"));
+        const QString link = QStringLiteral("https://example.net/gate/B7");
+        QVERIFY(test::screenshotWithCode(link, QPoint(40, 120)).save(record.path));
+
+        ScreenshotDetailView view(state.get(), record, {});
+        QTRY_COMPARE_WITH_TIMEOUT(view.codeList()->codes().size(), 1, 10000);
+        QCOMPARE(view.codeList()->codes().first().text, link);
+        QCOMPARE(state->database().codes(record.id), view.codeList()->codes());
     }
 
     void openedFromASearchTheHitsAreMarkedAndShown()
