@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
@@ -197,6 +198,18 @@ void DetailCodeList::copyCode(int index) const
     if (index < 0 || index >= m_codes.size() || !clipboard)
         return;
     clipboard->setText(m_codes.at(index).text, QClipboard::Clipboard);
+}
+
+void DetailCodeList::showMenu(int index, const QPoint &globalPos)
+{
+    if (index < 0 || index >= m_codes.size())
+        return;
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Copy %1").arg(kindName(m_codes.at(index))), this,
+        [this, index] { copyCode(index); });
+    if (m_codes.at(index).isWebLink())
+        menu.addAction(QStringLiteral("Open Link…"), this, [this, index] { openLink(index); });
+    menu.exec(globalPos);
 }
 
 bool DetailCodeList::openLink(int index)

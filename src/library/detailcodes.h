@@ -47,6 +47,8 @@ public:
     const QList<ScreenshotCode> &codes() const { return m_codes; }
 
     void copyCode(int index) const;
+    // Copy and, for a web address, Open Link, for a right click on its outline.
+    void showMenu(int index, const QPoint &globalPos);
     // Shows the whole address and opens it only when the user says so; a
     // link is never opened without asking. False when not opened.
     bool openLink(int index);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QNativeGestureEvent>
@@ -374,6 +375,16 @@ bool DetailImagePane::viewportEvent(QEvent *event)
 bool DetailImagePane::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::ContextMenu && watched == m_textLayer) {
+        // A code's own menu over its outline; the text's elsewhere.
+        auto *menu = static_cast<QContextMenuEvent *>(event);
+        const int code
+            = CodeOutlines::codeAt(m_codes, imageToViewport().inverted().map(QPointF(menu->pos())));
+        if (code < 0)
+            return false;
+        Q_EMIT codeMenuRequested(code, menu->globalPos());
+        return true;
+    }
     if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress && type != QEvent::KeyRelease
         && type != QEvent::WindowDeactivate)
         return false;

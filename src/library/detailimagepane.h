@@ -73,6 +73,8 @@ Q_SIGNALS:
     void textStatusChanged(TextStatus status);
     // Space went down and up again without panning.
     void spaceTapped();
+    // A right click on the outline of codes()[index].
+    void codeMenuRequested(int index, const QPoint &globalPos);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -171,6 +171,8 @@ void ScreenshotDetailView::buildUi()
         connect(m_codes, &DetailCodeList::codesChanged, m_imagePane, &DetailImagePane::setCodes);
         connect(m_codes, &DetailCodeList::codeHovered, m_imagePane,
             &DetailImagePane::setHighlightedCode);
+        connect(
+            m_imagePane, &DetailImagePane::codeMenuRequested, m_codes, &DetailCodeList::showMenu);
     }
     updateTextStatus();
 
