@@ -185,6 +185,9 @@ public:
         return m_recognition->loadWordBoxes(record.id, image, std::move(cancel));
     }
     void copyOCRText(const ScreenshotRecord &record);
+    // The codes in a shown record's image: the stored ones, or else those
+    // read from `image` now (and stored). Off the GUI thread (codeloading.cpp).
+    QFuture<QList<ScreenshotCode>> loadCodes(const ScreenshotRecord &record, const QImage &image);
 
     // Identical and similar files (duplicatefinder.h).
     DuplicateFinder &duplicates() const { return *m_duplicates; }

@@ -24,6 +24,7 @@
 #include "app/duplicatefinder.h"
 #include "app/recognitionpass.h"
 #include "detection/detection.h"
+#include "filing/codereader.h"
 #include "filing/contenthash.h"
 #include "filing/libraryfileservice.h"
 #include "filing/ocrengine.h"
@@ -226,7 +227,7 @@ void AppState::startWaitingCaptures()
             Recognition recognition = recognizeQuietly(*ocr, read->image, fileName);
             RecognizedCapture result { title, std::move(recognition.text),
                 std::move(recognition.words), hash, qint64(read->bytes.size()), read->modifiedNs,
-                perceptual };
+                perceptual, CodeReader::read(read->image) };
             read.reset();
             post([step, result = std::move(result)](AppState &self) {
                 --self.m_capturesRunning;
@@ -366,8 +367,8 @@ void AppState::storeRecognised(const CaptureStep &step)
     const RecognizedCapture &result = step.result;
     qCInfo(lcAppState, "OCR done for record %lld: %ld chars", step.id, long(result.text.size()));
     try {
-        RecognitionPass::store(
-            *m_database, step.id, { result.text, result.words }, result.hash, result.size);
+        RecognitionPass::store(*m_database, step.id, { result.text, result.words, result.codes },
+            result.hash, result.size);
     } catch (const std::exception &) {
         // The record may be gone already (discarded); nothing to keep.
     }
@@ -387,6 +388,7 @@ void AppState::indexAndFileAutoSaved(
                 ScreenshotStatus::inbox, recognized.size);
             m_database->storeWordBoxes(id, WordBoxes::encoded(recognized.words));
             DuplicateFinder::store(*m_database, id, recognized.perceptualHash);
+            m_database->storeCodes(id, recognized.codes);
         });
     } catch (const std::exception &e) {
         retryIndexingAutoSaved(capture, recognized, attempt, e);

@@ -16,6 +16,7 @@
 #include "app/appstate.h"
 #include "filing/perceptualhash.h"
 #include "filing/wordboxes.h"
+#include "storage/screenshotcode.h"
 
 namespace marlox {
 
@@ -39,7 +40,8 @@ struct AppState::ReadCapture
     qint64 modifiedNs = 0; // the file's modification time when it was read
 };
 
-// What the auto-save indexes: the read bytes' size and hash, their text and words.
+// What the auto-save indexes: the read bytes' size and hash, their text,
+// words and codes.
 struct AppState::RecognizedCapture
 {
     QString title;
@@ -50,6 +52,7 @@ struct AppState::RecognizedCapture
     qint64 modifiedNs = 0;
     // Of the decoded picture; none when it couldn't be decoded.
     std::optional<PerceptualHash::Hash> perceptualHash;
+    QList<ScreenshotCode> codes;
 };
 
 // One read attempt of a capture and what came of it. Touched only on the GUI

@@ -6,6 +6,7 @@
 
 #include "app/appstate.h"
 #include "app/recognitionpass.h"
+#include "filing/codereader.h"
 #include "filing/libraryreconciler.h"
 #include "filing/libraryrootguard.h"
 #include "filing/ocrengine.h"
@@ -250,6 +251,7 @@ void AppState::recogniseOwedChunk(std::shared_ptr<OwedRecognition> handle)
                 if (!image.isNull()) {
                     try {
                         text = ocr->recognize(image);
+                        text.codes = CodeReader::read(image);
                     } catch (const std::exception &e) {
                         // One line, not one per file: recognition that cannot
                         // run fails the same way for every file.
@@ -264,7 +266,7 @@ void AppState::recogniseOwedChunk(std::shared_ptr<OwedRecognition> handle)
                 if (read) {
                     try {
                         database->runInTransaction([&] {
-                            if (!text.text.isEmpty())
+                            if (!text.text.isEmpty() || !text.codes.isEmpty())
                                 RecognitionPass::store(
                                     *database, id, text, record->contentHash, std::nullopt);
                             database->clearPendingRecognition(id);

@@ -10,6 +10,7 @@
 #include <QSemaphore>
 #include <QThreadPool>
 
+#include "filing/codereader.h"
 #include "filing/ocrengine.h"
 #include "filing/wordboxes.h"
 #include "platform/errors.h"
@@ -45,6 +46,7 @@ void store(ScreenshotDatabase &database, qint64 id, const Recognition &recogniti
     database.runInTransaction([&] {
         database.updateOCR(id, recognition.text, contentHash, fileSize);
         database.storeWordBoxes(id, boxes);
+        database.storeCodes(id, recognition.codes);
     });
 }
 
@@ -89,7 +91,9 @@ Result recogniseOne(qint64 id, ScreenshotDatabase &database, TextRecognizer &ocr
         return Result::skipped;
     }
     try {
-        store(database, id, ocr.recognize(image), record->contentHash, std::nullopt);
+        Recognition recognition = ocr.recognize(image);
+        recognition.codes = CodeReader::read(image);
+        store(database, id, recognition, record->contentHash, std::nullopt);
         return Result::recognised;
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Couldn't recognise the text of %s again: %s",

@@ -48,7 +48,8 @@ struct Outcome
 QImage decodeImage(const QString &path);
 
 // Stores what one pass read: the text (with the hash and, when known, the
-// size, as updateOCR does) and the word boxes, together in one transaction.
+// size, as updateOCR does), the word boxes and the codes, together in one
+// transaction.
 void store(ScreenshotDatabase &database, qint64 id, const Recognition &recognition,
     const QString &contentHash, std::optional<qint64> fileSize);
 

@@ -10,15 +10,18 @@
 
 #include "filing/wordboxes.h"
 #include "platform/errors.h"
+#include "storage/screenshotcode.h"
 
 namespace marlox {
 
 // What one pass over an image found: the text to index and where each of its
 // words sits. The text is WordBoxes::joinedText(words) whenever words are given.
+// The codes come from CodeReader, read from the same bitmap by the caller.
 struct Recognition
 {
     QString text;
     QList<WordBox> words;
+    QList<ScreenshotCode> codes;
 };
 
 // Turns the pixels of one screenshot into text: one line per recognised text
@@ -34,7 +37,7 @@ public:
     virtual Recognition recognize(const QImage &image, const std::atomic_bool *cancel = nullptr)
     {
         Q_UNUSED(cancel)
-        return { recognizeText(image), {} };
+        return { recognizeText(image), {}, {} };
     }
     // The languages to read from the next call on, as Tesseract codes.
     virtual void setLanguages(const QStringList &languages) { Q_UNUSED(languages) }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QImageReader>
 #include <QKeyEvent>
 #include <QNativeGestureEvent>
@@ -13,6 +14,7 @@
 #include <QtConcurrent>
 
 #include "filing/ocrengine.h"
+#include "library/detailcodes.h"
 #include "library/textlayer.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
@@ -290,6 +292,20 @@ void DetailImagePane::paintEvent(QPaintEvent *event)
     painter.scale(
         double(m_image.width()) / pixmap.width(), double(m_image.height()) / pixmap.height());
     painter.drawPixmap(QPointF(0, 0), pixmap);
+    CodeOutlines::paint(painter, m_codes, imageToViewport(), m_highlightedCode);
+}
+
+void DetailImagePane::setCodes(const QList<ScreenshotCode> &codes)
+{
+    m_codes = codes;
+    m_highlightedCode = -1;
+    viewport()->update();
+}
+
+void DetailImagePane::setHighlightedCode(int index)
+{
+    m_highlightedCode = index;
+    viewport()->update();
 }
 
 void DetailImagePane::resizeEvent(QResizeEvent *event)
@@ -359,6 +375,16 @@ bool DetailImagePane::viewportEvent(QEvent *event)
 bool DetailImagePane::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::ContextMenu && watched == m_textLayer) {
+        // A code's own menu over its outline; the text's elsewhere.
+        auto *menu = static_cast<QContextMenuEvent *>(event);
+        const int code
+            = CodeOutlines::codeAt(m_codes, imageToViewport().inverted().map(QPointF(menu->pos())));
+        if (code < 0)
+            return false;
+        Q_EMIT codeMenuRequested(code, menu->globalPos());
+        return true;
+    }
     if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress && type != QEvent::KeyRelease
         && type != QEvent::WindowDeactivate)
         return false;

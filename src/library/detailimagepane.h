@@ -15,6 +15,7 @@
 
 #include "filing/wordboxes.h"
 #include "library/imagezoomcontroller.h"
+#include "storage/screenshotcode.h"
 
 namespace marlox {
 
@@ -54,6 +55,10 @@ public:
     void setSearchQuery(const QString &query);
     // Scrolls as little as needed to show the word whole.
     void revealWord(int index);
+    // The QR codes and barcodes to outline, one of them (or -1) highlighted.
+    void setCodes(const QList<ScreenshotCode> &codes);
+    const QList<ScreenshotCode> &codes() const { return m_codes; }
+    void setHighlightedCode(int index);
 
     double magnification() const override { return m_magnification; }
     void setMagnification(double magnification) override;
@@ -68,6 +73,8 @@ Q_SIGNALS:
     void textStatusChanged(TextStatus status);
     // Space went down and up again without panning.
     void spaceTapped();
+    // A right click on the outline of codes()[index].
+    void codeMenuRequested(int index, const QPoint &globalPos);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -109,6 +116,8 @@ private:
     QString m_searchQuery;
     // The first search hit, until the pane can show it.
     int m_hitToShow = -1;
+    QList<ScreenshotCode> m_codes;
+    int m_highlightedCode = -1;
 };
 
 } // namespace marlox

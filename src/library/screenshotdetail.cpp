@@ -25,6 +25,7 @@
 
 #include "app/appstate.h"
 #include "filing/ocrengine.h"
+#include "library/detailcodes.h"
 #include "library/filemanagerreveal.h"
 #include "library/previewwindow.h"
 #include "library/textlayer.h"
@@ -151,11 +152,28 @@ void ScreenshotDetailView::buildUi()
     m_text->setAlignment(Qt::AlignLeading | Qt::AlignTop);
     m_text->setContentsMargins(8, 8, 8, 8);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    textScroll->setWidget(m_text);
+    // The codes go under the text, outside its label, so selecting and
+    // copying the text works as before.
+    auto *textColumn = new QWidget;
+    auto *textLayout = new QVBoxLayout(textColumn);
+    textLayout->setContentsMargins(0, 0, 0, 0);
+    textLayout->setSpacing(0);
+    textLayout->addWidget(m_text);
+    m_codes = new DetailCodeList(m_appState ? &m_appState->dialogs() : nullptr);
+    textLayout->addWidget(m_codes);
+    textLayout->addStretch(1);
+    textScroll->setWidget(textColumn);
     split->addWidget(textScroll);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 1);
     layout->addWidget(split, 1);
+    if (m_imagePane) {
+        connect(m_codes, &DetailCodeList::codesChanged, m_imagePane, &DetailImagePane::setCodes);
+        connect(m_codes, &DetailCodeList::codeHovered, m_imagePane,
+            &DetailImagePane::setHighlightedCode);
+        connect(
+            m_imagePane, &DetailImagePane::codeMenuRequested, m_codes, &DetailCodeList::showMenu);
+    }
     updateTextStatus();
 
     layout->addWidget(divider());
@@ -318,6 +336,7 @@ void ScreenshotDetailView::loadText()
         setOcrText(text);
     });
     m_textWatcher.setFuture(m_appState->loadOCRText(m_record));
+    m_codes->load(m_appState->loadCodes(m_record, m_loadedImage));
 }
 
 void ScreenshotDetailView::setOcrText(const std::optional<QString> &text)

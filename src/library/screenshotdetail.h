@@ -24,6 +24,7 @@ class QToolButton;
 namespace marlox {
 
 class AppState;
+class DetailCodeList;
 class PreviewWindow;
 class TextLayer;
 
@@ -52,6 +53,7 @@ public:
     ImageZoomController *zoomController() const { return m_zoom; }
     DetailImagePane *imagePane() const { return m_imagePane; }
     QLabel *textLabel() const { return m_text; }
+    DetailCodeList *codeList() const { return m_codes; }
     std::optional<QString> ocrText() const { return m_ocrText; }
     void setOcrText(const std::optional<QString> &text);
     // The search the record was opened from: its hits are marked on the image.
@@ -78,6 +80,7 @@ private:
 
     DetailImagePane *m_imagePane = nullptr;
     QLabel *m_text = nullptr;
+    DetailCodeList *m_codes = nullptr;
     QLabel *m_percent = nullptr;
     QLabel *m_textStatus = nullptr;
     QPointer<PreviewWindow> m_preview;

@@ -105,6 +105,27 @@ const char *const kWordsSchema[] = {
     "    DELETE FROM screenshot_words WHERE screenshot_id = old.id;\nEND;",
 };
 
+// QR codes and barcodes found in each record's image. Their text has an index
+// of its own, so the main index and its rows stay as they were; secrets
+// (one-time-password set-ups) never enter it.
+const char *const kCodesSchema[] = {
+    "CREATE TABLE IF NOT EXISTS screenshot_codes (\n    id INTEGER PRIMARY KEY,\n"
+    "    screenshot_id INTEGER NOT NULL,\n    format TEXT NOT NULL,\n    text TEXT NOT NULL,\n"
+    "    secret INTEGER NOT NULL DEFAULT 0,\n    x1 INTEGER NOT NULL, y1 INTEGER NOT NULL,\n"
+    "    x2 INTEGER NOT NULL, y2 INTEGER NOT NULL,\n    x3 INTEGER NOT NULL, y3 INTEGER NOT NULL,\n"
+    "    x4 INTEGER NOT NULL, y4 INTEGER NOT NULL\n);",
+    "CREATE INDEX IF NOT EXISTS screenshot_codes_record ON screenshot_codes(screenshot_id);",
+    "CREATE VIRTUAL TABLE IF NOT EXISTS screenshot_codes_fts USING fts5(text, screenshot_id "
+    "UNINDEXED);",
+    "CREATE TRIGGER IF NOT EXISTS screenshot_codes_ai AFTER INSERT ON screenshot_codes "
+    "WHEN new.secret = 0 BEGIN\n    INSERT INTO screenshot_codes_fts(rowid, text, screenshot_id) "
+    "VALUES (new.id, new.text, new.screenshot_id);\nEND;",
+    "CREATE TRIGGER IF NOT EXISTS screenshot_codes_ad AFTER DELETE ON screenshot_codes BEGIN\n"
+    "    DELETE FROM screenshot_codes_fts WHERE rowid = old.id;\nEND;",
+    "CREATE TRIGGER IF NOT EXISTS screenshot_codes_record_ad AFTER DELETE ON screenshots BEGIN\n"
+    "    DELETE FROM screenshot_codes WHERE screenshot_id = old.id;\nEND;",
+};
+
 // Per connection, so it adds nothing to the file.
 const char *const kVocabulary = "CREATE VIRTUAL TABLE IF NOT EXISTS temp.screenshots_vocab USING "
                                 "fts5vocab(main, screenshots_fts, row);";
@@ -138,6 +159,8 @@ void ScreenshotDatabase::createSchema()
         exec(trigramFill().constData());
     exec(kUpkeepSchema);
     for (const char *statement : kWordsSchema)
+        exec(statement);
+    for (const char *statement : kCodesSchema)
         exec(statement);
     createDuplicateSchema();
     exec(kVocabulary);

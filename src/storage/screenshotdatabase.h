@@ -11,6 +11,7 @@
 
 #include "platform/errors.h"
 #include "storage/librarysection.h"
+#include "storage/screenshotcode.h"
 #include "storage/screenshotrecord.h"
 #include "storage/searchquery.h"
 #include "storage/vocabmatcher.h"
@@ -81,6 +82,11 @@ public:
     // Stores them for an existing record (nothing for an unknown id);
     // keepExisting leaves words already stored alone.
     void storeWordBoxes(qint64 id, const QByteArray &boxes, bool keepExisting = false);
+    // The QR codes and barcodes read from a record's image, in reading order.
+    QList<ScreenshotCode> codes(qint64 id);
+    // Replaces them (nothing for an unknown id). Their text becomes
+    // searchable, except a secret's.
+    void storeCodes(qint64 id, const QList<ScreenshotCode> &codes);
 
     // A library file no row names yet, as a rebuild or reconcile finds it.
     struct NewFile
@@ -122,7 +128,8 @@ public:
     std::optional<ScreenshotRecord> record(qint64 id);
 
     // Best match first. Words are prefixes in the word index; pieces in
-    // scripts written without spaces are found as substrings.
+    // scripts written without spaces are found as substrings. Records found
+    // only by the text of a code in their image come after the others.
     QList<SearchResult> search(const QString &text, const LibrarySection &section, int limit);
     // The same search as one plain statement that reads and excerpts every
     // matching row before ranking; search() must return exactly what this
@@ -196,6 +203,9 @@ private:
         int limit, const QList<qint64> &exclude = {});
     QList<SearchResult> fetchMatches(
         const QString &table, const QString &expression, const QList<qint64> &ranked);
+    QList<SearchResult> searchText(const QString &text, const LibrarySection &section, int limit);
+    QList<SearchResult> codeMatches(const QString &expression, const LibrarySection &section,
+        int limit, const QList<qint64> &exclude);
     QList<SearchResult> searchNoSpaceScript(
         const QList<SearchQuery::Piece> &pieces, const LibrarySection &section, int limit);
     void injectFault();

@@ -26,6 +26,23 @@ QString ScreenshotDatabase::matchExpression(const QString &text)
 QList<SearchResult> ScreenshotDatabase::search(
     const QString &text, const LibrarySection &section, int limit)
 {
+    QList<SearchResult> results = searchText(text, section, limit);
+    if (results.size() >= limit)
+        return results;
+    const QString expression = matchExpression(text);
+    if (expression.isEmpty())
+        return results;
+    QList<qint64> found;
+    found.reserve(results.size());
+    for (const SearchResult &hit : results)
+        found.append(hit.id());
+    results.append(codeMatches(expression, section, int(limit - results.size()), found));
+    return results;
+}
+
+QList<SearchResult> ScreenshotDatabase::searchText(
+    const QString &text, const LibrarySection &section, int limit)
+{
     const QList<SearchQuery::Piece> pieces = SearchQuery::split(text);
     if (std::any_of(pieces.cbegin(), pieces.cend(), [](const SearchQuery::Piece &piece) {
             return SearchQuery::hasNoSpaceScript(piece.joined);

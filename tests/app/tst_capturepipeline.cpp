@@ -24,6 +24,7 @@
 #include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
 #include "storage/preferences.h"
+#include "support/codeimages.h"
 #include "support/fakes.h"
 #include "support/imagebytes.h"
 #include "support/logcapture.h"
@@ -289,6 +290,25 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(path));
         QVERIFY(QFile::exists(filed));
         QCOMPARE(state->database().allRecords().size(), 1);
+    }
+
+    void autoSaveKeepsTheCodesOfTheImage()
+    {
+        auto state = makeState(true, true);
+        const QString path = shot(QStringLiteral("Screenshot 2.png"));
+        QRect drawn;
+        QVERIFY(test::screenshotWithCode(
+            QStringLiteral("https://tickets.example.org/42A"), QPoint(100, 150), &drawn)
+                    .save(path));
+        QSignalSpy saved(state.get(), &AppState::lastSavedAtChanged);
+        state->handleDetection({ path, 0.1 });
+        QVERIFY(saved.wait(30000));
+        const auto found = state->database().search(
+            QStringLiteral("tickets.example"), LibrarySection::all(), 10);
+        QCOMPARE(found.size(), 1);
+        const QList<ScreenshotCode> codes = state->database().codes(found.first().id());
+        QCOMPARE(codes.size(), 1);
+        QVERIFY(drawn.contains(codes.first().corners[0]));
     }
 
     void promptPathIndexesFirstAndFillsTextLater()

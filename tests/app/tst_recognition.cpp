@@ -10,6 +10,7 @@
 #include "app/recognitionpass.h"
 #include "filing/ocrengine.h"
 #include "storage/preferences.h"
+#include "support/codeimages.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/logcapture.h"
@@ -161,6 +162,22 @@ private Q_SLOTS:
         QCOMPARE(log.countStartingWith(QStringLiteral("Couldn't read ")), 2);
         QVERIFY(log.contains(
             QStringLiteral("Couldn't recognise the text of refused.png again: engine refused")));
+    }
+
+    // The codes are read again with the text, replacing the old ones.
+    void passReplacesTheCodes()
+    {
+        ScreenshotDatabase database(m_dir->filePath(QStringLiteral("codes.sqlite3")));
+        const qint64 id = addShot(database, QStringLiteral("ticket.png"), 30);
+        const QString link = QStringLiteral("https://example.net/gate/B7");
+        QVERIFY(test::screenshotWithCode(link, QPoint(40, 120)).save(database.record(id)->path));
+        database.storeCodes(id, { { QStringLiteral("QRCode"), QStringLiteral("old"), {} } });
+        FakeRecognizer ocr;
+        ocr.open();
+        RecognitionPass::run(
+            { id }, database, ocr, [] { return false; }, [](qsizetype, qsizetype) {});
+        QCOMPARE(database.codes(id).size(), 1);
+        QCOMPARE(database.codes(id).first().text, link);
     }
 
     void passStopsWhenAsked()

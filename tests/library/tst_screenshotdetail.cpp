@@ -1,3 +1,4 @@
+#include <QClipboard>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,12 +11,14 @@
 #include <QtConcurrent>
 
 #include "app/appstate.h"
+#include "library/detailcodes.h"
 #include "library/librarywindow.h"
 #include "library/screenshotdetail.h"
 #include "library/textlayer.h"
 #include "platform/errors.h"
 #include "platform/trash.h"
 #include "storage/preferences.h"
+#include "support/codeimages.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/testmain.h"
@@ -250,6 +253,61 @@ private Q_SLOTS:
         // Only the boxes were kept: the indexed text changes only when the
         // record is recognised again.
         QCOMPARE(state->database().ocrText(record.id), QStringLiteral("indexed"));
+    }
+
+    void codesAreOutlinedListedAndOpenedOnlyWhenConfirmed()
+    {
+        auto state = makeState();
+        const ScreenshotRecord record = addScreenshot(
+            *state, QStringLiteral("pass.png"), QStringLiteral("Pass"), QStringLiteral("Gate B7"));
+        const QString link = QStringLiteral("https://tickets.example.org/seat/42A?ref=mail");
+        const QString secret = QStringLiteral("otpauth://totp/Example:alice?secret=JBSWY3DP");
+        const QList<ScreenshotCode> codes {
+            { QStringLiteral("QRCode"), link,
+                { QPoint(20, 20), QPoint(80, 20), QPoint(80, 80), QPoint(20, 80) } },
+            { QStringLiteral("QRCode"), secret,
+                { QPoint(200, 20), QPoint(260, 20), QPoint(260, 80), QPoint(200, 80) } },
+        };
+        state->database().storeCodes(record.id, codes);
+
+        ScreenshotDetailView view(state.get(), record, {});
+        DetailCodeList *list = view.codeList();
+        QTRY_COMPARE_WITH_TIMEOUT(list->codes(), codes, 10000);
+        QCOMPARE(view.imagePane()->codes(), codes);
+        QTRY_COMPARE(view.textLabel()->text(), QStringLiteral("Gate B7"));
+        const QTransform zoomed = QTransform::fromTranslate(5, 7).scale(2, 2);
+        QCOMPARE(
+            CodeOutlines::outline(codes.at(0), zoomed).boundingRect(), QRectF(45, 47, 120, 120));
+        QCOMPARE(CodeOutlines::codeAt(codes, QPointF(230, 50)), 1);
+        QCOMPARE(CodeOutlines::codeAt(codes, QPointF(120, 50)), -1);
+
+        // Only the web address opens, and only once the user saw it whole.
+        QCOMPARE(
+            list->findChildren<QPushButton *>(QStringLiteral("detail.openCodeLink")).size(), 1);
+        QList<QUrl> opened;
+        list->setLinkOpener([&opened](const QUrl &url) { return opened.append(url), true; });
+        m_dialogs->alertAnswers = { 1 };
+        QVERIFY(!list->openLink(0));
+        QCOMPARE(m_dialogs->alerts.first().informativeText, link);
+        QVERIFY(opened.isEmpty());
+        QVERIFY(list->openLink(0));
+        QVERIFY(!list->openLink(1));
+        QCOMPARE(opened, QList<QUrl> { QUrl(link) });
+        QCOMPARE(m_dialogs->alerts.size(), 2);
+        list->copyCode(1);
+        QCOMPARE(QGuiApplication::clipboard()->text(), secret);
+    }
+
+    void codesNotStoredYetAreReadFromTheShownImage()
+    {
+        auto state = makeState();
+        const ScreenshotRecord record = addScreenshot(
+            *state, QStringLiteral("old.png"), QStringLiteral("Old"), QStringLiteral("indexed"));
+        QVERIFY(test::screenshotWithCode(QStringLiteral("https://example.net/b7"), QPoint(40, 120))
+                    .save(record.path));
+        ScreenshotDetailView view(state.get(), record, {});
+        QTRY_COMPARE_WITH_TIMEOUT(view.codeList()->codes().size(), 1, 10000);
+        QCOMPARE(state->database().codes(record.id), view.codeList()->codes());
     }
 
     void openedFromASearchTheHitsAreMarkedAndShown()

@@ -502,6 +502,50 @@ private Q_SLOTS:
             db.similarMatches(QStringLiteral("schedule"), LibrarySection::all(), 5, {}).isEmpty());
     }
 
+    // A code's text finds its record after those found by their own text; a
+    // secret is kept but never indexed; replaced and deleted codes leave no
+    // entry behind.
+    void codesAreSearchableUnlessSecret()
+    {
+        ScreenshotDatabase db(dbPath("codes.sqlite3"));
+        const qint64 ticket = add(db, QStringLiteral("boarding pass"), QStringLiteral("Ticket"));
+        const qint64 setup = add(db, QStringLiteral("scan this"), QStringLiteral("Setup"));
+        add(db, QStringLiteral("tickets on sale"), QStringLiteral("Other"), QStringLiteral("Home"));
+        const auto code = [](const char *text) {
+            return ScreenshotCode { QStringLiteral("QRCode"), QString::fromLatin1(text),
+                { QPoint(1, 2), QPoint(3, 4), QPoint(5, 6), QPoint(7, 8) } };
+        };
+        const ScreenshotCode secret = code("otpauth://totp/Example:alice?secret=JBSWY3DPEHPK3PXP");
+        db.storeCodes(ticket, { code("https://tickets.example.org/seat/42A") });
+        db.storeCodes(setup, { secret, code(" OTPAUTH-MIGRATION://offline?data=Q2xvdWQ") });
+
+        QCOMPARE(db.codes(setup).value(0), secret);
+        const QList<SearchResult> hits
+            = db.search(QStringLiteral("tickets"), LibrarySection::all(), 50);
+        QCOMPARE(hits.size(), 2);
+        QCOMPARE(hits.at(0).record.title, QStringLiteral("Other"));
+        QVERIFY(hits.at(1).snippet.contains(QStringLiteral("[tickets]")));
+        QCOMPARE(searchIds(db, QStringLiteral("seat 42a"),
+                     LibrarySection::folder(QStringLiteral("Work"))),
+            QStringLiteral("Ticket"));
+        for (const char *piece : { "JBSWY3DPEHPK3PXP", "alice", "otpauth", "Q2xvdWQ" })
+            QCOMPARE(searchIds(db, QString::fromLatin1(piece)), QString());
+
+        db.storeCodes(ticket, { code("https://example.net/gate/B7") });
+        QCOMPARE(searchIds(db, QStringLiteral("seat")), QString());
+        QCOMPARE(searchIds(db, QStringLiteral("gate b7")), QStringLiteral("Ticket"));
+        db.deleteRow(ticket);
+        QVERIFY(db.codes(ticket).isEmpty());
+        sqlite3 *raw = nullptr;
+        QCOMPARE(sqlite3_open(dbPath("codes.sqlite3").toUtf8().constData(), &raw), SQLITE_OK);
+        const auto guard = qScopeGuard([raw] { sqlite3_close(raw); });
+        sqlite3_stmt *count = nullptr;
+        sqlite3_prepare_v2(raw, "SELECT count(*) FROM screenshot_codes_fts;", -1, &count, nullptr);
+        QCOMPARE(sqlite3_step(count), SQLITE_ROW);
+        QCOMPARE(sqlite3_column_int(count, 0), 0);
+        sqlite3_finalize(count);
+    }
+
     void substringSnippetWrapsEveryHit()
     {
         QCOMPARE(SearchQuery::substringSnippet(QStringLiteral("abc東京def"), { "東京" }, 12),

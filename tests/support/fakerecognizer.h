@@ -38,7 +38,7 @@ public:
     // the size beside it.
     Recognition recognize(const QImage &image, const std::atomic_bool *) override
     {
-        Recognition result { recognizeText(image), {} };
+        Recognition result { recognizeText(image), {}, {} };
         int x = 0;
         for (const QString &word : result.text.split(QLatin1Char(' '))) {
             result.words.append({ word, QRect(x, 0, 8 * int(word.size()), 12), 0, false });
