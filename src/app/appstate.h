@@ -185,9 +185,10 @@ public:
         return m_recognition->loadWordBoxes(record.id, image, std::move(cancel));
     }
     void copyOCRText(const ScreenshotRecord &record);
-    // The codes in a shown record's image: the stored ones, or else those
-    // read from `image` now (and stored). Off the GUI thread (codeloading.cpp).
-    QFuture<QList<ScreenshotCode>> loadCodes(const ScreenshotRecord &record, const QImage &image);
+    QFuture<QList<ScreenshotCode>> loadCodes(const ScreenshotRecord &record, const QImage &image)
+    {
+        return m_recognition->loadCodes(record.id, image);
+    }
 
     // Identical and similar files (duplicatefinder.h).
     DuplicateFinder &duplicates() const { return *m_duplicates; }

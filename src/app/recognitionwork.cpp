@@ -5,6 +5,7 @@
 #include <QtConcurrent>
 
 #include "app/workcounter.h"
+#include "filing/codereader.h"
 #include "filing/ocrengine.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
@@ -214,6 +215,31 @@ QFuture<QList<WordBox>> RecognitionWork::loadWordBoxes(
         }
         reads->end();
         return words;
+    });
+}
+
+QFuture<QList<ScreenshotCode>> RecognitionWork::loadCodes(qint64 id, const QImage &image)
+{
+    WorkCounter *reads = m_textReads.get();
+    ScreenshotDatabase *database = &m_database;
+    reads->begin();
+    return QtConcurrent::run(&WorkPools::interactive(), [reads, database, id, image] {
+        QList<ScreenshotCode> codes;
+        try {
+            codes = database->codes(id);
+            // Indexed before codes were read, or put back after a discard:
+            // the view has the bitmap already, and reading it costs little.
+            if (codes.isEmpty()) {
+                codes = CodeReader::read(image);
+                if (!codes.isEmpty())
+                    database->storeCodes(id, codes);
+            }
+        } catch (const std::exception &e) {
+            qCWarning(lcAppState, "Failed to read the codes of record %lld: %s",
+                static_cast<long long>(id), qUtf8Printable(describe(e)));
+        }
+        reads->end();
+        return codes;
     });
 }
 

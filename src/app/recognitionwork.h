@@ -10,6 +10,7 @@
 
 #include "app/recognitionpass.h"
 #include "filing/wordboxes.h"
+#include "storage/screenshotcode.h"
 #include "storage/screenshotrecord.h"
 
 class QThreadPool;
@@ -55,6 +56,9 @@ public:
     // early with none.
     QFuture<QList<WordBox>> loadWordBoxes(
         qint64 id, const QImage &image, std::shared_ptr<std::atomic_bool> cancel);
+    // The codes in a shown record's image: the stored ones, or else those
+    // read from `image` now (and stored). Off the GUI thread.
+    QFuture<QList<ScreenshotCode>> loadCodes(qint64 id, const QImage &image);
 
 Q_SIGNALS:
     void ocrLanguagesChanged();
