@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QMutex>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -21,27 +20,6 @@
 using namespace marlox;
 
 namespace {
-
-// "text <colour>" for each image, so a test can tell which file it saw.
-class FakeRecognizer : public TextRecognizer
-{
-public:
-    QString recognizeText(const QImage &image) override
-    {
-        QMutexLocker lock(&m_mutex);
-        ++m_calls;
-        return QStringLiteral("text %1").arg(image.pixelColor(0, 0).name().mid(1));
-    }
-    int calls()
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_calls;
-    }
-
-private:
-    QMutex m_mutex;
-    int m_calls = 0;
-};
 
 void writeImage(const QString &path, const QColor &colour)
 {
@@ -62,7 +40,7 @@ class TestStartupRecovery : public QObject
 private:
     std::unique_ptr<test::AppStateScene> m_scene;
     std::shared_ptr<test::ScriptedDialogs> m_dialogs;
-    std::shared_ptr<FakeRecognizer> m_ocr;
+    std::shared_ptr<test::FakeRecognizer> m_ocr;
 
     QString dbPath() const { return m_scene->databasePath; }
     QString root() const { return m_scene->library; }
@@ -85,7 +63,11 @@ private Q_SLOTS:
     {
         m_scene = std::make_unique<test::AppStateScene>();
         m_dialogs = m_scene->dialogs;
-        m_ocr = std::make_shared<FakeRecognizer>();
+        // "text <colour>" for each image, so a test can tell which file it saw.
+        m_ocr = test::FakeRecognizer::answering();
+        m_ocr->reading = [](const QImage &image) {
+            return QStringLiteral("text %1").arg(image.pixelColor(0, 0).name().mid(1));
+        };
     }
     void cleanup() { m_scene.reset(); }
 
@@ -146,7 +128,7 @@ private Q_SLOTS:
         QCOMPARE(byTitle.value(QStringLiteral("b")).status, ScreenshotStatus::filed);
 
         // Both images recognised; the JPEG that does not decode was skipped.
-        QCOMPARE(m_ocr->calls(), 2);
+        QCOMPARE(m_ocr->calls.load(), 2);
         const auto hits = state.database().search(QStringLiteral("ff0000"), LibrarySection {}, 50);
         QCOMPARE(hits.size(), 1);
         QCOMPARE(hits.first().record.title, QStringLiteral("a"));

@@ -125,9 +125,7 @@ std::unique_ptr<AppState> autoSavingState(const AppStateScene &scene)
     scene.rememberFolders();
     Preferences::setValue(Preferences::autoSaveEnabled, true);
     return scene.makeState([](AppStateDependencies &deps) {
-        auto ocr = std::make_shared<FixedRecognizer>();
-        ocr->text = recognized;
-        deps.ocr = ocr;
+        deps.ocr = FakeRecognizer::answering(recognized);
         deps.frontmost = std::make_shared<NoFrontmost>();
         deps.readRetryDelays = { 0.05, 0.05, 0.05, 0.05 };
     });

@@ -145,7 +145,7 @@ private Q_SLOTS:
         };
         deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
         deps.installSystemObservers = false;
-        deps.ocr = std::make_shared<FixedRecognizer>();
+        deps.ocr = FakeRecognizer::answering();
         m_state = std::make_unique<AppState>(std::move(deps));
         m_state->setLibraryRoot(root(), true);
         QCOMPARE(m_state->libraryRoot(), root());
