@@ -62,11 +62,7 @@ QByteArray encodedImage(const char *format, int width = 640)
     painter.setPen(Qt::black);
     painter.drawText(40, 110, QStringLiteral("Quarterly revenue report"));
     painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
+    return imageBytes(image, format);
 }
 
 } // namespace

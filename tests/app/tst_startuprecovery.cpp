@@ -1,4 +1,5 @@
 // marlox-test-timeout: 180
+
 #include <sqlite3.h>
 
 #include <QColor>
@@ -13,6 +14,8 @@
 #include "filing/ocrengine.h"
 #include "storage/preferences.h"
 #include "support/appstatescene.h"
+#include "support/imagebytes.h"
+#include "support/indexcheck.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
@@ -24,9 +27,7 @@ namespace {
 void writeImage(const QString &path, const QColor &colour)
 {
     QDir().mkpath(QFileInfo(path).path());
-    QImage image(32, 24, QImage::Format_RGB32);
-    image.fill(colour);
-    QVERIFY(image.save(path));
+    QVERIFY(test::filledImage({ 32, 24 }, colour).save(path));
 }
 
 const QString kGarbage = QStringLiteral("this is no database, just text that got in the way\n");
@@ -217,20 +218,14 @@ private Q_SLOTS:
     {
         setLibraryRoot();
         // An index from before statuses, with a trigger that refuses every update.
-        sqlite3 *raw = nullptr;
-        QCOMPARE(sqlite3_open(dbPath().toUtf8().constData(), &raw), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(raw,
-                     "CREATE TABLE screenshots (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                     "path TEXT NOT NULL UNIQUE, title TEXT NOT NULL DEFAULT '', folder "
-                     "TEXT NOT NULL DEFAULT '', created_at REAL NOT NULL, ocr_text TEXT "
-                     "NOT NULL DEFAULT '');"
-                     "INSERT INTO screenshots(path, title, folder, created_at) VALUES "
-                     "('/elsewhere/a.png', 'a', 'Unfiled', 1), ('/elsewhere/b.png', 'b', '', 2);"
-                     "CREATE TRIGGER refuse BEFORE UPDATE ON screenshots "
-                     "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
-                     nullptr, nullptr, nullptr),
+        QCOMPARE(
+            test::sqliteExec(dbPath(),
+                test::firstSchema
+                    + "INSERT INTO screenshots(path, title, folder, created_at) VALUES "
+                      "('/elsewhere/a.png', 'a', 'Unfiled', 1), ('/elsewhere/b.png', 'b', '', 2);"
+                      "CREATE TRIGGER refuse BEFORE UPDATE ON screenshots "
+                      "BEGIN SELECT RAISE(ABORT, 'refused'); END;"),
             SQLITE_OK);
-        sqlite3_close(raw);
         test::LogCapture log;
 
         AppState state(deps());
