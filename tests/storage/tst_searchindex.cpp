@@ -124,14 +124,7 @@ private Q_SLOTS:
 
     // Text typed as it stood on the screen, punctuation inside and around
     // words, finds its screenshot; the same words apart or reordered do not.
-    void punctuatedWordsFindTheirRecord_data()
-    {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QString>("titles");
-        for (const auto &row : test::punctuatedQueries())
-            QTest::newRow(row.query)
-                << QString::fromUtf8(row.query) << QString::fromUtf8(row.titles);
-    }
+    void punctuatedWordsFindTheirRecord_data() { test::addPunctuatedQueryRows(); }
 
     void punctuatedWordsFindTheirRecord()
     {
