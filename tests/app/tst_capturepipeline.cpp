@@ -25,6 +25,7 @@
 #include "storage/bookmarkstore.h"
 #include "storage/preferences.h"
 #include "support/codeimages.h"
+#include "support/fakerecognizer.h"
 #include "support/fakes.h"
 #include "support/imagebytes.h"
 #include "support/logcapture.h"
@@ -38,33 +39,6 @@ namespace {
 
 const QString noLibraryText
     = QStringLiteral("No library folder set — choose one from the menu bar, then try again.");
-
-// Answers a fixed text; can hold a recognition until the test lets it go.
-class FakeRecognizer : public TextRecognizer
-{
-public:
-    QString text = QStringLiteral("Quarterly revenue\nreport draft");
-    std::atomic<int> calls { 0 };
-    std::atomic<bool> ranOnGuiThread { false };
-    std::atomic<bool> gated { false };
-    QSemaphore gate;
-    QSemaphore started; // one permit as each call begins
-    // Milliseconds each call takes, by image; none: at once.
-    std::function<int(const QImage &)> delay;
-
-    QString recognizeText(const QImage &image) override
-    {
-        if (QThread::currentThread() == QCoreApplication::instance()->thread())
-            ranOnGuiThread = true;
-        started.release();
-        if (gated)
-            gate.acquire();
-        if (delay)
-            QThread::msleep(delay(image));
-        ++calls;
-        return image.isNull() ? QString() : text;
-    }
-};
 
 class FakeFrontmost : public FrontmostApplication
 {
@@ -89,11 +63,7 @@ QByteArray encodedImage(const char *format, int width = 640)
     painter.setPen(Qt::black);
     painter.drawText(40, 110, QStringLiteral("Quarterly revenue report"));
     painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
+    return imageBytes(image, format);
 }
 
 } // namespace
@@ -155,7 +125,7 @@ private Q_SLOTS:
         Preferences::remove(Preferences::libraryRootBookmark);
         Preferences::remove(Preferences::recentFolders);
         m_dialogs = std::make_shared<ScriptedDialogs>();
-        m_ocr = std::make_shared<FakeRecognizer>();
+        m_ocr = FakeRecognizer::answering(QStringLiteral("Quarterly revenue\nreport draft"));
         m_frontmost = std::make_shared<FakeFrontmost>();
         m_frontmost->app = FrontmostApplication::Info { QStringLiteral("Notes"),
             QStringLiteral("org.example.Notes") };
@@ -345,7 +315,7 @@ private Q_SLOTS:
         QCOMPARE(m_prompt->current().defaultTitle, expectedTitle(QStringLiteral("Notes"), path));
         QCOMPARE(m_prompt->current().queueCount, 1);
         QCOMPARE(log.countStartingWith(QStringLiteral("Capture prompt shown ")), 1);
-        QCOMPARE(m_ocr->calls.load(), 0);
+        QCOMPARE(m_ocr->answered.load(), 0);
         QVERIFY(std::any_of(state->records().begin(), state->records().end(),
             [&](const ScreenshotRecord &r) { return r.id == queued.id; }));
 

@@ -42,24 +42,6 @@ private:
     std::shared_ptr<RecordingPrompt> m_prompt;
 };
 
-// Moves files into a folder of its own, or refuses like a read-only Trash.
-class FolderTrasher : public FileTrashing
-{
-public:
-    QString folder;
-    bool refuse = false;
-
-    std::optional<QString> trash(const QString &path) override
-    {
-        if (refuse)
-            throw FileError(EACCES, path, QStringLiteral("trash"));
-        const QString target = QDir(folder).filePath(QFileInfo(path).fileName());
-        if (!QFile::rename(path, target))
-            throw FileError(EIO, path, QStringLiteral("trash"));
-        return target;
-    }
-};
-
 } // namespace
 
 class TestPromptDecisions : public QObject

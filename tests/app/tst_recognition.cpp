@@ -10,9 +10,11 @@
 #include "app/recognitionpass.h"
 #include "filing/ocrengine.h"
 #include "storage/preferences.h"
+#include "support/appstatescene.h"
 #include "support/codeimages.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
+#include "support/imagebytes.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"
 
@@ -23,31 +25,20 @@ class TestRecognition : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<test::AppStateScene> m_scene;
 
     std::unique_ptr<AppState> makeState(std::shared_ptr<TextRecognizer> ocr)
     {
-        AppStateDependencies deps;
-        deps.dialogs = std::make_shared<test::ScriptedDialogs>();
-        deps.makeCapturePrompt = [] { return std::make_unique<test::RecordingPrompt>(); };
-        deps.undoToast = std::make_shared<test::RecordingToast>();
-        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        deps.ocr = std::move(ocr);
-        return std::make_unique<AppState>(deps);
+        return m_scene->makeState([&](AppStateDependencies &deps) { deps.ocr = std::move(ocr); });
     }
 
     // A PNG of the given width (the fake reads the size back) and its row,
     // which starts with the text "old".
     qint64 addShot(ScreenshotDatabase &database, const QString &name, int width)
     {
-        const QString path = m_dir->filePath(name);
-        if (width > 0) {
-            QImage image(width, 20, QImage::Format_RGB32);
-            image.fill(Qt::white);
-            if (!image.save(path))
-                qFatal("couldn't write %s", qPrintable(path));
-        }
+        const QString path = m_scene->dir.filePath(name);
+        if (width > 0 && !test::filledImage({ width, 20 }, Qt::white).save(path))
+            qFatal("couldn't write %s", qPrintable(path));
         return database.insertOrUpdate(path, name, QStringLiteral("General"), 1000.0,
             QStringLiteral("old"), QStringLiteral("hash-") + name, ScreenshotStatus::filed, 10);
     }
@@ -55,13 +46,13 @@ class TestRecognition : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
+        m_scene = std::make_unique<test::AppStateScene>();
+        QVERIFY(m_scene->dir.isValid());
         for (const QString &key : { Preferences::ocrLanguages, Preferences::libraryRootBookmark,
                  Preferences::screenshotFolderBookmark })
             Preferences::remove(key);
     }
-    void cleanup() { m_dir.reset(); }
+    void cleanup() { m_scene.reset(); }
 
     void languagesAreNormalised_data()
     {
@@ -120,11 +111,11 @@ private Q_SLOTS:
 
     void passUpdatesRowsSkipsWhatItCannotReadAndReportsProgress()
     {
-        ScreenshotDatabase database(m_dir->filePath(QStringLiteral("pass.sqlite3")));
+        ScreenshotDatabase database(m_scene->dir.filePath(QStringLiteral("pass.sqlite3")));
         const qint64 first = addShot(database, QStringLiteral("a.png"), 30);
         const qint64 missing = addShot(database, QStringLiteral("gone.png"), 0);
         const qint64 garbage = addShot(database, QStringLiteral("garbage.png"), 0);
-        QFile bad(m_dir->filePath(QStringLiteral("garbage.png")));
+        QFile bad(m_scene->dir.filePath(QStringLiteral("garbage.png")));
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write("not an image at all");
         bad.close();
@@ -167,7 +158,7 @@ private Q_SLOTS:
     // The codes are read again with the text, replacing the old ones.
     void passReplacesTheCodes()
     {
-        ScreenshotDatabase database(m_dir->filePath(QStringLiteral("codes.sqlite3")));
+        ScreenshotDatabase database(m_scene->dir.filePath(QStringLiteral("codes.sqlite3")));
         const qint64 id = addShot(database, QStringLiteral("ticket.png"), 30);
         const QString link = QStringLiteral("https://example.net/gate/B7");
         QVERIFY(test::screenshotWithCode(link, QPoint(40, 120)).save(database.record(id)->path));
@@ -182,7 +173,7 @@ private Q_SLOTS:
 
     void passStopsWhenAsked()
     {
-        ScreenshotDatabase database(m_dir->filePath(QStringLiteral("pass.sqlite3")));
+        ScreenshotDatabase database(m_scene->dir.filePath(QStringLiteral("pass.sqlite3")));
         QList<qint64> ids;
         for (int i = 0; i < 4; ++i)
             ids.append(addShot(database, QStringLiteral("%1.png").arg(i), 20 + i));
@@ -212,8 +203,8 @@ private Q_SLOTS:
         QVERIFY(!state->recogniseAgain());
         // The index stays free for new captures while an image is being read.
         const qint64 fresh = state->database().insertOrUpdate(
-            m_dir->filePath(QStringLiteral("new.png")), QStringLiteral("New"), QString(), 2000.0,
-            QStringLiteral("new text"), QString(), ScreenshotStatus::inbox, 10);
+            m_scene->dir.filePath(QStringLiteral("new.png")), QStringLiteral("New"), QString(),
+            2000.0, QStringLiteral("new text"), QString(), ScreenshotStatus::inbox, 10);
         QCOMPARE(state->database().ocrText(fresh), QStringLiteral("new text"));
         QTRY_COMPARE_WITH_TIMEOUT(state->recognitionProgress().total, qsizetype(2), 10000);
         QCOMPARE(state->recognitionProgress().done, qsizetype(0));

@@ -1,4 +1,5 @@
 // marlox-test-timeout: 180
+
 #include <sqlite3.h>
 
 #include <QColor>
@@ -6,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QMutex>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -14,6 +14,8 @@
 #include "filing/ocrengine.h"
 #include "storage/preferences.h"
 #include "support/appstatescene.h"
+#include "support/imagebytes.h"
+#include "support/indexcheck.h"
 #include "support/logcapture.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
@@ -22,33 +24,10 @@ using namespace marlox;
 
 namespace {
 
-// "text <colour>" for each image, so a test can tell which file it saw.
-class FakeRecognizer : public TextRecognizer
-{
-public:
-    QString recognizeText(const QImage &image) override
-    {
-        QMutexLocker lock(&m_mutex);
-        ++m_calls;
-        return QStringLiteral("text %1").arg(image.pixelColor(0, 0).name().mid(1));
-    }
-    int calls()
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_calls;
-    }
-
-private:
-    QMutex m_mutex;
-    int m_calls = 0;
-};
-
 void writeImage(const QString &path, const QColor &colour)
 {
     QDir().mkpath(QFileInfo(path).path());
-    QImage image(32, 24, QImage::Format_RGB32);
-    image.fill(colour);
-    QVERIFY(image.save(path));
+    QVERIFY(test::filledImage({ 32, 24 }, colour).save(path));
 }
 
 const QString kGarbage = QStringLiteral("this is no database, just text that got in the way\n");
@@ -62,7 +41,7 @@ class TestStartupRecovery : public QObject
 private:
     std::unique_ptr<test::AppStateScene> m_scene;
     std::shared_ptr<test::ScriptedDialogs> m_dialogs;
-    std::shared_ptr<FakeRecognizer> m_ocr;
+    std::shared_ptr<test::FakeRecognizer> m_ocr;
 
     QString dbPath() const { return m_scene->databasePath; }
     QString root() const { return m_scene->library; }
@@ -85,7 +64,11 @@ private Q_SLOTS:
     {
         m_scene = std::make_unique<test::AppStateScene>();
         m_dialogs = m_scene->dialogs;
-        m_ocr = std::make_shared<FakeRecognizer>();
+        // "text <colour>" for each image, so a test can tell which file it saw.
+        m_ocr = test::FakeRecognizer::answering();
+        m_ocr->reading = [](const QImage &image) {
+            return QStringLiteral("text %1").arg(image.pixelColor(0, 0).name().mid(1));
+        };
     }
     void cleanup() { m_scene.reset(); }
 
@@ -146,7 +129,7 @@ private Q_SLOTS:
         QCOMPARE(byTitle.value(QStringLiteral("b")).status, ScreenshotStatus::filed);
 
         // Both images recognised; the JPEG that does not decode was skipped.
-        QCOMPARE(m_ocr->calls(), 2);
+        QCOMPARE(m_ocr->calls.load(), 2);
         const auto hits = state.database().search(QStringLiteral("ff0000"), LibrarySection {}, 50);
         QCOMPARE(hits.size(), 1);
         QCOMPARE(hits.first().record.title, QStringLiteral("a"));
@@ -235,20 +218,14 @@ private Q_SLOTS:
     {
         setLibraryRoot();
         // An index from before statuses, with a trigger that refuses every update.
-        sqlite3 *raw = nullptr;
-        QCOMPARE(sqlite3_open(dbPath().toUtf8().constData(), &raw), SQLITE_OK);
-        QCOMPARE(sqlite3_exec(raw,
-                     "CREATE TABLE screenshots (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                     "path TEXT NOT NULL UNIQUE, title TEXT NOT NULL DEFAULT '', folder "
-                     "TEXT NOT NULL DEFAULT '', created_at REAL NOT NULL, ocr_text TEXT "
-                     "NOT NULL DEFAULT '');"
-                     "INSERT INTO screenshots(path, title, folder, created_at) VALUES "
-                     "('/elsewhere/a.png', 'a', 'Unfiled', 1), ('/elsewhere/b.png', 'b', '', 2);"
-                     "CREATE TRIGGER refuse BEFORE UPDATE ON screenshots "
-                     "BEGIN SELECT RAISE(ABORT, 'refused'); END;",
-                     nullptr, nullptr, nullptr),
+        QCOMPARE(
+            test::sqliteExec(dbPath(),
+                test::firstSchema
+                    + "INSERT INTO screenshots(path, title, folder, created_at) VALUES "
+                      "('/elsewhere/a.png', 'a', 'Unfiled', 1), ('/elsewhere/b.png', 'b', '', 2);"
+                      "CREATE TRIGGER refuse BEFORE UPDATE ON screenshots "
+                      "BEGIN SELECT RAISE(ABORT, 'refused'); END;"),
             SQLITE_OK);
-        sqlite3_close(raw);
         test::LogCapture log;
 
         AppState state(deps());

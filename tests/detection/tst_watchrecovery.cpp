@@ -16,6 +16,7 @@
 #include "storage/bookmarkstore.h"
 #include "storage/preferences.h"
 #include "support/appstatescene.h"
+#include "support/imagebytes.h"
 #include "support/logcapture.h"
 #include "support/testmain.h"
 
@@ -56,9 +57,7 @@ private:
 
     static bool writeScreenshot(const QString &path)
     {
-        QImage image(40, 30, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        return image.save(path, "PNG");
+        return test::filledImage({ 40, 30 }, Qt::darkCyan).save(path, "PNG");
     }
 
 private Q_SLOTS:

@@ -4,7 +4,6 @@
 
 #include <sys/stat.h>
 
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -19,6 +18,7 @@
 #include "platform/trash.h"
 #include "storage/screenshotdatabase.h"
 #include "support/filecensus.h"
+#include "support/imagebytes.h"
 #include "support/indexcheck.h"
 #include "support/marloxprocess.h"
 #include "support/marloxrun.h"
@@ -46,11 +46,7 @@ QByteArray noisyPng(QRandomGenerator &random, int side)
         for (int x = 0; x < side; ++x)
             line[x] = random.generate() | 0xff000000u;
     }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG", 0);
-    return bytes;
+    return imageBytes(image, "PNG", 0);
 }
 
 } // namespace

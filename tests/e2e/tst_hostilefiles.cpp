@@ -6,7 +6,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,6 +16,7 @@
 
 #include "storage/preferences.h"
 #include "support/appstatescene.h"
+#include "support/imagebytes.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -28,13 +28,7 @@ const QString recognized = QStringLiteral("hostile folder capture");
 
 QByteArray encoded(const char *format, const QColor &color)
 {
-    QImage image(320, 120, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
+    return imageBytes(filledImage({ 320, 120 }, color), format);
 }
 
 // zlib's checksums, from the copy Qt already loaded: a loop over 200 MB in a
@@ -125,9 +119,7 @@ std::unique_ptr<AppState> autoSavingState(const AppStateScene &scene)
     scene.rememberFolders();
     Preferences::setValue(Preferences::autoSaveEnabled, true);
     return scene.makeState([](AppStateDependencies &deps) {
-        auto ocr = std::make_shared<FixedRecognizer>();
-        ocr->text = recognized;
-        deps.ocr = ocr;
+        deps.ocr = FakeRecognizer::answering(recognized);
         deps.frontmost = std::make_shared<NoFrontmost>();
         deps.readRetryDelays = { 0.05, 0.05, 0.05, 0.05 };
     });

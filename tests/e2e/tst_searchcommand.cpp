@@ -68,14 +68,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(QFileInfo(m_index).path()));
     }
 
-    void queryTable_data()
-    {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QString>("titles");
-        for (const auto &row : test::punctuatedQueries())
-            QTest::newRow(row.query)
-                << QString::fromUtf8(row.query) << QString::fromUtf8(row.titles);
-    }
+    void queryTable_data() { test::addPunctuatedQueryRows(); }
 
     // Every line is path, title and folder of one hit, in the order the
     // library's search gives; the exit status tells whether any matched.

@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "filing/foldermanagementservice.h"
-#include "support/lazyindex.h"
+#include "support/templibrary.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 
@@ -53,30 +53,24 @@ class TestFolderManagement : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    LazyIndex m_db;
+    std::unique_ptr<TempLibrary> m_lib;
     QString m_root;
 
     qint64 addRecord(const QString &path, const QString &folder,
         ScreenshotStatus status = ScreenshotStatus::filed)
     {
-        return m_db->insertOrUpdate(
+        return m_lib->db->insertOrUpdate(
             path, QFileInfo(path).baseName(), folder, 1000, {}, {}, status, 5);
     }
 
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_root = m_dir->filePath(QStringLiteral("Library"));
-        QVERIFY(QDir().mkpath(m_root));
+        m_lib = std::make_unique<TempLibrary>();
+        m_root = m_lib->root;
     }
 
-    void cleanup()
-    {
-        m_db.reset();
-        m_dir.reset();
-    }
+    void cleanup() { m_lib.reset(); }
 
     void createFolderDirectory_data()
     {
@@ -106,28 +100,29 @@ private Q_SLOTS:
         QFETCH(QStringList, expectedTree);
         writeFile(m_root + QStringLiteral("/Notes.txt"));
         QVERIFY(QDir(m_root).mkdir(QStringLiteral("Work")));
-        const QStringList outside = tree(m_dir->path());
+        const QStringList outside = tree(m_lib->dir.path());
         QCOMPARE(
             errorOf([&] { FolderManagementService::createFolderDirectory(name, m_root); }), error);
         QCOMPARE(tree(m_root), expectedTree);
         if (error != 0)
-            QCOMPARE(tree(m_dir->path()), outside);
+            QCOMPARE(tree(m_lib->dir.path()), outside);
     }
 
     void everyOperationNeedsARoot()
     {
-        const QStringList before = tree(m_dir->path());
+        const QStringList before = tree(m_lib->dir.path());
         QCOMPARE(errorOf([&] {
             FolderManagementService::createFolderDirectory(QStringLiteral("W"), {});
         }),
             -1);
         QCOMPARE(
-            errorOf([&] { mergeFolder(QStringLiteral("A"), QStringLiteral("B"), {}, *m_db); }), -1);
+            errorOf([&] { mergeFolder(QStringLiteral("A"), QStringLiteral("B"), {}, *m_lib->db); }),
+            -1);
         QCOMPARE(errorOf([&] {
             FolderManagementService::removeFolderDirectory(QStringLiteral("A"), {});
         }),
             -1);
-        QCOMPARE(tree(m_dir->path()), before);
+        QCOMPARE(tree(m_lib->dir.path()), before);
     }
 
     void folderIsEmpty_data()
@@ -156,16 +151,16 @@ private Q_SLOTS:
         }
         if (!recordFolder.isEmpty())
             addRecord(QStringLiteral("/elsewhere/x.png"), recordFolder);
-        QCOMPARE(FolderManagementService::folderIsEmpty(QStringLiteral("Work"), m_root, *m_db),
+        QCOMPARE(FolderManagementService::folderIsEmpty(QStringLiteral("Work"), m_root, *m_lib->db),
             expected);
     }
 
     void folderIsEmptyNeverLooksOutsideTheRoot()
     {
         // The root's parent has entries; ".." must not make it look full.
-        QVERIFY(FolderManagementService::folderIsEmpty(QStringLiteral(".."), m_root, *m_db));
-        m_db->failNthStatementForTesting(1);
-        QVERIFY(FolderManagementService::folderIsEmpty(QStringLiteral("Work"), m_root, *m_db));
+        QVERIFY(FolderManagementService::folderIsEmpty(QStringLiteral(".."), m_root, *m_lib->db));
+        m_lib->db->failNthStatementForTesting(1);
+        QVERIFY(FolderManagementService::folderIsEmpty(QStringLiteral("Work"), m_root, *m_lib->db));
     }
 
     void mergeMovesWithTheCollisionRuleAndRetagsRecords()
@@ -182,7 +177,7 @@ private Q_SLOTS:
             = addRecord(m_root + QStringLiteral("/General/a.png"), QStringLiteral("General"));
 
         const int moved
-            = mergeFolder(QStringLiteral("Work"), QStringLiteral("General"), m_root, *m_db);
+            = mergeFolder(QStringLiteral("Work"), QStringLiteral("General"), m_root, *m_lib->db);
         QCOMPARE(moved, 2);
         // The hidden file is not moved, so the source directory stays.
         QCOMPARE(tree(m_root),
@@ -191,24 +186,26 @@ private Q_SLOTS:
         QCOMPARE(readFile(m_root + QStringLiteral("/General/a.png")), QByteArray("general a"));
         QCOMPARE(readFile(m_root + QStringLiteral("/General/a 2.png")), QByteArray("work a"));
 
-        const auto recordA = m_db->record(a);
+        const auto recordA = m_lib->db->record(a);
         QCOMPARE(recordA->path, m_root + QStringLiteral("/General/a 2.png"));
         QCOMPARE(recordA->folder, QStringLiteral("General"));
         QCOMPARE(recordA->status, ScreenshotStatus::filed);
-        QCOMPARE(m_db->record(inbox)->status, ScreenshotStatus::inbox);
-        QCOMPARE(m_db->record(inbox)->folder, QStringLiteral("General"));
-        QCOMPARE(m_db->record(fileless)->folder, QStringLiteral("General"));
-        QCOMPARE(m_db->record(fileless)->path, QStringLiteral("/gone/c.png"));
-        QCOMPARE(m_db->record(other)->path, m_root + QStringLiteral("/General/a.png"));
+        QCOMPARE(m_lib->db->record(inbox)->status, ScreenshotStatus::inbox);
+        QCOMPARE(m_lib->db->record(inbox)->folder, QStringLiteral("General"));
+        QCOMPARE(m_lib->db->record(fileless)->folder, QStringLiteral("General"));
+        QCOMPARE(m_lib->db->record(fileless)->path, QStringLiteral("/gone/c.png"));
+        QCOMPARE(m_lib->db->record(other)->path, m_root + QStringLiteral("/General/a.png"));
     }
 
     void mergeRemovesTheEmptiedSourceAndCreatesTheTarget()
     {
         writeFile(m_root + QStringLiteral("/Work/a.png"));
-        QCOMPARE(mergeFolder(QStringLiteral("Work"), QStringLiteral("Projects"), m_root, *m_db), 1);
+        QCOMPARE(
+            mergeFolder(QStringLiteral("Work"), QStringLiteral("Projects"), m_root, *m_lib->db), 1);
         QCOMPARE(tree(m_root), (QStringList { "Projects", "Projects/a.png" }));
         QCOMPARE(
-            mergeFolder(QStringLiteral("Missing"), QStringLiteral("Target"), m_root, *m_db), 0);
+            mergeFolder(QStringLiteral("Missing"), QStringLiteral("Target"), m_root, *m_lib->db),
+            0);
         QVERIFY(QFileInfo(m_root + QStringLiteral("/Target")).isDir());
     }
 
@@ -217,15 +214,15 @@ private Q_SLOTS:
         writeFile(m_root + QStringLiteral("/Work/a.png"));
         const qint64 id = addRecord(m_root + QStringLiteral("/Work/a.png"), QStringLiteral("Work"));
         const qint64 fileless = addRecord(QStringLiteral("/gone/c.png"), QStringLiteral("Work"));
-        m_db->failNthStatementForTesting(2); // allRecords passes, the update fails
+        m_lib->db->failNthStatementForTesting(2); // allRecords passes, the update fails
         QVERIFY_THROWS_EXCEPTION(SQLiteError,
-            mergeFolder(QStringLiteral("Work"), QStringLiteral("General"), m_root, *m_db));
+            mergeFolder(QStringLiteral("Work"), QStringLiteral("General"), m_root, *m_lib->db));
         // The file whose row could not follow is back where the row says.
         QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/General/a.png")));
         QVERIFY(QFileInfo::exists(m_root + QStringLiteral("/Work/a.png")));
-        QCOMPARE(m_db->record(id)->folder, QStringLiteral("Work"));
+        QCOMPARE(m_lib->db->record(id)->folder, QStringLiteral("Work"));
         // The final re-tag did not run.
-        QCOMPARE(m_db->record(fileless)->folder, QStringLiteral("Work"));
+        QCOMPARE(m_lib->db->record(fileless)->folder, QStringLiteral("Work"));
     }
 
     void unsafeNamesAreRefusedBeforeAnythingMoves_data()
@@ -250,9 +247,9 @@ private Q_SLOTS:
         QFETCH(int, error);
         writeFile(m_root + QStringLiteral("/Work/a.png"));
         writeFile(m_root + QStringLiteral("/loose.png"));
-        const QStringList before = tree(m_dir->path());
-        QCOMPARE(errorOf([&] { mergeFolder(source, target, m_root, *m_db); }), error);
-        QCOMPARE(tree(m_dir->path()), before);
+        const QStringList before = tree(m_lib->dir.path());
+        QCOMPARE(errorOf([&] { mergeFolder(source, target, m_root, *m_lib->db); }), error);
+        QCOMPARE(tree(m_lib->dir.path()), before);
     }
 
     void removeFolderDirectory_data()
@@ -271,15 +268,15 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QFETCH(int, error);
         writeFile(m_root + QStringLiteral("/Work/Sub/a.png"));
-        const QStringList before = tree(m_dir->path());
+        const QStringList before = tree(m_lib->dir.path());
         QCOMPARE(
             errorOf([&] { FolderManagementService::removeFolderDirectory(name, m_root); }), error);
-        QCOMPARE(tree(m_dir->path()), before);
+        QCOMPARE(tree(m_lib->dir.path()), before);
     }
 
     void removeTakesHiddenContentsButNeverFollowsLinks()
     {
-        const QString outside = m_dir->filePath(QStringLiteral("keep"));
+        const QString outside = m_lib->dir.filePath(QStringLiteral("keep"));
         writeFile(outside + QStringLiteral("/precious.png"), "precious");
         writeFile(m_root + QStringLiteral("/Work/.hidden/x"), "x");
         QVERIFY(QFile::link(outside, m_root + QStringLiteral("/Work/link")));
@@ -329,8 +326,8 @@ private Q_SLOTS:
     {
         QCOMPARE(FolderManagementService::folderNames({}, { QStringLiteral("Work") }),
             (QStringList { "General", "Work" }));
-        QCOMPARE(
-            FolderManagementService::folderNames(m_dir->filePath(QStringLiteral("missing")), {}),
+        QCOMPARE(FolderManagementService::folderNames(
+                     m_lib->dir.filePath(QStringLiteral("missing")), {}),
             QStringList { "General" });
     }
 

@@ -5,7 +5,7 @@
 #include <QTest>
 
 #include "filing/libraryfileservice.h"
-#include "support/lazyindex.h"
+#include "support/templibrary.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 
@@ -18,8 +18,7 @@ class TestLibraryFileService : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    LazyIndex m_db;
+    std::unique_ptr<TempLibrary> m_lib;
     QString m_root;
     QString m_inbox;
 
@@ -34,7 +33,7 @@ private:
         record.ocrText = QStringLiteral("recognised");
         record.contentHash = QStringLiteral("hash");
         record.fileSize = bytes.size();
-        record.id = m_db->insertOrUpdate(record.path, record.title, {}, record.createdAt,
+        record.id = m_lib->db->insertOrUpdate(record.path, record.title, {}, record.createdAt,
             record.ocrText, record.contentHash, ScreenshotStatus::inbox, record.fileSize);
         return record;
     }
@@ -42,19 +41,14 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_root = m_dir->filePath(QStringLiteral("Library"));
-        m_inbox = m_dir->filePath(QStringLiteral("Screenshots"));
-        QVERIFY(QDir().mkpath(m_root));
+        m_lib = std::make_unique<TempLibrary>();
+        QVERIFY(m_lib->dir.isValid());
+        m_root = m_lib->root;
+        m_inbox = m_lib->dir.filePath(QStringLiteral("Screenshots"));
         QVERIFY(QDir().mkpath(m_inbox));
     }
 
-    void cleanup()
-    {
-        m_db.reset();
-        m_dir.reset();
-    }
+    void cleanup() { m_lib.reset(); }
 
     void libraryFileName_data()
     {
@@ -122,7 +116,7 @@ private Q_SLOTS:
         QFETCH(QStringList, existing);
         QFETCH(QString, fileName);
         QFETCH(QString, expected);
-        const QString directory = m_dir->filePath(QStringLiteral("collide"));
+        const QString directory = m_lib->dir.filePath(QStringLiteral("collide"));
         QVERIFY(QDir().mkpath(directory));
         for (const QString &name : existing) {
             if (name.endsWith(u'/'))
@@ -136,7 +130,7 @@ private Q_SLOTS:
 
     void uniqueFileURLCountsDanglingLinks()
     {
-        const QString directory = m_dir->path();
+        const QString directory = m_lib->dir.path();
         QVERIFY(QFile::link(QStringLiteral("/nonexistent/target"), directory + "/L.png"));
         QCOMPARE(LibraryFileService::uniqueFileURL(directory, QStringLiteral("L.png")),
             directory + "/L 2.png");
@@ -171,8 +165,8 @@ private Q_SLOTS:
     void filingIntoANewFolderCreatesItAndKeepsTheTypedTitle()
     {
         const ScreenshotRecord record = capture(QStringLiteral("Screenshot 1.png"));
-        const ScreenshotRecord filed = fileRecord(
-            record, QStringLiteral("  Trip: day1/day2 \n"), QStringLiteral("Work"), m_root, *m_db);
+        const ScreenshotRecord filed = fileRecord(record, QStringLiteral("  Trip: day1/day2 \n"),
+            QStringLiteral("Work"), m_root, *m_lib->db);
 
         const QString expectedPath = m_root + QStringLiteral("/Work/Trip day1 day2.png");
         QCOMPARE(filed.path, expectedPath);
@@ -186,7 +180,7 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(record.path));
 
         // The row says exactly what the disk says.
-        const auto row = m_db->allRecords();
+        const auto row = m_lib->db->allRecords();
         QCOMPARE(row.size(), 1);
         QCOMPARE(row.first(), filed);
     }
@@ -195,13 +189,13 @@ private Q_SLOTS:
     {
         const auto record = capture(QStringLiteral("c.png"), "bytes of c");
         const auto filed
-            = fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db);
-        m_db->updateTitle(filed.id, QStringLiteral("stale"));
+            = fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_lib->db);
+        m_lib->db->updateTitle(filed.id, QStringLiteral("stale"));
 
         const auto again
-            = fileRecord(filed, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db);
+            = fileRecord(filed, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_lib->db);
         QCOMPARE(again.path, filed.path);
-        QCOMPARE(m_db->record(filed.id)->title, QStringLiteral("T"));
+        QCOMPARE(m_lib->db->record(filed.id)->title, QStringLiteral("T"));
         QCOMPARE(tree(m_root), (QStringList { "Work", "Work/T.png" }));
     }
 
@@ -210,9 +204,9 @@ private Q_SLOTS:
         writeFile(m_root + QStringLiteral("/Work/Other.png"), "someone else");
         const auto record = capture(QStringLiteral("c.png"));
         const auto filed
-            = fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db);
-        const auto renamed
-            = fileRecord(filed, QStringLiteral("Other"), QStringLiteral("Work"), m_root, *m_db);
+            = fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_lib->db);
+        const auto renamed = fileRecord(
+            filed, QStringLiteral("Other"), QStringLiteral("Work"), m_root, *m_lib->db);
         QCOMPARE(renamed.path, m_root + QStringLiteral("/Work/Other 2.png"));
         QCOMPARE(renamed.title, QStringLiteral("Other"));
         QFile other(m_root + QStringLiteral("/Work/Other.png"));
@@ -225,12 +219,13 @@ private Q_SLOTS:
     {
         const auto record = capture(QStringLiteral("c.png"), "the bytes");
         const auto filed
-            = fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db);
-        const auto moved = fileRecord(filed, filed.title, QStringLiteral("Home"), m_root, *m_db);
+            = fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_lib->db);
+        const auto moved
+            = fileRecord(filed, filed.title, QStringLiteral("Home"), m_root, *m_lib->db);
         QCOMPARE(moved.path, m_root + QStringLiteral("/Home/T.png"));
         QCOMPARE(moved.folder, QStringLiteral("Home"));
         QCOMPARE(tree(m_root), (QStringList { "Home", "Home/T.png", "Work" }));
-        QCOMPARE(m_db->record(record.id)->path, moved.path);
+        QCOMPARE(m_lib->db->record(record.id)->path, moved.path);
         QFile file(moved.path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("the bytes"));
@@ -240,7 +235,7 @@ private Q_SLOTS:
     {
         const auto record = capture(QStringLiteral("c.PNG"));
         const auto filed
-            = fileRecord(record, QStringLiteral("..."), QStringLiteral("Work"), m_root, *m_db);
+            = fileRecord(record, QStringLiteral("..."), QStringLiteral("Work"), m_root, *m_lib->db);
         QCOMPARE(QFileInfo(filed.path).fileName(), QStringLiteral("Screenshot.PNG"));
         QCOMPARE(filed.title, QStringLiteral("..."));
     }
@@ -274,9 +269,9 @@ private Q_SLOTS:
         QFETCH(bool, withRoot);
         QFETCH(int, expected);
         const auto record = capture(QStringLiteral("c.png"));
-        const QStringList outsideBefore = tree(m_dir->path());
+        const QStringList outsideBefore = tree(m_lib->dir.path());
         try {
-            fileRecord(record, title, folder, withRoot ? m_root : QString(), *m_db);
+            fileRecord(record, title, folder, withRoot ? m_root : QString(), *m_lib->db);
             QFAIL("filing should have been refused");
         } catch (const FileError &error) {
             QCOMPARE(expected, 0);
@@ -284,9 +279,9 @@ private Q_SLOTS:
         } catch (const ServiceError &error) {
             QCOMPARE(int(error.kind()) + 1, expected);
         }
-        QCOMPARE(tree(m_dir->path()), outsideBefore);
-        QCOMPARE(m_db->allRecords().first().path, record.path);
-        QCOMPARE(m_db->allRecords().first().status, ScreenshotStatus::inbox);
+        QCOMPARE(tree(m_lib->dir.path()), outsideBefore);
+        QCOMPARE(m_lib->db->allRecords().first().path, record.path);
+        QCOMPARE(m_lib->db->allRecords().first().status, ScreenshotStatus::inbox);
     }
 
     void vanishedSourceSaysTheCaptureIsGoneAndTheRowStays()
@@ -294,12 +289,12 @@ private Q_SLOTS:
         const auto record = capture(QStringLiteral("c.png"));
         QVERIFY(QFile::remove(record.path));
         try {
-            fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db);
+            fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_lib->db);
             QFAIL("expected an error");
         } catch (const ServiceError &error) {
             QCOMPARE(error.kind(), ServiceError::Kind::captureGone);
         }
-        QCOMPARE(m_db->record(record.id)->path, record.path);
+        QCOMPARE(m_lib->db->record(record.id)->path, record.path);
         QCOMPARE(tree(m_root), QStringList());
     }
 
@@ -309,13 +304,13 @@ private Q_SLOTS:
     {
         const QString stale = m_root + QStringLiteral("/Work/T.png");
         QVERIFY(QDir(m_root).mkpath(QStringLiteral("Work")));
-        m_db->insertOrUpdate(stale, QStringLiteral("T"), QStringLiteral("Work"), 1, {}, {},
+        m_lib->db->insertOrUpdate(stale, QStringLiteral("T"), QStringLiteral("Work"), 1, {}, {},
             ScreenshotStatus::filed, 0);
         const auto record = capture(QStringLiteral("c.png"));
         const auto filed
-            = fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db);
+            = fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_lib->db);
         QCOMPARE(filed.path, m_root + QStringLiteral("/Work/T 2.png"));
-        QCOMPARE(m_db->record(record.id)->path, filed.path);
+        QCOMPARE(m_lib->db->record(record.id)->path, filed.path);
         QVERIFY(!QFileInfo::exists(record.path));
     }
 
@@ -325,10 +320,11 @@ private Q_SLOTS:
         for (const QString &expected :
             { QString(83, QChar(0x6F22)) + ".png", QString(83, QChar(0x6F22)) + " 2.png" }) {
             const auto record = capture(QStringLiteral("c.png"));
-            const auto filed = fileRecord(record, title, QStringLiteral("Work"), m_root, *m_db);
+            const auto filed
+                = fileRecord(record, title, QStringLiteral("Work"), m_root, *m_lib->db);
             QCOMPARE(QFileInfo(filed.path).fileName(), expected);
             QVERIFY(QFileInfo(filed.path).isFile());
-            QCOMPARE(m_db->record(record.id)->title, title);
+            QCOMPARE(m_lib->db->record(record.id)->title, title);
         }
     }
 
@@ -336,12 +332,12 @@ private Q_SLOTS:
     {
         const auto record = capture(QStringLiteral("c.png"));
         // The first statement looks the chosen name up in the index.
-        m_db->failNthStatementForTesting(2);
+        m_lib->db->failNthStatementForTesting(2);
         QVERIFY_THROWS_EXCEPTION(SQLiteError,
-            fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_db));
+            fileRecord(record, QStringLiteral("T"), QStringLiteral("Work"), m_root, *m_lib->db));
         QVERIFY(!QFileInfo::exists(m_root + QStringLiteral("/Work/T.png")));
         QVERIFY(QFileInfo::exists(record.path));
-        QCOMPARE(m_db->record(record.id)->path, record.path);
+        QCOMPARE(m_lib->db->record(record.id)->path, record.path);
     }
 };
 

@@ -14,6 +14,7 @@
 #include "filing/recordtrashservice.h"
 #include "platform/errors.h"
 #include "platform/trash.h"
+#include "support/fakes.h"
 #include "support/lazyindex.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
@@ -49,31 +50,6 @@ mode_t modeOf(const QString &path)
         return 0;
     return info.st_mode;
 }
-
-// A Trash that refuses, optionally losing the file on the way.
-class RefusingTrasher : public FileTrashing
-{
-public:
-    bool removeFileFirst = false;
-    std::optional<QString> trash(const QString &path) override
-    {
-        if (removeFileFirst)
-            QFile::remove(path);
-        throw FileError(EACCES, path, QStringLiteral("trash"));
-    }
-};
-
-// Moves the file somewhere but does not say where.
-class SilentTrasher : public FileTrashing
-{
-public:
-    QString bin;
-    std::optional<QString> trash(const QString &path) override
-    {
-        QFile::rename(path, bin + u'/' + QFileInfo(path).fileName());
-        return std::nullopt;
-    }
-};
 
 } // namespace
 
@@ -304,7 +280,8 @@ private Q_SLOTS:
     void refusedTrashKeepsFileAndRecord()
     {
         const auto record = add(m_dir->filePath(QStringLiteral("a.png")));
-        RefusingTrasher trasher;
+        FolderTrasher trasher;
+        trasher.refuse = true;
         const auto outcome = RecordTrashService::trash(record, *m_db, trasher);
         QCOMPARE(outcome.kind, Kind::failed);
         QVERIFY(outcome.errorDescription().contains(QStringLiteral("a.png")));
@@ -316,8 +293,8 @@ private Q_SLOTS:
     void refusalThatLostTheFileCountsAsMissing()
     {
         const auto record = add(m_dir->filePath(QStringLiteral("a.png")));
-        RefusingTrasher trasher;
-        trasher.removeFileFirst = true;
+        FolderTrasher trasher;
+        trasher.refuse = trasher.loseFileFirst = true;
         QCOMPARE(RecordTrashService::trash(record, *m_db, trasher).kind, Kind::fileAlreadyMissing);
         QVERIFY(!m_db->record(record.id));
     }
@@ -325,9 +302,10 @@ private Q_SLOTS:
     void trashWithoutALocationHasNoUndo()
     {
         const auto record = add(m_dir->filePath(QStringLiteral("a.png")));
-        SilentTrasher trasher;
-        trasher.bin = m_dir->filePath(QStringLiteral("bin"));
-        QDir().mkpath(trasher.bin);
+        FolderTrasher trasher;
+        trasher.silent = true;
+        trasher.folder = m_dir->filePath(QStringLiteral("bin"));
+        QDir().mkpath(trasher.folder);
         const auto outcome = RecordTrashService::trash(record, *m_db, trasher);
         QCOMPARE(outcome.kind, Kind::trashed);
         QVERIFY(!outcome.undo);

@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -16,6 +15,7 @@
 #include "library/duplicatesview.h"
 #include "platform/trash.h"
 #include "support/appstatescene.h"
+#include "support/imagebytes.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 
@@ -23,20 +23,6 @@ using namespace marlox;
 using namespace marlox::test;
 
 namespace {
-
-// Moves files into a folder of its own.
-class FolderTrasher : public FileTrashing
-{
-public:
-    QString folder;
-    std::optional<QString> trash(const QString &path) override
-    {
-        const QString target = QDir(folder).filePath(QFileInfo(path).fileName());
-        if (!QFile::rename(path, target))
-            throw FileError(EIO, path, QStringLiteral("trash"));
-        return target;
-    }
-};
 
 // A window with a title bar and a clock; `layout` 0 has a sidebar and rows
 // of `text`, 1 a toolbar and one large picture.
@@ -60,11 +46,7 @@ QByteArray windowPng(int layout, const QString &clock,
         painter.fillRect(300, 220, 200, 140, QColor(240, 200, 40));
     }
     painter.end();
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return imageBytes(image);
 }
 
 } // namespace

@@ -1,9 +1,8 @@
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/appstate.h"
 #include "library/filemanagerreveal.h"
-#include "support/fakes.h"
+#include "support/appstatescene.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -23,13 +22,10 @@ private Q_SLOTS:
     void opensTheFolderAndSaysWhenNothingCan()
     {
         QFETCH(bool, opens);
-        QTemporaryDir dir;
-        auto dialogs = std::make_shared<test::ScriptedDialogs>();
-        AppStateDependencies deps;
-        deps.dialogs = dialogs;
-        deps.installSystemObservers = false;
-        deps.databasePath = dir.filePath(QStringLiteral("index.sqlite3"));
-        AppState state(deps);
+        const test::AppStateScene scene;
+        const QTemporaryDir &dir = scene.dir;
+        const auto &dialogs = scene.dialogs;
+        AppState state(scene.dependencies());
 
         QList<QUrl> asked;
         showInFileManager(dir.filePath(QStringLiteral("Work/shot.png")), &state,

@@ -25,6 +25,7 @@
 #include "library/previewwindow.h"
 #include "support/appstatescene.h"
 #include "support/fakes.h"
+#include "support/imagebytes.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -82,7 +83,7 @@ class TestLibraryWindow : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<AppStateScene> m_scene;
     std::shared_ptr<ScriptedDialogs> m_dialogs;
     std::shared_ptr<RecordingToast> m_toast;
     RecordingPrompt *m_prompt = nullptr;
@@ -90,20 +91,17 @@ private:
     std::unique_ptr<LibraryWindow> m_window;
     int m_nextFile = 0;
 
-    QString root() const { return m_dir->filePath(QStringLiteral("Library")); }
+    QString root() const { return m_scene->library; }
 
     // A real image file in the library and its row in the index.
     ScreenshotRecord addRecord(const QString &title, const QString &folder,
         ScreenshotStatus status = ScreenshotStatus::filed, double ageSeconds = 0,
         const QString &text = {})
     {
-        const QString dir = folder.isEmpty() ? m_dir->filePath(QStringLiteral("Shots"))
-                                             : root() + QLatin1Char('/') + folder;
+        const QString dir = folder.isEmpty() ? m_scene->shots : root() + QLatin1Char('/') + folder;
         QDir().mkpath(dir);
         const QString path = dir + QStringLiteral("/shot%1.png").arg(++m_nextFile);
-        QImage image(320, 200, QImage::Format_RGB32);
-        image.fill(QColor::fromHsv((m_nextFile * 47) % 360, 120, 220));
-        image.save(path);
+        filledImage({ 320, 200 }, QColor::fromHsv((m_nextFile * 47) % 360, 120, 220)).save(path);
         const double created = secondsSince1970(QDateTime::currentDateTime()) - ageSeconds;
         const qint64 id = m_state->database().insertOrUpdate(
             path, title, folder, created, text, QString(), status, QFileInfo(path).size());
@@ -132,21 +130,18 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_dialogs = std::make_shared<ScriptedDialogs>();
+        m_scene = std::make_unique<AppStateScene>();
+        m_dialogs = m_scene->dialogs;
         m_toast = std::make_shared<RecordingToast>();
-        AppStateDependencies deps;
-        deps.dialogs = m_dialogs;
-        deps.undoToast = m_toast;
-        deps.makeCapturePrompt = [this] {
-            auto prompt = std::make_unique<RecordingPrompt>();
-            m_prompt = prompt.get();
-            return prompt;
-        };
-        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        deps.ocr = std::make_shared<FixedRecognizer>();
-        m_state = std::make_unique<AppState>(std::move(deps));
+        m_state = m_scene->makeState([this](AppStateDependencies &deps) {
+            deps.undoToast = m_toast;
+            deps.makeCapturePrompt = [this] {
+                auto prompt = std::make_unique<RecordingPrompt>();
+                m_prompt = prompt.get();
+                return prompt;
+            };
+            deps.ocr = FakeRecognizer::answering();
+        });
         m_state->setLibraryRoot(root(), true);
         QCOMPARE(m_state->libraryRoot(), root());
         m_nextFile = 0;
@@ -157,7 +152,7 @@ private Q_SLOTS:
         m_window.reset();
         m_state.reset();
         m_prompt = nullptr;
-        m_dir.reset();
+        m_scene.reset();
     }
 
     void emptyLibrary()
@@ -426,10 +421,8 @@ private Q_SLOTS:
     void draggedCellCarriesTheFileAndTheImage()
     {
         const QString png = addRecord(QStringLiteral("Shot"), QStringLiteral("General")).path;
-        const QString jpeg = m_dir->filePath(QStringLiteral("photo.jpg"));
-        QImage image(64, 48, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
-        QVERIFY(image.save(jpeg));
+        const QString jpeg = m_scene->dir.filePath(QStringLiteral("photo.jpg"));
+        QVERIFY(filledImage({ 64, 48 }, Qt::darkCyan).save(jpeg));
 
         for (const auto &[path, type] :
             { std::pair { png, QStringLiteral("image/png") }, { jpeg, "image/jpeg" } }) {
@@ -456,12 +449,11 @@ private Q_SLOTS:
     {
         const QString inside = addRecord(QStringLiteral("Shot"), QStringLiteral("General")).path;
         QVERIFY(QDir().mkpath(root() + QStringLiteral("/Work")));
-        QImage image(200, 120, QImage::Format_RGB32);
-        image.fill(Qt::darkGreen);
+        const QImage image = filledImage({ 200, 120 }, Qt::darkGreen);
         QVERIFY(image.save(root() + QStringLiteral("/Work/photo.png")));
-        const QString photo = m_dir->filePath(QStringLiteral("photo.png"));
+        const QString photo = m_scene->dir.filePath(QStringLiteral("photo.png"));
         QVERIFY(image.save(photo));
-        const QString notes = m_dir->filePath(QStringLiteral("notes.txt"));
+        const QString notes = m_scene->dir.filePath(QStringLiteral("notes.txt"));
         QFile(notes).open(QIODevice::WriteOnly);
         reload(1);
         m_window = std::make_unique<LibraryWindow>(m_state.get());
@@ -487,7 +479,7 @@ private Q_SLOTS:
         QVERIFY(hover({ photo }, at(QStringLiteral("Work"))));
         QVERIFY(!hover({ photo }, at(QStringLiteral("All Screenshots"))));
         QVERIFY(!hover({ photo, notes }, at(QStringLiteral("Work"))));
-        QVERIFY(!hover({ m_dir->path() }, at(QStringLiteral("Work"))));
+        QVERIFY(!hover({ m_scene->dir.path() }, at(QStringLiteral("Work"))));
         QVERIFY(!hover({ inside }, at(QStringLiteral("Work"))));
 
         QMimeData mime;

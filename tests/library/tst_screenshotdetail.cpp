@@ -26,19 +26,6 @@
 using namespace marlox;
 using namespace marlox::test;
 
-namespace {
-
-class FailingTrasher : public FileTrashing
-{
-public:
-    std::optional<QString> trash(const QString &path) override
-    {
-        throw FileError(EACCES, path, QStringLiteral("trash"));
-    }
-};
-
-} // namespace
-
 class TestScreenshotDetail : public QObject
 {
     Q_OBJECT
@@ -193,7 +180,9 @@ private Q_SLOTS:
         QFETCH(QList<int>, answers);
         QFETCH(bool, closes);
         QFETCH(int, alerts);
-        auto state = makeState(trashFails ? std::make_shared<FailingTrasher>() : nullptr);
+        auto refusing = std::make_shared<FolderTrasher>();
+        refusing->refuse = true;
+        auto state = makeState(trashFails ? refusing : nullptr);
         const ScreenshotRecord record = addScreenshot(
             *state, QStringLiteral("Screenshot 1.png"), QString(), QStringLiteral("words"));
         m_dialogs->alertAnswers = answers;

@@ -1,4 +1,3 @@
-#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
@@ -7,6 +6,7 @@
 #include <QTest>
 
 #include "library/thumbnailprovider.h"
+#include "support/imagebytes.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -25,10 +25,7 @@ QImage drawn(int width, int height)
 // A JPEG whose EXIF orientation tag says how to turn it for display.
 QByteArray jpegWithOrientation(const QImage &image, quint16 orientation)
 {
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG");
+    const QByteArray jpeg = test::imageBytes(image, "JPEG");
     QByteArray exif("Exif\0\0", 6);
     exif += QByteArray("MM\0\x2a\0\0\0\x08", 8); // big-endian TIFF, IFD at 8
     exif += QByteArray("\0\x01", 2); // one entry

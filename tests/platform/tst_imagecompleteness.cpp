@@ -1,4 +1,3 @@
-#include <QBuffer>
 #include <QImage>
 #include <QTest>
 
@@ -13,13 +12,7 @@ namespace {
 
 QByteArray qtImage(const char *format)
 {
-    QImage image(64, 48, QImage::Format_RGB32);
-    image.fill(Qt::darkCyan);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
+    return imageBytes(filledImage({ 64, 48 }, Qt::darkCyan), format);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "shell/captureprompt.h"
 #include "shell/prompttextfields.h"
 #include "shell/undotoast.h"
+#include "support/imagebytes.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -67,10 +68,8 @@ void verifyLaidOut(QWidget *window)
 
 QString writeImage(const QTemporaryDir &dir, QSize size, const QColor &color)
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(color);
     const QString path = dir.filePath(QStringLiteral("shot.png"));
-    return image.save(path) ? path : QString();
+    return test::filledImage(size, color).save(path) ? path : QString();
 }
 } // namespace
 

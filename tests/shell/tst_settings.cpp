@@ -17,6 +17,7 @@
 #include "support/appstatescene.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
+#include "support/imagebytes.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -239,9 +240,7 @@ private Q_SLOTS:
         const int count = QThread::idealThreadCount() + 2;
         for (int i = 0; i < count; ++i) {
             const QString path = m_scene->dir.filePath(QStringLiteral("shot%1.png").arg(i));
-            QImage image(40 + i, 30, QImage::Format_RGB32);
-            image.fill(Qt::white);
-            QVERIFY(image.save(path));
+            QVERIFY(test::filledImage({ 40 + i, 30 }, Qt::white).save(path));
             state->database().insertOrUpdate(path, QStringLiteral("Shot"),
                 QStringLiteral("General"), 1000.0 + i, QStringLiteral("old"), QString(),
                 ScreenshotStatus::filed, 10);

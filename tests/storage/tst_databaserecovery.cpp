@@ -8,10 +8,12 @@
 #include <QTest>
 
 #include "storage/databaserecovery.h"
+#include "support/indexcheck.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
 
 using namespace marlox;
+using marlox::test::sqliteExec;
 using namespace std::chrono_literals;
 
 namespace {
@@ -39,15 +41,6 @@ void makeIndex(const QString &path, int rows = 300)
             QStringLiteral("Shot %1").arg(i), QStringLiteral("Work"), 1000 + i,
             text + QString::number(i), QStringLiteral("hash"), ScreenshotStatus::filed, 100);
     }
-}
-
-int sqliteExec(const QString &path, const char *sql)
-{
-    sqlite3 *db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-    return rc;
 }
 
 const QDateTime kNow(QDate(2024, 3, 5), QTime(14, 7, 9));

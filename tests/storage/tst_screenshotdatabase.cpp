@@ -5,9 +5,12 @@
 #include <QTest>
 
 #include "storage/screenshotdatabase.h"
+#include "support/indexcheck.h"
 #include "support/testmain.h"
 
 using namespace marlox;
+using marlox::test::firstSchema;
+using marlox::test::sqliteExec;
 
 class TestScreenshotDatabase : public QObject
 {
@@ -63,20 +66,11 @@ private Q_SLOTS:
     void oldSchemaGainsStatusAndFlag()
     {
         const QString path = dbPath("old.sqlite3");
-        {
-            sqlite3 *raw = nullptr;
-            QCOMPARE(sqlite3_open(path.toUtf8().constData(), &raw), SQLITE_OK);
-            QCOMPARE(sqlite3_exec(raw,
-                         "CREATE TABLE screenshots (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                         "path TEXT NOT NULL UNIQUE, title TEXT NOT NULL DEFAULT '', folder "
-                         "TEXT NOT NULL DEFAULT '', created_at REAL NOT NULL, ocr_text TEXT "
-                         "NOT NULL DEFAULT '');"
-                         "INSERT INTO screenshots(path, title, created_at) VALUES "
-                         "('/lib/Unfiled/a.png','a',1), ('/shots/b.png','b',2);",
-                         nullptr, nullptr, nullptr),
-                SQLITE_OK);
-            sqlite3_close(raw);
-        }
+        QCOMPARE(sqliteExec(path,
+                     firstSchema
+                         + "INSERT INTO screenshots(path, title, created_at) VALUES "
+                           "('/lib/Unfiled/a.png','a',1), ('/shots/b.png','b',2);"),
+            SQLITE_OK);
         ScreenshotDatabase db(path);
         QVERIFY(db.needsStatusMigration());
         for (const auto &r : db.allRecords())
@@ -136,11 +130,8 @@ private Q_SLOTS:
         {
             // Write a foreign status straight into the row.
             ScreenshotDatabase::Binder none;
-            sqlite3 *raw = nullptr;
-            sqlite3_open(db.path().toUtf8().constData(), &raw);
-            sqlite3_exec(
-                raw, "UPDATE screenshots SET status = 'archived';", nullptr, nullptr, nullptr);
-            sqlite3_close(raw);
+            QCOMPARE(
+                sqliteExec(db.path(), "UPDATE screenshots SET status = 'archived';"), SQLITE_OK);
         }
         QCOMPARE(db.record(id)->status, ScreenshotStatus::filed);
     }

@@ -9,10 +9,12 @@
 #include "storage/screenshotdatabase.h"
 #include "storage/searchquery.h"
 #include "storage/vocabmatcher.h"
+#include "support/indexcheck.h"
 #include "support/searchcases.h"
 #include "support/testmain.h"
 
 using namespace marlox;
+using marlox::test::sqliteExec;
 
 namespace {
 
@@ -122,14 +124,7 @@ private Q_SLOTS:
 
     // Text typed as it stood on the screen, punctuation inside and around
     // words, finds its screenshot; the same words apart or reordered do not.
-    void punctuatedWordsFindTheirRecord_data()
-    {
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QString>("titles");
-        for (const auto &row : test::punctuatedQueries())
-            QTest::newRow(row.query)
-                << QString::fromUtf8(row.query) << QString::fromUtf8(row.titles);
-    }
+    void punctuatedWordsFindTheirRecord_data() { test::addPunctuatedQueryRows(); }
 
     void punctuatedWordsFindTheirRecord()
     {
@@ -317,21 +312,15 @@ private Q_SLOTS:
     void trigramIndexStaysInStep()
     {
         const QString path = dbPath("triggers.sqlite3");
-        {
-            sqlite3 *raw = nullptr;
-            QCOMPARE(sqlite3_open(path.toUtf8().constData(), &raw), SQLITE_OK);
-            QCOMPARE(sqlite3_exec(raw,
-                         "CREATE TABLE screenshots (id INTEGER PRIMARY KEY AUTOINCREMENT, path "
-                         "TEXT NOT NULL UNIQUE, title TEXT NOT NULL DEFAULT '', folder TEXT NOT "
-                         "NULL DEFAULT '', created_at REAL NOT NULL, ocr_text TEXT NOT NULL "
-                         "DEFAULT '', content_hash TEXT NOT NULL DEFAULT '', status TEXT NOT "
-                         "NULL DEFAULT 'filed', file_size INTEGER NOT NULL DEFAULT 0);"
-                         "INSERT INTO screenshots(path, title, created_at, ocr_text) VALUES "
-                         "('/old.png', 'old', 1, '古い画像の文字列');",
-                         nullptr, nullptr, nullptr),
-                SQLITE_OK);
-            sqlite3_close(raw);
-        }
+        QCOMPARE(sqliteExec(path,
+                     "CREATE TABLE screenshots (id INTEGER PRIMARY KEY AUTOINCREMENT, path "
+                     "TEXT NOT NULL UNIQUE, title TEXT NOT NULL DEFAULT '', folder TEXT NOT "
+                     "NULL DEFAULT '', created_at REAL NOT NULL, ocr_text TEXT NOT NULL "
+                     "DEFAULT '', content_hash TEXT NOT NULL DEFAULT '', status TEXT NOT "
+                     "NULL DEFAULT 'filed', file_size INTEGER NOT NULL DEFAULT 0);"
+                     "INSERT INTO screenshots(path, title, created_at, ocr_text) VALUES "
+                     "('/old.png', 'old', 1, '古い画像の文字列');"),
+            SQLITE_OK);
         ScreenshotDatabase db(path);
         QCOMPARE(searchIds(db, QStringLiteral("画像の")), QStringLiteral("old"));
 

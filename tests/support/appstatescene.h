@@ -6,8 +6,8 @@
 #include <QTemporaryDir>
 
 #include "app/appstate.h"
-#include "filing/ocrengine.h"
 #include "platform/frontmostapp.h"
+#include "support/fakerecognizer.h"
 #include "support/fakes.h"
 
 namespace marlox::test {
@@ -40,17 +40,6 @@ public:
         const std::function<void(AppStateDependencies &)> &adjust = {}) const;
     // Waits for the state's background work, so the scene can go.
     static void finish(std::unique_ptr<AppState> &state);
-};
-
-// Every image that decodes reads as `text`.
-class FixedRecognizer : public TextRecognizer
-{
-public:
-    QString text = QStringLiteral("fixed text");
-    QString recognizeText(const QImage &image) override
-    {
-        return image.isNull() ? QString() : text;
-    }
 };
 
 class NoFrontmost : public FrontmostApplication

@@ -1,13 +1,19 @@
 #pragma once
 
+#include <cerrno>
 #include <functional>
 #include <optional>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QStringList>
 
 #include "app/presenters.h"
 #include "platform/dialogs.h"
+#include "platform/errors.h"
+#include "platform/trash.h"
 
 namespace marlox::test {
 
@@ -38,6 +44,29 @@ public:
     {
         alerts.append(alert);
         return alertAnswers.isEmpty() ? 0 : alertAnswers.takeFirst();
+    }
+};
+
+// Moves files into `folder`, or refuses like a read-only Trash, after losing
+// the file on the way if asked; a `silent` one does not say where it put it.
+class FolderTrasher : public FileTrashing
+{
+public:
+    QString folder;
+    bool refuse = false;
+    bool loseFileFirst = false;
+    bool silent = false;
+
+    std::optional<QString> trash(const QString &path) override
+    {
+        if (loseFileFirst)
+            QFile::remove(path);
+        if (refuse)
+            throw FileError(EACCES, path, QStringLiteral("trash"));
+        const QString target = QDir(folder).filePath(QFileInfo(path).fileName());
+        if (!QFile::rename(path, target))
+            throw FileError(EIO, path, QStringLiteral("trash"));
+        return silent ? std::nullopt : std::optional<QString>(target);
     }
 };
 

@@ -3,13 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+
+#include "support/imagebytes.h"
 
 namespace marlox::test {
 
@@ -60,14 +61,10 @@ bool writeWholeFile(const QString &path, const QByteArray &bytes)
 
 QByteArray distinctPng(int seed, int width, int height)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(QColor::fromRgb(quint32(seed * 2654435761u) | 0xff000000u));
+    QImage image = filledImage(
+        { width, height }, QColor::fromRgb(quint32(seed * 2654435761u) | 0xff000000u));
     image.setPixel(seed % width, (seed / width) % height, qRgb(seed & 0xff, 0, 0));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return imageBytes(image);
 }
 
 } // namespace marlox::test

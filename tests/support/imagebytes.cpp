@@ -1,5 +1,6 @@
 #include "support/imagebytes.h"
 
+#include <QBuffer>
 #include <QtEndian>
 
 namespace marlox::test {
@@ -27,6 +28,22 @@ QByteArray box(const char *type, const QByteArray &payload)
 }
 
 } // namespace
+
+QImage filledImage(QSize size, const QColor &colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+QByteArray imageBytes(const QImage &image, const char *format, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format, quality);
+    return bytes;
+}
 
 QByteArray gifBytes(int frames)
 {

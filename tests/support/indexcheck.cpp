@@ -1,11 +1,23 @@
 #include "support/indexcheck.h"
 
+#include <sqlite3.h>
+
 #include <QFileInfo>
 #include <QTest>
 
 #include "support/filecensus.h"
 
 namespace marlox::test {
+
+int sqliteExec(const QString &path, const QByteArray &sql)
+{
+    sqlite3 *db = nullptr;
+    int rc = sqlite3_open(QFile::encodeName(path).constData(), &db);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return rc;
+}
 
 QSet<QString> verifyRowsOnTheirFiles(
     ScreenshotDatabase &database, const QString &root, const QString &context)

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QTest>
 
 namespace marlox::test {
 
@@ -61,6 +62,15 @@ inline const QList<SearchCase> &punctuatedQueries()
         { "-- ** \"\"", "" },
     };
     return cases;
+}
+
+// The columns "query" and "titles" and a row for each of punctuatedQueries().
+inline void addPunctuatedQueryRows()
+{
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<QString>("titles");
+    for (const auto &row : punctuatedQueries())
+        QTest::newRow(row.query) << QString::fromUtf8(row.query) << QString::fromUtf8(row.titles);
 }
 
 } // namespace marlox::test
