@@ -244,7 +244,10 @@ void AppState::recogniseOwedChunk(std::shared_ptr<OwedRecognition> handle)
                 std::optional<ScreenshotRecord> record;
                 try {
                     record = database->record(id);
-                } catch (const std::exception &) { }
+                } catch (const std::exception &e) {
+                    qCWarning(lcAppState, "Failed to read record %lld to recognise it: %s",
+                        static_cast<long long>(id), qUtf8Printable(describe(e)));
+                }
                 const QImage image = record ? RecognitionPass::decodeImage(record->path) : QImage();
                 Recognition text;
                 bool read = true;

@@ -13,6 +13,7 @@
 #include "filing/libraryfileservice.h"
 #include "platform/errors.h"
 #include "platform/filemoves.h"
+#include "platform/log.h"
 
 namespace marlox::LegacyMigration {
 
@@ -73,7 +74,9 @@ void migrateUnfiledFolder(const QString &libraryRoot, ScreenshotDatabase &databa
     try {
         if (listNames(legacy).isEmpty())
             QDir(root).rmdir(kLegacy); // a folder still holding hidden items stays
-    } catch (const FileError &) { }
+    } catch (const FileError &e) {
+        qCWarning(lcAppState, "Left the old folder in place: %s", qUtf8Printable(describe(e)));
+    }
 
     database.renameFolder(kLegacy, kGeneral);
 }

@@ -152,7 +152,11 @@ std::optional<QString> unreachableReason(const QString &path, ScreenshotDatabase
         bool indexed = true;
         try {
             indexed = database.hasRowsUnder(folder);
-        } catch (const std::exception &) { }
+        } catch (const std::exception &e) {
+            // Unknown counts as indexed: an empty folder is then taken for a missing disk.
+            qCWarning(lcAppState, "Couldn't tell whether %s holds indexed files: %s",
+                qUtf8Printable(folder), qUtf8Printable(describe(e)));
+        }
         if (indexed)
             return away;
     }

@@ -362,7 +362,10 @@ std::optional<qint64> ScreenshotDatabase::idForPath(const QString &path)
         st.bind(1, path);
         if (st.next())
             return sqlite3_column_int64(st.get(), 0);
-    } catch (const SQLiteError &) { }
+    } catch (const SQLiteError &e) {
+        qCWarning(lcDatabase, "Failed to look up %s: %s", qUtf8Printable(path),
+            qUtf8Printable(describe(e)));
+    }
     return std::nullopt;
 }
 
