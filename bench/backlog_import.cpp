@@ -62,15 +62,6 @@ QStringList writeShots(const QString &folder, int count, QSize size)
     return paths;
 }
 
-std::unique_ptr<LibraryWindow> openWindow(AppState &state)
-{
-    auto window = std::make_unique<LibraryWindow>(&state);
-    window->resize(1200, 800);
-    window->show();
-    spinUntil([&] { return window->windowHandle() && window->windowHandle()->isExposed(); }, 30000);
-    return window;
-}
-
 } // namespace
 
 int main(int argc, char **argv)

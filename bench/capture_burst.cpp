@@ -81,15 +81,6 @@ double median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
-std::unique_ptr<LibraryWindow> openWindow(AppState &state)
-{
-    auto window = std::make_unique<LibraryWindow>(&state);
-    window->resize(1200, 800);
-    window->show();
-    spinUntil([&] { return window->windowHandle() && window->windowHandle()->isExposed(); }, 30000);
-    return window;
-}
-
 AppStateDependencies dependencies(const QString &databasePath)
 {
     AppStateDependencies deps;

@@ -28,6 +28,7 @@
 #include "../tests/support/fakes.h"
 #include "app/appstate.h"
 #include "filing/ocrengine.h"
+#include "guiclock.h"
 #include "libraryfixture.h"
 #include "platform/frontmostapp.h"
 #include "screencorpus.h"
@@ -36,6 +37,8 @@
 
 using namespace marlox;
 using Clock = std::chrono::steady_clock;
+
+using marlox::bench::spinUntil;
 
 namespace {
 
@@ -105,18 +108,6 @@ double median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-template <typename F> bool spinUntil(F done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 // Writes as a screenshot tool does: straight to the final name, in a few chunks.

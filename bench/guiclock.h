@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include <QApplication>
@@ -12,6 +13,10 @@
 #include <QHash>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
+
+#include "app/appstate.h"
+#include "library/librarywindow.h"
 
 namespace marlox::bench {
 
@@ -20,7 +25,8 @@ inline double ms(const QElapsedTimer &timer)
     return double(timer.nsecsElapsed()) / 1e6;
 }
 
-template <typename F> inline bool spinUntil(F done, int timeoutMs)
+// Runs the event loop until `done` holds or `timeoutMs` passes.
+template <typename F> inline bool spinUntil(F done, int timeoutMs = 60000)
 {
     QElapsedTimer timer;
     timer.start();
@@ -30,6 +36,16 @@ template <typename F> inline bool spinUntil(F done, int timeoutMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
+}
+
+// A library window of the usual size, once it is on screen.
+inline std::unique_ptr<LibraryWindow> openWindow(AppState &state)
+{
+    auto window = std::make_unique<LibraryWindow>(&state);
+    window->resize(1200, 800);
+    window->show();
+    spinUntil([&] { return window->windowHandle() && window->windowHandle()->isExposed(); }, 30000);
+    return window;
 }
 
 inline void spinFor(int milliseconds)

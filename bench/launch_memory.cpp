@@ -42,6 +42,7 @@
 #include "app/appstate.h"
 #include "benchindex.h"
 #include "filing/ocrengine.h"
+#include "guiclock.h"
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "screencorpus.h"
@@ -50,6 +51,8 @@
 extern char **environ;
 
 using namespace marlox;
+
+using marlox::bench::spinUntil;
 
 namespace {
 
@@ -81,18 +84,6 @@ void resetPeak()
     QFile refs(QStringLiteral("/proc/self/clear_refs"));
     if (refs.open(QIODevice::WriteOnly))
         refs.write("5");
-}
-
-template <typename F> bool spinUntil(F done, int timeoutMs = 120000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 void idle(int ms)
@@ -164,7 +155,7 @@ AppStateDependencies launchDependencies(const QString &index)
 void waitForList(AppState &state)
 {
     if (state.records().isEmpty())
-        spinUntil([&] { return !state.records().isEmpty(); });
+        spinUntil([&] { return !state.records().isEmpty(); }, 120000);
 }
 
 // Child: launch as the app does, print when the list and the window arrive.
@@ -180,7 +171,7 @@ int childLaunch(int argc, char **argv, const QString &index, qint64 spawnedAt)
     LibraryWindow window(&state);
     window.resize(1200, 800);
     window.show();
-    spinUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); });
+    spinUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }, 120000);
     QCoreApplication::processEvents();
     window.repaint();
     const double shown = double(monotonicNs() - spawnedAt) / 1e6;
@@ -201,7 +192,7 @@ int childMemory(int argc, char **argv, const QString &index, const QString &capt
     int deliveries = 0;
     QObject::connect(&state, &AppState::recordsChanged, [&deliveries] { ++deliveries; });
     state.reloadRecords();
-    spinUntil([&] { return deliveries > 0; });
+    spinUntil([&] { return deliveries > 0; }, 120000);
     idle(1000);
     const double idleRss = statusMegabytes("VmRSS:");
     const double idleHwm = statusMegabytes("VmHWM:");
@@ -240,7 +231,8 @@ int childMemory(int argc, char **argv, const QString &index, const QString &capt
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->resize(1200, 800);
     window->show();
-    spinUntil([&] { return window->windowHandle() && window->windowHandle()->isExposed(); });
+    spinUntil(
+        [&] { return window->windowHandle() && window->windowHandle()->isExposed(); }, 120000);
     idle(1000);
     const double withWindow = statusMegabytes("VmRSS:");
     QScrollBar *bar = window->grid()->verticalScrollBar();

@@ -124,7 +124,7 @@ int main(int argc, char **argv)
             if (twice || clocked) {
                 // The same bytes saved again in another folder, or the same
                 // window a minute later.
-                const QString again = folders[(i / 3 + 1) % folders.size()];
+                const QString &again = folders[(i / 3 + 1) % folders.size()];
                 const QString copy = library + QLatin1Char('/') + again + QLatin1Char('/')
                     + QFileInfo(name).completeBaseName() + QStringLiteral(" copy.png");
                 if (clocked) {

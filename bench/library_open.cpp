@@ -22,6 +22,7 @@
 #include <QWindow>
 
 #include "app/appstate.h"
+#include "guiclock.h"
 #include "library/librarygridview.h"
 #include "library/librarywindow.h"
 #include "library/thumbnailprovider.h"
@@ -30,6 +31,8 @@
 #include "storage/screenshotdatabase.h"
 
 using namespace marlox;
+
+using marlox::bench::spinUntil;
 
 namespace {
 
@@ -52,19 +55,6 @@ double msSinceProcessStart()
     clock_gettime(CLOCK_BOOTTIME, &now);
     const double nowMs = double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
     return nowMs - startedTicks * 1e3 / double(sysconf(_SC_CLK_TCK));
-}
-
-// Runs the event loop until `done` holds or `timeoutMs` passes.
-template <typename F> bool spinUntil(F done, int timeoutMs = 60000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 bool visibleThumbnailsReady(LibraryGridView *grid)

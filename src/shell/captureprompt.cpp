@@ -31,8 +31,6 @@
 
 namespace marlox {
 
-using FolderManagementService::FolderSuggestion;
-
 namespace {
 // A full decode of a larger image (PNG has no reduced decode) stays off the
 // GUI thread: decoding and scaling a 1080p PNG took 155 ms here.
