@@ -428,7 +428,7 @@ void BacklogImport::readOne(ScreenshotDatabase &database, TextRecognizer &ocr, q
             qUtf8Printable(record->fileName()));
     } else {
         try {
-            text = ocr.recognize(image, &cancel);
+            text = RecognitionPass::read(ocr, image, &cancel);
         } catch (const std::exception &e) {
             // Once: recognition that cannot run fails alike for every file.
             if (!failureReported.exchange(true))
@@ -441,7 +441,7 @@ void BacklogImport::readOne(ScreenshotDatabase &database, TextRecognizer &ocr, q
         return;
     try {
         database.runInTransaction([&] {
-            if (!text.text.isEmpty())
+            if (!text.text.isEmpty() || !text.codes.isEmpty())
                 RecognitionPass::store(database, id, text, record->contentHash, std::nullopt);
             database.clearPendingRecognition(id);
         });

@@ -6,7 +6,6 @@
 
 #include "app/appstate.h"
 #include "app/recognitionpass.h"
-#include "filing/codereader.h"
 #include "filing/libraryreconciler.h"
 #include "filing/libraryrootguard.h"
 #include "filing/ocrengine.h"
@@ -253,8 +252,7 @@ void AppState::recogniseOwedChunk(std::shared_ptr<OwedRecognition> handle)
                 bool read = true;
                 if (!image.isNull()) {
                     try {
-                        text = ocr->recognize(image);
-                        text.codes = CodeReader::read(image);
+                        text = RecognitionPass::read(*ocr, image);
                     } catch (const std::exception &e) {
                         // One line, not one per file: recognition that cannot
                         // run fails the same way for every file.

@@ -91,8 +91,7 @@ Result recogniseOne(qint64 id, ScreenshotDatabase &database, TextRecognizer &ocr
         return Result::skipped;
     }
     try {
-        Recognition recognition = ocr.recognize(image);
-        recognition.codes = CodeReader::read(image);
+        const Recognition recognition = read(ocr, image);
         store(database, id, recognition, record->contentHash, std::nullopt);
         return Result::recognised;
     } catch (const std::exception &e) {
@@ -103,6 +102,13 @@ Result recogniseOne(qint64 id, ScreenshotDatabase &database, TextRecognizer &ocr
 }
 
 } // namespace
+
+Recognition read(TextRecognizer &ocr, const QImage &image, const std::atomic_bool *cancel)
+{
+    Recognition recognition = ocr.recognize(image, cancel);
+    recognition.codes = CodeReader::read(image);
+    return recognition;
+}
 
 bool forEach(qsizetype count, const std::function<bool()> &stop,
     const std::function<void(qsizetype index)> &work, QThreadPool *pool)

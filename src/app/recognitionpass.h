@@ -47,6 +47,10 @@ struct Outcome
 // complaint, hence the end-of-image check.
 QImage decodeImage(const QString &path);
 
+// The text, words and codes of a decoded image. Throws what the recogniser throws.
+Recognition read(
+    TextRecognizer &ocr, const QImage &image, const std::atomic_bool *cancel = nullptr);
+
 // Stores what one pass read: the text (with the hash and, when known, the
 // size, as updateOCR does), the word boxes and the codes, together in one
 // transaction.

@@ -7,6 +7,7 @@
 #include "app/appstate.h"
 #include "app/backlogimport.h"
 #include "support/appstatescene.h"
+#include "support/codeimages.h"
 #include "support/fakerecognizer.h"
 #include "support/testfiles.h"
 #include "support/testmain.h"
@@ -122,6 +123,16 @@ private Q_SLOTS:
         QByteArray png = readFile(newestFirst.first());
         writeFile(m_scene->shots + QStringLiteral("/cut.png"), png.left(png.size() / 2));
         writeFile(m_scene->shots + QStringLiteral("/notes.txt"));
+        // One holds a QR code, read with its text.
+        const QString ticket = newestFirst.at(1);
+        const QDateTime ticketTime = QFileInfo(ticket).lastModified();
+        const QString link = QStringLiteral("https://tickets.example.org/7");
+        QVERIFY(test::screenshotWithCode(link, QPoint(40, 40)).save(ticket, "PNG"));
+        {
+            QFile file(ticket);
+            QVERIFY(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(ticketTime, QFileDevice::FileModificationTime));
+        }
         const Snapshot before = snapshot(m_scene->shots);
 
         auto state = makeState();
@@ -142,6 +153,10 @@ private Q_SLOTS:
         QCOMPARE(state->database().search(oldest->title, LibrarySection::inbox(), 50).size(), 1);
         QCOMPARE(state->database().ocrText(oldest->id), QStringLiteral("read 80x50"));
         QVERIFY(state->database().pendingRecognition().isEmpty());
+        const QList<ScreenshotCode> codes
+            = state->database().codes(*state->database().idForPath(ticket));
+        QCOMPARE(codes.size(), 1);
+        QCOMPARE(codes.first().text, link);
         QCOMPARE(m_ocr->calls.load(), 9);
         // Nothing left to offer: the cut file is not offered again.
         QTRY_COMPARE(backlog.waitingCount().value_or(-1), 0);
