@@ -124,7 +124,7 @@ private Q_SLOTS:
         writeFile(m_scene->shots + QStringLiteral("/cut.png"), png.left(png.size() / 2));
         writeFile(m_scene->shots + QStringLiteral("/notes.txt"));
         // One holds a QR code, read with its text.
-        const QString ticket = newestFirst.at(1);
+        const QString &ticket = newestFirst.at(1);
         const QDateTime ticketTime = QFileInfo(ticket).lastModified();
         const QString link = QStringLiteral("https://tickets.example.org/7");
         QVERIFY(test::screenshotWithCode(link, QPoint(40, 40)).save(ticket, "PNG"));
