@@ -139,6 +139,14 @@ double ageOf(const QString &path)
     return secondsSince1970(QDateTime::currentDateTimeUtc()) - changed;
 }
 
+// The clock is read to the millisecond and the change time to a coarser tick,
+// so a file made a moment ago can look a little younger than zero: with no
+// quiet period asked for, nothing is young.
+bool changedWithin(const QString &path, double quietSeconds)
+{
+    return quietSeconds > 0 && ageOf(path) < quietSeconds;
+}
+
 bool stopped(const Options &options)
 {
     return options.stop && options.stop->load();
@@ -228,7 +236,7 @@ int removeMoveTemporaries(const QStringList &directories, double quietSeconds)
             { kMoveTemporary + QLatin1Char('*') }, QDir::Files | QDir::Hidden | QDir::System);
         for (const QString &name : names) {
             const QString path = directory + u'/' + name;
-            if (ageOf(path) < quietSeconds)
+            if (changedWithin(path, quietSeconds))
                 continue;
             if (::unlink(encoded(path).constData()) == 0) {
                 ++removed;
@@ -407,7 +415,7 @@ Report reconcileTree(
     QList<bool> young(candidates.size(), false);
     if (options.quietSeconds > 0) {
         for (qsizetype i = 0; i < candidates.size(); ++i) {
-            young[i] = ageOf(candidates[i].url) < options.quietSeconds;
+            young[i] = changedWithin(candidates[i].url, options.quietSeconds);
             report.deferred += young[i] ? 1 : 0;
         }
     }
@@ -483,7 +491,7 @@ Report reconcileTree(
     // A file that left its folder a moment ago may be in the middle of being
     // filed by this process, its row about to follow it: not gone yet.
     const auto leftJustNow = [&](const ScreenshotRecord &r) {
-        return options.quietSeconds > 0 && ageOf(parentOf(r.path)) < options.quietSeconds;
+        return changedWithin(parentOf(r.path), options.quietSeconds);
     };
     const auto remove = [&](const ScreenshotRecord &r) {
         if (leftJustNow(r)) {
