@@ -19,6 +19,7 @@
 #include "app/folderlocations.h"
 #include "app/folderpaths.h"
 #include "app/presenters.h"
+#include "app/promptflow.h"
 #include "app/promptqueue.h"
 #include "app/recognitionwork.h"
 #include "app/recordlist.h"
@@ -40,12 +41,8 @@ namespace marlox {
 
 class BacklogImport;
 class DuplicateFinder;
-class FileTrashing;
 class TextRecognizer;
 class FrontmostApplication;
-namespace RecordTrashService {
-struct Outcome;
-}
 
 // Everything AppState takes from outside. Only `dialogs` is required; the
 // rest fall back to the real platform services when left empty.
@@ -72,11 +69,12 @@ struct AppStateDependencies
     std::function<void(int status)> exit;
 };
 
-// The one coordinator: owns every service, runs start-up, the capture
-// pipeline and the user's decisions, keeps the record list and the two folder
-// locations. Lives on the GUI thread; its concerns are split over several
-// source files (capturepipeline.cpp, promptdecisions.cpp, recordloading.cpp,
-// folderlocations.cpp, folderactions.cpp, watching.cpp).
+// The one coordinator: owns every service, runs start-up and the capture
+// pipeline, and wires the parts that keep their own state: the record list,
+// the two folder locations, the watch, the recognition work and the prompt
+// with its undo. Lives on the GUI thread; what it still does itself is split
+// over a few source files (capturepipeline.cpp, importfiles.cpp,
+// recordloading.cpp, folderactions.cpp, rebuild.cpp).
 class AppState : public QObject
 {
     Q_OBJECT
@@ -110,8 +108,8 @@ public:
 
     ScreenshotDatabase &database() const { return *m_database; }
     Dialogs &dialogs() const { return *m_deps.dialogs; }
-    const PromptQueue &promptQueue() const { return m_promptQueue; }
-    const PendingUndoSlot &pendingUndoSlot() const { return m_pendingUndoSlot; }
+    const PromptQueue &promptQueue() const { return m_prompts->queue(); }
+    const PendingUndoSlot &pendingUndoSlot() const { return m_prompts->pendingUndo(); }
     bool isDatabaseDegraded() const { return m_databaseDegraded; }
     // Adds the screenshots that were in the folder before Marlox to the Inbox.
     BacklogImport &backlogImport() const { return *m_backlog; }
@@ -124,7 +122,6 @@ public:
 
     // ---- capture pipeline (capturepipeline.cpp)
     void handleDetection(const Detection &detection);
-    static QString defaultTitle(const std::optional<QString> &appName, const QDateTime &createdAt);
     // Before the process ends: puts every capture that was detected but not
     // yet indexed (still being read or recognised) into the Inbox, so that it
     // is not forgotten in the screenshot folder.
@@ -138,29 +135,35 @@ public:
     // A regular file, named as an image, outside `libraryRoot`.
     static bool isImportable(const QString &path, const QString &libraryRoot);
 
-    // ---- prompt queue and decisions (promptdecisions.cpp)
-    void appendToPromptQueue(PromptQueue::Item item);
-    void showNextPrompt();
+    // ---- the prompt and the Trash with its undo (promptflow.h)
+    PromptFlow &prompts() const { return *m_prompts; }
+    void appendToPromptQueue(PromptQueue::Item item) { m_prompts->append(std::move(item)); }
     std::optional<QString> savePrompt(
-        const ScreenshotRecord &record, const QString &title, const QString &folder);
-    void skipPrompt(const ScreenshotRecord &record, const std::optional<QString> &typedTitle);
-    void discardPrompt(const ScreenshotRecord &record);
-    void enqueueForPrompt(const ScreenshotRecord &record);
-    void trashRecord(const ScreenshotRecord &record, const QRect &anchor);
-    // Several at once with one toast, whose Undo brings them all back.
-    void trashRecords(const QList<ScreenshotRecord> &records, const QRect &anchor);
-    void undoDiscard();
-    void deleteRecord(const ScreenshotRecord &record, const std::optional<QRect> &windowFrame);
-    // Several at once (all but one of a duplicate group), with one Undo.
+        const ScreenshotRecord &record, const QString &title, const QString &folder)
+    {
+        return m_prompts->save(record, title, folder);
+    }
+    void skipPrompt(const ScreenshotRecord &record, const std::optional<QString> &typedTitle)
+    {
+        m_prompts->skip(record, typedTitle);
+    }
+    void enqueueForPrompt(const ScreenshotRecord &record) { m_prompts->enqueue(record); }
+    void undoDiscard() { m_prompts->undoDiscard(); }
+    void deleteRecord(const ScreenshotRecord &record, const std::optional<QRect> &windowFrame)
+    {
+        m_prompts->deleteRecord(record, windowFrame);
+    }
     void deleteRecords(
-        const QList<ScreenshotRecord> &records, const std::optional<QRect> &windowFrame);
-    bool deleteFromDetail(const ScreenshotRecord &record);
-    static QString errorText(const std::exception &error);
-    // Shows the prompt again after the user closed it while captures wait.
-    void reopenPrompt();
-    // Whether the capture prompt is on screen (the tray offers the waiting
-    // captures when it is not).
-    bool isPromptVisible() const { return m_capturePrompt && m_capturePrompt->isVisible(); }
+        const QList<ScreenshotRecord> &records, const std::optional<QRect> &windowFrame)
+    {
+        m_prompts->deleteRecords(records, windowFrame);
+    }
+    bool deleteFromDetail(const ScreenshotRecord &record)
+    {
+        return m_prompts->deleteFromDetail(record);
+    }
+    void reopenPrompt() { m_prompts->reopen(); }
+    bool isPromptVisible() const { return m_prompts->isVisible(); }
 
     // ---- record list (recordloading.cpp)
     void reloadRecords() { m_recordList->reload(); }
@@ -291,9 +294,6 @@ private:
     void setRecentFolders(const QStringList &folders, bool persist);
     void setLastSavedAt(const QDateTime &time);
     void setRebuildProgress(const QString &text);
-    QRect mainScreenVisibleFrame() const;
-    void dismissUndo();
-    bool trashFailureAlert(const ScreenshotRecord &record, const std::exception &error);
 
     // Capture pipeline internals (capturepipeline.cpp).
     struct CaptureContext;
@@ -330,10 +330,6 @@ private:
     // The injected services, or the real ones made on first use.
     std::shared_ptr<TextRecognizer> textRecognizer();
     std::shared_ptr<FrontmostApplication> frontmostApplication();
-    std::shared_ptr<FileTrashing> fileTrasher();
-    void dropDeletedFromPromptQueue(qint64 id);
-    bool trashFailureAlert(
-        const ScreenshotRecord &record, const RecordTrashService::Outcome &outcome);
 
     AppStateDependencies m_deps;
 
@@ -353,7 +349,6 @@ private:
     std::unique_ptr<DuplicateFinder> m_duplicates;
     std::unique_ptr<FolderLocations> m_locations;
     std::unique_ptr<WatchSupervisor> m_watch;
-    std::unique_ptr<CapturePromptPresenter> m_capturePrompt;
     QList<QPointer<QTimer>> m_readRetryTimers;
     // Detected captures that have no row yet, by path.
     QHash<QString, std::shared_ptr<CaptureContext>> m_capturesInFlight;
@@ -365,8 +360,9 @@ private:
     qsizetype m_captureStepsStarted = 0;
     int m_capturesRunning = 0;
     bool m_drainScheduled = false;
-    PromptQueue m_promptQueue;
-    PendingUndoSlot m_pendingUndoSlot;
+    // After the database, the record list and m_selfPlaced, which its hooks
+    // reach; it closes the prompt when it goes.
+    std::unique_ptr<PromptFlow> m_prompts;
     QThreadPool *m_utilityPool = nullptr;
     bool m_recognisingOwed = false;
     // Set when AppState goes: a rebuild's recognition pass stops at the next file.

@@ -22,6 +22,7 @@
 #include "app/backlogimport.h"
 #include "app/capturesteps.h"
 #include "app/duplicatefinder.h"
+#include "app/prompttext.h"
 #include "app/recognitionpass.h"
 #include "detection/detection.h"
 #include "filing/codereader.h"
@@ -354,7 +355,7 @@ void AppState::indexAndPrompt(CaptureStep &step)
         qCWarning(lcAppState, "Failed to look for copies of capture %lld: %s", record->id,
             qUtf8Printable(describe(e)));
     }
-    appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt, filedCopy });
+    m_prompts->append({ *record, QString(), title, std::nullopt, std::nullopt, filedCopy });
     qCInfo(lcAppState, "Capture prompt shown %.*fs after detection", 3,
         secondsFromNow(capture.sinceDetection));
     // Usually still running; when it is done, its text goes in at once.
@@ -418,7 +419,7 @@ void AppState::indexAndFileAutoSaved(
         qCWarning(lcAppState, "Auto-save failed for capture %lld, falling back to prompt: %s", id,
             qUtf8Printable(describe(e)));
         refreshRecord(id);
-        appendToPromptQueue({ *record, QString(), title, std::nullopt, errorText(e) });
+        m_prompts->append({ *record, QString(), title, std::nullopt, errorText(e) });
     }
 }
 
@@ -490,7 +491,7 @@ void AppState::handleUnreadableCapture(const CaptureContext &capture)
         = indexInInbox(capture, title, "Failed to index unreadable screenshot %s: %s");
     if (!record || m_autoSaveEnabled)
         return;
-    appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt });
+    m_prompts->append({ *record, QString(), title, std::nullopt, std::nullopt });
 }
 
 void AppState::finishPendingCaptures()
@@ -517,13 +518,6 @@ std::optional<QString> AppState::frontmostAppName()
         || X11FrontmostApplication::isExcluded(app->identifier))
         return std::nullopt;
     return app->name;
-}
-
-QString AppState::defaultTitle(const std::optional<QString> &appName, const QDateTime &createdAt)
-{
-    // QDateTime::toString formats in the C locale: "AP" gives AM/PM in capitals.
-    return appName.value_or(QStringLiteral("Screenshot")) + QLatin1Char(' ')
-        + createdAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd 'at' h.mm AP"));
 }
 
 std::shared_ptr<TextRecognizer> AppState::textRecognizer()
