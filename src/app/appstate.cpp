@@ -15,6 +15,7 @@
 #include "app/backlogimport.h"
 #include "app/duplicatefinder.h"
 #include "filing/legacymigration.h"
+#include "filing/ocrengine.h"
 #include "platform/homedirectory.h"
 #include "platform/log.h"
 #include "platform/screenshotlocation.h"
@@ -68,6 +69,17 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
             [this] { return m_recentFolders; }, [this] { return folderNames(); },
             [this](const QString &path) { m_selfPlaced.note(path); } });
     connect(m_prompts.get(), &PromptFlow::queueChanged, this, &AppState::promptQueueChanged);
+    m_captures = std::make_unique<CapturePipeline>(*m_database, *m_recordList, *m_prompts,
+        m_selfPlaced, *m_utilityPool, textRecognizer(), m_deps.frontmost,
+        CapturePipeline::Delays { m_deps.readRetryDelays, m_deps.indexRetryDelays },
+        CapturePipeline::Hooks { [this] { return m_autoSaveEnabled; },
+            [this] { return libraryRoot(); },
+            [this](const QString &path) { return m_backlog->handOver(path); },
+            [this](const ScreenshotRecord &record, const QString &title, const QString &folder) {
+                return fileRecord(record, title, folder);
+            } });
+    connect(m_captures.get(), &CapturePipeline::lastDetectionAtChanged, this,
+        &AppState::lastDetectionAtChanged);
     m_duplicates = std::make_unique<DuplicateFinder>(*m_database);
     connect(this, &AppState::libraryReconciled, m_duplicates.get(),
         &DuplicateFinder::fillMissingHashes);
@@ -297,6 +309,13 @@ void AppState::setRebuildProgress(const QString &text)
         return;
     m_rebuildProgress = text;
     Q_EMIT rebuildProgressChanged();
+}
+
+std::shared_ptr<TextRecognizer> AppState::textRecognizer()
+{
+    if (!m_deps.ocr)
+        m_deps.ocr = std::make_shared<OCREngine>();
+    return m_deps.ocr;
 }
 
 const QList<ScreenshotRecord> &AppState::records() const
