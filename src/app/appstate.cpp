@@ -9,13 +9,13 @@
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QPointer>
-#include <QScreen>
 #include <QThreadPool>
 #include <QTimer>
 
 #include "app/backlogimport.h"
 #include "app/duplicatefinder.h"
 #include "filing/legacymigration.h"
+#include "filing/ocrengine.h"
 #include "platform/homedirectory.h"
 #include "platform/log.h"
 #include "platform/screenshotlocation.h"
@@ -59,6 +59,27 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     m_recordList = std::make_unique<RecordList>(*m_database);
     connect(m_recordList.get(), &RecordList::recordsChanged, this, &AppState::recordsChanged);
     connect(m_recordList.get(), &RecordList::recordReplaced, this, &AppState::recordReplaced);
+    // Lives inside AppState, so its hooks never outlive it.
+    m_prompts = std::make_unique<PromptFlow>(*m_database, *m_recordList, m_deps.dialogs,
+        m_deps.makeCapturePrompt, m_deps.undoToast, m_deps.trasher,
+        PromptFlow::Hooks {
+            [this](const ScreenshotRecord &record, const QString &title, const QString &folder) {
+                return fileRecord(record, title, folder);
+            },
+            [this] { return m_recentFolders; }, [this] { return folderNames(); },
+            [this](const QString &path) { m_selfPlaced.note(path); } });
+    connect(m_prompts.get(), &PromptFlow::queueChanged, this, &AppState::promptQueueChanged);
+    m_captures = std::make_unique<CapturePipeline>(*m_database, *m_recordList, *m_prompts,
+        m_selfPlaced, *m_utilityPool, textRecognizer(), m_deps.frontmost,
+        CapturePipeline::Delays { m_deps.readRetryDelays, m_deps.indexRetryDelays },
+        CapturePipeline::Hooks { [this] { return m_autoSaveEnabled; },
+            [this] { return libraryRoot(); },
+            [this](const QString &path) { return m_backlog->handOver(path); },
+            [this](const ScreenshotRecord &record, const QString &title, const QString &folder) {
+                return fileRecord(record, title, folder);
+            } });
+    connect(m_captures.get(), &CapturePipeline::lastDetectionAtChanged, this,
+        &AppState::lastDetectionAtChanged);
     m_duplicates = std::make_unique<DuplicateFinder>(*m_database);
     connect(this, &AppState::libraryReconciled, m_duplicates.get(),
         &DuplicateFinder::fillMissingHashes);
@@ -145,8 +166,8 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
 
 AppState::~AppState()
 {
-    if (m_capturePrompt)
-        m_capturePrompt->close();
+    if (m_prompts)
+        m_prompts->closePrompt();
     // The rebuild and reconcile jobs hold the database; let them finish first.
     m_stopBackground->store(true);
     m_utilityPool->waitForDone();
@@ -290,17 +311,17 @@ void AppState::setRebuildProgress(const QString &text)
     Q_EMIT rebuildProgressChanged();
 }
 
+std::shared_ptr<TextRecognizer> AppState::textRecognizer()
+{
+    if (!m_deps.ocr)
+        m_deps.ocr = std::make_shared<OCREngine>();
+    return m_deps.ocr;
+}
+
 const QList<ScreenshotRecord> &AppState::records() const
 {
     static const QList<ScreenshotRecord> none;
     return m_recordList ? m_recordList->records() : none;
-}
-
-QRect AppState::mainScreenVisibleFrame() const
-{
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        return screen->availableGeometry();
-    return {};
 }
 
 } // namespace marlox

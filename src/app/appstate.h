@@ -7,7 +7,6 @@
 
 #include <QDateTime>
 #include <QFuture>
-#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -16,9 +15,11 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/capturepipeline.h"
 #include "app/folderlocations.h"
 #include "app/folderpaths.h"
 #include "app/presenters.h"
+#include "app/promptflow.h"
 #include "app/promptqueue.h"
 #include "app/recognitionwork.h"
 #include "app/recordlist.h"
@@ -33,19 +34,14 @@
 #include "storage/screenshotdatabase.h"
 #include "storage/screenshotrecord.h"
 
-class QTimer;
 class QThreadPool;
 
 namespace marlox {
 
 class BacklogImport;
 class DuplicateFinder;
-class FileTrashing;
 class TextRecognizer;
 class FrontmostApplication;
-namespace RecordTrashService {
-struct Outcome;
-}
 
 // Everything AppState takes from outside. Only `dialogs` is required; the
 // rest fall back to the real platform services when left empty.
@@ -72,11 +68,12 @@ struct AppStateDependencies
     std::function<void(int status)> exit;
 };
 
-// The one coordinator: owns every service, runs start-up, the capture
-// pipeline and the user's decisions, keeps the record list and the two folder
-// locations. Lives on the GUI thread; its concerns are split over several
-// source files (capturepipeline.cpp, promptdecisions.cpp, recordloading.cpp,
-// folderlocations.cpp, folderactions.cpp, watching.cpp).
+// The one coordinator: owns every service, runs start-up, and wires the
+// parts that keep their own state: the record list, the two folder
+// locations, the watch, the capture pipeline, the recognition work and the
+// prompt with its undo. Lives on the GUI thread; what it still does itself is
+// split over a few source files (recordloading.cpp, folderactions.cpp,
+// rebuild.cpp).
 class AppState : public QObject
 {
     Q_OBJECT
@@ -99,7 +96,7 @@ public:
     const QList<ScreenshotRecord> &records() const;
     RecordList &recordList() const { return *m_recordList; }
     WatchStatus watchStatus() const { return m_watch->status(); }
-    QDateTime lastDetectionAt() const { return m_lastDetectionAt; }
+    QDateTime lastDetectionAt() const { return m_captures->lastDetectionAt(); }
     QDateTime lastSavedAt() const { return m_lastSavedAt; }
     bool autoSaveEnabled() const { return m_autoSaveEnabled; }
     void setAutoSaveEnabled(bool enabled);
@@ -110,57 +107,60 @@ public:
 
     ScreenshotDatabase &database() const { return *m_database; }
     Dialogs &dialogs() const { return *m_deps.dialogs; }
-    const PromptQueue &promptQueue() const { return m_promptQueue; }
-    const PendingUndoSlot &pendingUndoSlot() const { return m_pendingUndoSlot; }
+    const PromptQueue &promptQueue() const { return m_prompts->queue(); }
+    const PendingUndoSlot &pendingUndoSlot() const { return m_prompts->pendingUndo(); }
     bool isDatabaseDegraded() const { return m_databaseDegraded; }
     // Adds the screenshots that were in the folder before Marlox to the Inbox.
     BacklogImport &backlogImport() const { return *m_backlog; }
     // Detected and not indexed yet.
-    bool isCaptureInFlight(const QString &path) const { return m_capturesInFlight.contains(path); }
+    bool isCaptureInFlight(const QString &path) const { return m_captures->isInFlight(path); }
     std::shared_ptr<TextRecognizer> recognizer() { return textRecognizer(); }
 
     // ---- start-up and the system screenshot location
     void refreshSystemScreenshotFolder();
 
-    // ---- capture pipeline (capturepipeline.cpp)
-    void handleDetection(const Detection &detection);
-    static QString defaultTitle(const std::optional<QString> &appName, const QDateTime &createdAt);
-    // Before the process ends: puts every capture that was detected but not
-    // yet indexed (still being read or recognised) into the Inbox, so that it
-    // is not forgotten in the screenshot folder.
-    void finishPendingCaptures();
-    // Files copies of image files from elsewhere (a drop from a file manager)
-    // into a library folder, each read and recognised as a capture is and
-    // named after its file, made unique. The originals are never touched.
-    // Returns how many were taken; the rest (not an image file, already in
-    // the library, no library) are refused and logged.
-    int importFiles(const QStringList &paths, const QString &folder);
-    // A regular file, named as an image, outside `libraryRoot`.
-    static bool isImportable(const QString &path, const QString &libraryRoot);
+    // ---- new captures and imported copies (capturepipeline.h)
+    CapturePipeline &captures() const { return *m_captures; }
+    void handleDetection(const Detection &detection) { m_captures->handleDetection(detection); }
+    void finishPendingCaptures() { m_captures->finishPending(); }
+    int importFiles(const QStringList &paths, const QString &folder)
+    {
+        return m_captures->importFiles(paths, folder);
+    }
+    static bool isImportable(const QString &path, const QString &libraryRoot)
+    {
+        return CapturePipeline::isImportable(path, libraryRoot);
+    }
 
-    // ---- prompt queue and decisions (promptdecisions.cpp)
-    void appendToPromptQueue(PromptQueue::Item item);
-    void showNextPrompt();
+    // ---- the prompt and the Trash with its undo (promptflow.h)
+    PromptFlow &prompts() const { return *m_prompts; }
+    void appendToPromptQueue(PromptQueue::Item item) { m_prompts->append(std::move(item)); }
     std::optional<QString> savePrompt(
-        const ScreenshotRecord &record, const QString &title, const QString &folder);
-    void skipPrompt(const ScreenshotRecord &record, const std::optional<QString> &typedTitle);
-    void discardPrompt(const ScreenshotRecord &record);
-    void enqueueForPrompt(const ScreenshotRecord &record);
-    void trashRecord(const ScreenshotRecord &record, const QRect &anchor);
-    // Several at once with one toast, whose Undo brings them all back.
-    void trashRecords(const QList<ScreenshotRecord> &records, const QRect &anchor);
-    void undoDiscard();
-    void deleteRecord(const ScreenshotRecord &record, const std::optional<QRect> &windowFrame);
-    // Several at once (all but one of a duplicate group), with one Undo.
+        const ScreenshotRecord &record, const QString &title, const QString &folder)
+    {
+        return m_prompts->save(record, title, folder);
+    }
+    void skipPrompt(const ScreenshotRecord &record, const std::optional<QString> &typedTitle)
+    {
+        m_prompts->skip(record, typedTitle);
+    }
+    void enqueueForPrompt(const ScreenshotRecord &record) { m_prompts->enqueue(record); }
+    void undoDiscard() { m_prompts->undoDiscard(); }
+    void deleteRecord(const ScreenshotRecord &record, const std::optional<QRect> &windowFrame)
+    {
+        m_prompts->deleteRecord(record, windowFrame);
+    }
     void deleteRecords(
-        const QList<ScreenshotRecord> &records, const std::optional<QRect> &windowFrame);
-    bool deleteFromDetail(const ScreenshotRecord &record);
-    static QString errorText(const std::exception &error);
-    // Shows the prompt again after the user closed it while captures wait.
-    void reopenPrompt();
-    // Whether the capture prompt is on screen (the tray offers the waiting
-    // captures when it is not).
-    bool isPromptVisible() const { return m_capturePrompt && m_capturePrompt->isVisible(); }
+        const QList<ScreenshotRecord> &records, const std::optional<QRect> &windowFrame)
+    {
+        m_prompts->deleteRecords(records, windowFrame);
+    }
+    bool deleteFromDetail(const ScreenshotRecord &record)
+    {
+        return m_prompts->deleteFromDetail(record);
+    }
+    void reopenPrompt() { m_prompts->reopen(); }
+    bool isPromptVisible() const { return m_prompts->isVisible(); }
 
     // ---- record list (recordloading.cpp)
     void reloadRecords() { m_recordList->reload(); }
@@ -291,53 +291,12 @@ private:
     void setRecentFolders(const QStringList &folders, bool persist);
     void setLastSavedAt(const QDateTime &time);
     void setRebuildProgress(const QString &text);
-    QRect mainScreenVisibleFrame() const;
-    void dismissUndo();
-    bool trashFailureAlert(const ScreenshotRecord &record, const std::exception &error);
 
-    // Capture pipeline internals (capturepipeline.cpp).
-    struct CaptureContext;
-    struct CaptureStep;
-    struct ReadCapture;
-    static std::optional<ReadCapture> readCapture(const QString &path);
-    std::optional<QString> frontmostAppName();
-    void scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int attempt);
-    // Queues one read attempt; it starts when fewer than
-    // WorkPools::capturesInFlight() captures are being read or recognised.
-    void attemptRead(std::shared_ptr<CaptureContext> capture, int attempt);
-    void startWaitingCaptures();
-    // Handles finished steps in the order their reads started, one capture
-    // per turn of the event loop.
-    void drainCaptureSteps();
-    void scheduleDrain();
-    void indexAndPrompt(CaptureStep &step);
-    void storeRecognised(const CaptureStep &step);
-    struct RecognizedCapture;
-    // The auto-save's steps on the GUI thread: index, file, fall back to the
-    // prompt; a refused index write is tried again later.
-    void indexAndFileAutoSaved(
-        const CaptureContext &capture, const RecognizedCapture &recognized, int attempt);
-    void retryIndexingAutoSaved(const CaptureContext &capture, const RecognizedCapture &recognized,
-        int attempt, const std::exception &error);
-    // The file changed between the read and the filing: the row gets the
-    // hash and size of what is in the library now.
-    void rehashFiled(qint64 id, const QString &path, const QString &text);
-    void handleUnreadableCapture(const CaptureContext &capture);
-    // Indexes the capture in the Inbox without text; none (logged with
-    // failureFormat) when the insert fails or the row cannot be read back.
-    std::optional<ScreenshotRecord> indexInInbox(
-        const CaptureContext &capture, const QString &title, const char *failureFormat);
-    // The injected services, or the real ones made on first use.
+    // The injected recognizer, or the real one made on first use.
     std::shared_ptr<TextRecognizer> textRecognizer();
-    std::shared_ptr<FrontmostApplication> frontmostApplication();
-    std::shared_ptr<FileTrashing> fileTrasher();
-    void dropDeletedFromPromptQueue(qint64 id);
-    bool trashFailureAlert(
-        const ScreenshotRecord &record, const RecordTrashService::Outcome &outcome);
 
     AppStateDependencies m_deps;
 
-    QDateTime m_lastDetectionAt;
     QDateTime m_lastSavedAt;
     bool m_autoSaveEnabled = false;
     QStringList m_recentFolders;
@@ -353,20 +312,13 @@ private:
     std::unique_ptr<DuplicateFinder> m_duplicates;
     std::unique_ptr<FolderLocations> m_locations;
     std::unique_ptr<WatchSupervisor> m_watch;
-    std::unique_ptr<CapturePromptPresenter> m_capturePrompt;
-    QList<QPointer<QTimer>> m_readRetryTimers;
-    // Detected captures that have no row yet, by path.
-    QHash<QString, std::shared_ptr<CaptureContext>> m_capturesInFlight;
     // Put back into the screenshot folder by Marlox; not new captures.
     SelfPlacedFiles m_selfPlaced;
-    // Read attempts in the order they were asked for: the first
-    // m_captureStepsStarted have started, the rest wait holding only a path.
-    QList<std::shared_ptr<CaptureStep>> m_captureSteps;
-    qsizetype m_captureStepsStarted = 0;
-    int m_capturesRunning = 0;
-    bool m_drainScheduled = false;
-    PromptQueue m_promptQueue;
-    PendingUndoSlot m_pendingUndoSlot;
+    // After the database, the record list and m_selfPlaced, which its hooks
+    // reach; it closes the prompt when it goes.
+    std::unique_ptr<PromptFlow> m_prompts;
+    // After the prompt flow, which it hands captures to.
+    std::unique_ptr<CapturePipeline> m_captures;
     QThreadPool *m_utilityPool = nullptr;
     bool m_recognisingOwed = false;
     // Set when AppState goes: a rebuild's recognition pass stops at the next file.

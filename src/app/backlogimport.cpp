@@ -13,6 +13,7 @@
 #include <QThreadPool>
 
 #include "app/appstate.h"
+#include "app/prompttext.h"
 #include "app/recognitionpass.h"
 #include "app/workcounter.h"
 #include "filing/contenthash.h"
@@ -142,7 +143,7 @@ std::optional<ScreenshotDatabase::NewFile> BacklogImport::readListed(const Liste
     const QDateTime modified = QDateTime::fromMSecsSinceEpoch(file.modifiedMs);
     ScreenshotDatabase::NewFile row;
     row.path = file.path;
-    row.title = AppState::defaultTitle(std::nullopt, modified);
+    row.title = defaultTitle(std::nullopt, modified);
     row.createdAt = secondsSince1970(modified);
     row.contentHash = ContentHash::ofData(bytes);
     row.status = ScreenshotStatus::inbox;

@@ -1,3 +1,5 @@
+#include "app/capturepipeline.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <functional>
@@ -15,14 +17,17 @@
 #include <QImage>
 #include <QImageReader>
 #include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 
-#include "app/appstate.h"
-#include "app/backlogimport.h"
 #include "app/capturesteps.h"
 #include "app/duplicatefinder.h"
+#include "app/promptflow.h"
+#include "app/prompttext.h"
 #include "app/recognitionpass.h"
+#include "app/recordlist.h"
+#include "app/selfplacedfiles.h"
 #include "detection/detection.h"
 #include "filing/codereader.h"
 #include "filing/contenthash.h"
@@ -34,6 +39,7 @@
 #include "platform/imagecompleteness.h"
 #include "platform/log.h"
 #include "platform/workpools.h"
+#include "storage/screenshotdatabase.h"
 
 namespace marlox {
 
@@ -118,10 +124,28 @@ Recognition recognizeQuietly(TextRecognizer &ocr, const QImage &image, const QSt
 
 } // namespace
 
+CapturePipeline::CapturePipeline(ScreenshotDatabase &database, RecordList &records,
+    PromptFlow &prompts, SelfPlacedFiles &selfPlaced, QThreadPool &utilityPool,
+    std::shared_ptr<TextRecognizer> recognizer, std::shared_ptr<FrontmostApplication> frontmost,
+    Delays delays, Hooks hooks, QObject *parent)
+    : QObject(parent),
+      m_database(database),
+      m_records(records),
+      m_prompts(prompts),
+      m_selfPlaced(selfPlaced),
+      m_utilityPool(utilityPool),
+      m_recognizer(std::move(recognizer)),
+      m_frontmost(std::move(frontmost)),
+      m_delays(std::move(delays)),
+      m_hooks(std::move(hooks))
+{ }
+
+CapturePipeline::~CapturePipeline() = default;
+
 // One read attempt: the file's bytes, then a bitmap decoded from exactly those
 // bytes. Qt decodes a cut-off JPEG or GIF without complaint, so a file still
 // being written is caught by its structure first.
-std::optional<AppState::ReadCapture> AppState::readCapture(const QString &path)
+std::optional<CapturePipeline::ReadCapture> CapturePipeline::readCapture(const QString &path)
 {
     if (!FileMoves::isRegularFile(path))
         return std::nullopt;
@@ -142,14 +166,14 @@ std::optional<AppState::ReadCapture> AppState::readCapture(const QString &path)
     return ReadCapture { std::move(image), std::move(*bytes), modifiedNs };
 }
 
-void AppState::handleDetection(const Detection &detection)
+void CapturePipeline::handleDetection(const Detection &detection)
 {
     if (m_selfPlaced.isSelfPlaced(detection.url)) {
         qCInfo(lcAppState, "Ignoring %s: Marlox put it back there itself",
             qUtf8Printable(QFileInfo(detection.url).fileName()));
         return;
     }
-    if (m_backlog->handOver(detection.url))
+    if (m_hooks.handOver(detection.url))
         return;
     auto capture = std::make_shared<CaptureContext>();
     capture->sinceDetection.start();
@@ -169,7 +193,7 @@ void AppState::handleDetection(const Detection &detection)
     attemptRead(std::move(capture), 0);
 }
 
-void AppState::attemptRead(std::shared_ptr<CaptureContext> capture, int attempt)
+void CapturePipeline::attemptRead(std::shared_ptr<CaptureContext> capture, int attempt)
 {
     auto step = std::make_shared<CaptureStep>();
     step->capture = std::move(capture);
@@ -178,19 +202,19 @@ void AppState::attemptRead(std::shared_ptr<CaptureContext> capture, int attempt)
     startWaitingCaptures();
 }
 
-void AppState::startWaitingCaptures()
+void CapturePipeline::startWaitingCaptures()
 {
     while (m_capturesRunning < WorkPools::capturesInFlight()
         && m_captureStepsStarted < m_captureSteps.size()) {
         const std::shared_ptr<CaptureStep> step = m_captureSteps.at(m_captureStepsStarted++);
         ++m_capturesRunning;
-        const QPointer<AppState> weak(this);
-        const std::shared_ptr<TextRecognizer> ocr = textRecognizer();
+        const QPointer<CapturePipeline> weak(this);
+        const std::shared_ptr<TextRecognizer> ocr = m_recognizer;
         const QString path = step->capture->path;
         const QString fileName = step->capture->fileName;
         const QString title = step->capture->title.value_or(
             defaultTitle(step->capture->appName, step->capture->createdAt));
-        const auto post = [weak](std::function<void(AppState &)> work) {
+        const auto post = [weak](std::function<void(CapturePipeline &)> work) {
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [weak, work = std::move(work)] {
@@ -213,7 +237,7 @@ void AppState::startWaitingCaptures()
                 hash = ContentHash::ofData(read->bytes);
                 perceptual = PerceptualHash::of(read->image);
             }
-            post([step, ok, hash, perceptual](AppState &self) {
+            post([step, ok, hash, perceptual](CapturePipeline &self) {
                 step->read = ok ? CaptureStep::Read::succeeded : CaptureStep::Read::failed;
                 step->result.hash = hash;
                 step->result.perceptualHash = perceptual;
@@ -229,7 +253,7 @@ void AppState::startWaitingCaptures()
                 std::move(recognition.words), hash, qint64(read->bytes.size()), read->modifiedNs,
                 perceptual, CodeReader::read(read->image) };
             read.reset();
-            post([step, result = std::move(result)](AppState &self) {
+            post([step, result = std::move(result)](CapturePipeline &self) {
                 --self.m_capturesRunning;
                 step->recognised = true;
                 step->result = result;
@@ -242,7 +266,7 @@ void AppState::startWaitingCaptures()
     }
 }
 
-void AppState::scheduleDrain()
+void CapturePipeline::scheduleDrain()
 {
     if (m_drainScheduled)
         return;
@@ -253,7 +277,7 @@ void AppState::scheduleDrain()
     });
 }
 
-void AppState::drainCaptureSteps()
+void CapturePipeline::drainCaptureSteps()
 {
     while (m_captureStepsStarted > 0) {
         const std::shared_ptr<CaptureStep> step = m_captureSteps.constFirst();
@@ -272,7 +296,7 @@ void AppState::drainCaptureSteps()
         if (!step->decided) {
             step->decided = true;
             // Read now rather than at detection: the user may have switched it meanwhile.
-            step->autoSave = m_autoSaveEnabled || step->capture->folder.has_value();
+            step->autoSave = m_hooks.autoSave() || step->capture->folder.has_value();
         }
         // Auto-save files a capture once its text is known, and never ahead
         // of one detected before it.
@@ -294,9 +318,9 @@ void AppState::drainCaptureSteps()
     }
 }
 
-void AppState::scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int attempt)
+void CapturePipeline::scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int attempt)
 {
-    const QList<double> &delays = m_deps.readRetryDelays;
+    const QList<double> &delays = m_delays.read;
     if (attempt > delays.size()) {
         handleUnreadableCapture(*capture);
         return;
@@ -305,7 +329,7 @@ void AppState::scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int 
     timer->setSingleShot(true);
     timer->setInterval(qRound(delays.at(attempt - 1) * 1000));
     m_readRetryTimers.append(QPointer<QTimer>(timer));
-    QPointer<AppState> weak(this);
+    QPointer<CapturePipeline> weak(this);
     connect(timer, &QTimer::timeout, this, [weak, timer, capture, attempt] {
         if (!weak)
             return;
@@ -316,12 +340,12 @@ void AppState::scheduleReadAttempt(std::shared_ptr<CaptureContext> capture, int 
     timer->start();
 }
 
-std::optional<ScreenshotRecord> AppState::indexInInbox(
+std::optional<ScreenshotRecord> CapturePipeline::indexInInbox(
     const CaptureContext &capture, const QString &title, const char *failureFormat)
 {
     qint64 id = 0;
     try {
-        id = m_database->insertOrUpdate(capture.path, title, QString(),
+        id = m_database.insertOrUpdate(capture.path, title, QString(),
             secondsSince1970(capture.createdAt), QString(), QString(), ScreenshotStatus::inbox, 0);
     } catch (const std::exception &e) {
         qCWarning(lcAppState, failureFormat, qUtf8Printable(capture.fileName),
@@ -329,15 +353,15 @@ std::optional<ScreenshotRecord> AppState::indexInInbox(
         return std::nullopt;
     }
     m_capturesInFlight.remove(capture.path);
-    refreshRecord(id);
+    m_records.refresh(id);
     try {
-        return m_database->record(id);
+        return m_database.record(id);
     } catch (const std::exception &) {
         return std::nullopt;
     }
 }
 
-void AppState::indexAndPrompt(CaptureStep &step)
+void CapturePipeline::indexAndPrompt(CaptureStep &step)
 {
     const CaptureContext &capture = *step.capture;
     const QString title = defaultTitle(capture.appName, capture.createdAt);
@@ -348,13 +372,13 @@ void AppState::indexAndPrompt(CaptureStep &step)
 
     std::optional<ScreenshotRecord> filedCopy;
     try {
-        DuplicateFinder::store(*m_database, record->id, step.result.perceptualHash);
-        filedCopy = m_database->filedWithContentHash(step.result.hash, record->id);
+        DuplicateFinder::store(m_database, record->id, step.result.perceptualHash);
+        filedCopy = m_database.filedWithContentHash(step.result.hash, record->id);
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Failed to look for copies of capture %lld: %s", record->id,
             qUtf8Printable(describe(e)));
     }
-    appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt, filedCopy });
+    m_prompts.append({ *record, QString(), title, std::nullopt, std::nullopt, filedCopy });
     qCInfo(lcAppState, "Capture prompt shown %.*fs after detection", 3,
         secondsFromNow(capture.sinceDetection));
     // Usually still running; when it is done, its text goes in at once.
@@ -362,33 +386,33 @@ void AppState::indexAndPrompt(CaptureStep &step)
         storeRecognised(step);
 }
 
-void AppState::storeRecognised(const CaptureStep &step)
+void CapturePipeline::storeRecognised(const CaptureStep &step)
 {
     const RecognizedCapture &result = step.result;
     qCInfo(lcAppState, "OCR done for record %lld: %ld chars", step.id, long(result.text.size()));
     try {
-        RecognitionPass::store(*m_database, step.id, { result.text, result.words, result.codes },
+        RecognitionPass::store(m_database, step.id, { result.text, result.words, result.codes },
             result.hash, result.size);
     } catch (const std::exception &) {
         // The record may be gone already (discarded); nothing to keep.
     }
 }
 
-void AppState::indexAndFileAutoSaved(
+void CapturePipeline::indexAndFileAutoSaved(
     const CaptureContext &capture, const RecognizedCapture &recognized, int attempt)
 {
     const QString &title = recognized.title;
     qint64 id = 0;
     try {
-        // Issued here rather than on the worker: the database lives only as
-        // long as AppState, which the worker can't hold.
-        m_database->runInTransaction([&] {
-            id = m_database->insertOrUpdate(capture.path, title, QString(),
+        // Issued here rather than on the worker: the database is borrowed
+        // from AppState, which the worker can't hold.
+        m_database.runInTransaction([&] {
+            id = m_database.insertOrUpdate(capture.path, title, QString(),
                 secondsSince1970(capture.createdAt), recognized.text, recognized.hash,
                 ScreenshotStatus::inbox, recognized.size);
-            m_database->storeWordBoxes(id, WordBoxes::encoded(recognized.words));
-            DuplicateFinder::store(*m_database, id, recognized.perceptualHash);
-            m_database->storeCodes(id, recognized.codes);
+            m_database.storeWordBoxes(id, WordBoxes::encoded(recognized.words));
+            DuplicateFinder::store(m_database, id, recognized.perceptualHash);
+            m_database.storeCodes(id, recognized.codes);
         });
     } catch (const std::exception &e) {
         retryIndexingAutoSaved(capture, recognized, attempt, e);
@@ -397,32 +421,32 @@ void AppState::indexAndFileAutoSaved(
     m_capturesInFlight.remove(capture.path);
     std::optional<ScreenshotRecord> record;
     try {
-        record = m_database->record(id);
+        record = m_database.record(id);
     } catch (const std::exception &e) {
         qCWarning(
             lcAppState, "Failed to read back capture %lld: %s", id, qUtf8Printable(describe(e)));
     }
     if (!record) {
-        refreshRecord(id);
+        m_records.refresh(id);
         return;
     }
     // The list and the open window take the row once, as filed: the Inbox
     // row in between would cost a second merge for nothing.
     try {
         const ScreenshotRecord filed
-            = fileRecord(*record, title, capture.folder.value_or(QStringLiteral("General")));
+            = m_hooks.file(*record, title, capture.folder.value_or(QStringLiteral("General")));
         qCInfo(lcAppState, capture.folder ? "Imported %lld" : "Auto-saved capture %lld", id);
         if (!unchangedSinceRead(filed.path, recognized.size, recognized.modifiedNs))
             rehashFiled(id, filed.path, recognized.text);
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Auto-save failed for capture %lld, falling back to prompt: %s", id,
             qUtf8Printable(describe(e)));
-        refreshRecord(id);
-        appendToPromptQueue({ *record, QString(), title, std::nullopt, errorText(e) });
+        m_records.refresh(id);
+        m_prompts.append({ *record, QString(), title, std::nullopt, errorText(e) });
     }
 }
 
-void AppState::retryIndexingAutoSaved(const CaptureContext &capture,
+void CapturePipeline::retryIndexingAutoSaved(const CaptureContext &capture,
     const RecognizedCapture &recognized, int attempt, const std::exception &error)
 {
     if (!pathExists(capture.path)) {
@@ -431,7 +455,7 @@ void AppState::retryIndexingAutoSaved(const CaptureContext &capture,
         m_capturesInFlight.remove(capture.path);
         return;
     }
-    const QList<double> &delays = m_deps.indexRetryDelays;
+    const QList<double> &delays = m_delays.index;
     const double delay = delays.isEmpty() ? 60.0 : delays.at(qMin(attempt, delays.size() - 1));
     qCWarning(lcAppState, "Failed to index auto-saved screenshot %s: %s; trying again in %.*fs",
         qUtf8Printable(capture.fileName), qUtf8Printable(describe(error)), 1, delay);
@@ -441,11 +465,11 @@ void AppState::retryIndexingAutoSaved(const CaptureContext &capture,
     });
 }
 
-void AppState::rehashFiled(qint64 id, const QString &path, const QString &text)
+void CapturePipeline::rehashFiled(qint64 id, const QString &path, const QString &text)
 {
     qCInfo(lcAppState, "Capture %lld changed after it was read; hashing the filed file again", id);
-    QPointer<AppState> weak(this);
-    m_utilityPool->start([weak, id, path, text] {
+    QPointer<CapturePipeline> weak(this);
+    m_utilityPool.start([weak, id, path, text] {
         const std::optional<QString> hash = ContentHash::ofFile(path);
         const qint64 size = QFileInfo(path).size();
         if (!hash)
@@ -456,7 +480,7 @@ void AppState::rehashFiled(qint64 id, const QString &path, const QString &text)
                 if (!weak)
                     return;
                 try {
-                    weak->m_database->updateOCR(id, text, *hash, size);
+                    weak->m_database.updateOCR(id, text, *hash, size);
                 } catch (const std::exception &e) {
                     qCWarning(lcAppState, "Failed to store the hash of capture %lld: %s", id,
                         qUtf8Printable(describe(e)));
@@ -466,7 +490,7 @@ void AppState::rehashFiled(qint64 id, const QString &path, const QString &text)
     });
 }
 
-void AppState::handleUnreadableCapture(const CaptureContext &capture)
+void CapturePipeline::handleUnreadableCapture(const CaptureContext &capture)
 {
     if (capture.folder) {
         // Only a copy: the original stays where it was.
@@ -488,12 +512,12 @@ void AppState::handleUnreadableCapture(const CaptureContext &capture)
     const QString title = defaultTitle(capture.appName, capture.createdAt);
     const auto record
         = indexInInbox(capture, title, "Failed to index unreadable screenshot %s: %s");
-    if (!record || m_autoSaveEnabled)
+    if (!record || m_hooks.autoSave())
         return;
-    appendToPromptQueue({ *record, QString(), title, std::nullopt, std::nullopt });
+    m_prompts.append({ *record, QString(), title, std::nullopt, std::nullopt });
 }
 
-void AppState::finishPendingCaptures()
+void CapturePipeline::finishPending()
 {
     const QHash<QString, std::shared_ptr<CaptureContext>> pending
         = std::exchange(m_capturesInFlight, {});
@@ -508,36 +532,17 @@ void AppState::finishPendingCaptures()
     }
 }
 
-std::optional<QString> AppState::frontmostAppName()
+std::optional<QString> CapturePipeline::frontmostAppName()
 {
-    const std::optional<FrontmostApplication::Info> app = frontmostApplication()->frontmost();
+    if (!m_frontmost)
+        m_frontmost = std::make_shared<X11FrontmostApplication>();
+    const std::optional<FrontmostApplication::Info> app = m_frontmost->frontmost();
     if (!app || app->identifier.isEmpty() || app->name.isEmpty())
         return std::nullopt;
     if (app->identifier == QLatin1String("com.quorvintesha.Marlox")
         || X11FrontmostApplication::isExcluded(app->identifier))
         return std::nullopt;
     return app->name;
-}
-
-QString AppState::defaultTitle(const std::optional<QString> &appName, const QDateTime &createdAt)
-{
-    // QDateTime::toString formats in the C locale: "AP" gives AM/PM in capitals.
-    return appName.value_or(QStringLiteral("Screenshot")) + QLatin1Char(' ')
-        + createdAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd 'at' h.mm AP"));
-}
-
-std::shared_ptr<TextRecognizer> AppState::textRecognizer()
-{
-    if (!m_deps.ocr)
-        m_deps.ocr = std::make_shared<OCREngine>();
-    return m_deps.ocr;
-}
-
-std::shared_ptr<FrontmostApplication> AppState::frontmostApplication()
-{
-    if (!m_deps.frontmost)
-        m_deps.frontmost = std::make_shared<X11FrontmostApplication>();
-    return m_deps.frontmost;
 }
 
 } // namespace marlox

@@ -13,14 +13,14 @@
 #include <QList>
 #include <QString>
 
-#include "app/appstate.h"
+#include "app/capturepipeline.h"
 #include "filing/perceptualhash.h"
 #include "filing/wordboxes.h"
 #include "storage/screenshotcode.h"
 
 namespace marlox {
 
-struct AppState::CaptureContext
+struct CapturePipeline::CaptureContext
 {
     QString path;
     QString fileName;
@@ -33,7 +33,7 @@ struct AppState::CaptureContext
 };
 
 // The decoded bitmap and the complete bytes, both from the same attempt.
-struct AppState::ReadCapture
+struct CapturePipeline::ReadCapture
 {
     QImage image;
     QByteArray bytes;
@@ -42,7 +42,7 @@ struct AppState::ReadCapture
 
 // What the auto-save indexes: the read bytes' size and hash, their text,
 // words and codes.
-struct AppState::RecognizedCapture
+struct CapturePipeline::RecognizedCapture
 {
     QString title;
     QString text;
@@ -58,7 +58,7 @@ struct AppState::RecognizedCapture
 // One read attempt of a capture and what came of it. Touched only on the GUI
 // thread; the worker reports back by queued calls. The bitmap never leaves
 // the worker, so a waiting step costs a few texts.
-struct AppState::CaptureStep
+struct CapturePipeline::CaptureStep
 {
     std::shared_ptr<CaptureContext> capture;
     int attempt = 0;

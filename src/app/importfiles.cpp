@@ -3,9 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QThreadPool>
 #include <QUuid>
 
-#include "app/appstate.h"
+#include "app/capturepipeline.h"
 #include "app/capturesteps.h"
 #include "filing/libraryfileservice.h"
 #include "platform/filemoves.h"
@@ -17,26 +18,27 @@
 // window) take the capture path from a copy.
 namespace marlox {
 
-bool AppState::isImportable(const QString &path, const QString &libraryRoot)
+bool CapturePipeline::isImportable(const QString &path, const QString &libraryRoot)
 {
     return FileMoves::isRegularFile(path) && isScreenshotExtension(QFileInfo(path).suffix())
         && (libraryRoot.isEmpty() || !LibraryFileService::libraryFolderName(path, libraryRoot));
 }
 
-int AppState::importFiles(const QStringList &paths, const QString &folder)
+int CapturePipeline::importFiles(const QStringList &paths, const QString &folder)
 {
-    if (libraryRoot().isEmpty()) {
+    const QString root = m_hooks.libraryRoot();
+    if (root.isEmpty()) {
         qCWarning(lcAppState, "Can't import %lld files: no library folder is set",
             qlonglong(paths.size()));
         return 0;
     }
     // Copied first to a hidden folder of the library, which the reconcile
     // passes over; filing then moves the copy within one file system.
-    const QString staging = libraryRoot() + QStringLiteral("/.marlox-import");
+    const QString staging = root + QStringLiteral("/.marlox-import");
     int taken = 0;
     for (const QString &path : paths) {
         const QFileInfo info(path);
-        if (!isImportable(path, libraryRoot())) {
+        if (!isImportable(path, root)) {
             qCWarning(lcAppState, "Not importing %s: not an image file from outside the library",
                 qUtf8Printable(path));
             continue;
@@ -50,7 +52,7 @@ int AppState::importFiles(const QStringList &paths, const QString &folder)
         capture->folder = folder;
         capture->path = staging + QLatin1Char('/')
             + QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('.') + info.suffix();
-        const QPointer<AppState> weak(this);
+        const QPointer<CapturePipeline> weak(this);
         WorkPools::capture().start([weak, path, staging, capture] {
             QString error;
             if (!QDir().mkpath(staging))

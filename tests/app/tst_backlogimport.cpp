@@ -6,6 +6,7 @@
 
 #include "app/appstate.h"
 #include "app/backlogimport.h"
+#include "app/prompttext.h"
 #include "support/appstatescene.h"
 #include "support/codeimages.h"
 #include "support/fakerecognizer.h"
@@ -148,7 +149,7 @@ private Q_SLOTS:
         const QDateTime time = QFileInfo(newestFirst.last()).lastModified();
         const auto oldest
             = state->database().record(*state->database().idForPath(newestFirst.last()));
-        QCOMPARE(oldest->title, AppState::defaultTitle(std::nullopt, time));
+        QCOMPARE(oldest->title, defaultTitle(std::nullopt, time));
         QCOMPARE(oldest->createdAt, secondsSince1970(time));
         QCOMPARE(state->database().search(oldest->title, LibrarySection::inbox(), 50).size(), 1);
         QCOMPARE(state->database().ocrText(oldest->id), QStringLiteral("read 80x50"));

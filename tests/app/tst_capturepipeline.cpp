@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "app/appstate.h"
+#include "app/prompttext.h"
 #include "filing/contenthash.h"
 #include "filing/ocrengine.h"
 #include "platform/frontmostapp.h"
@@ -110,7 +111,7 @@ private:
 
     static QString expectedTitle(const QString &app, const QString &path)
     {
-        return AppState::defaultTitle(app, QFileInfo(path).birthTime());
+        return marlox::defaultTitle(app, QFileInfo(path).birthTime());
     }
 
 private Q_SLOTS:
@@ -159,8 +160,8 @@ private Q_SLOTS:
         QFETCH(QString, app);
         QFETCH(QDateTime, time);
         QFETCH(QString, title);
-        QCOMPARE(AppState::defaultTitle(
-                     app.isEmpty() ? std::nullopt : std::optional<QString>(app), time),
+        QCOMPARE(
+            marlox::defaultTitle(app.isEmpty() ? std::nullopt : std::optional<QString>(app), time),
             title);
     }
 

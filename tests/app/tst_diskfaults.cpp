@@ -12,6 +12,7 @@
 #include <QThreadPool>
 
 #include "app/appstate.h"
+#include "app/prompttext.h"
 #include "filing/libraryreconciler.h"
 #include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
@@ -129,7 +130,7 @@ private Q_SLOTS:
         auto state = watchingState(setup, ocr, true);
         const QString path = setup.shots + QStringLiteral("/Screenshot 5.png");
         QVERIFY(writeWholeFile(path, distinctPng(5)));
-        const QString title = AppState::defaultTitle(std::nullopt, QFileInfo(path).birthTime());
+        const QString title = defaultTitle(std::nullopt, QFileInfo(path).birthTime());
         const QString general = setup.library + QStringLiteral("/General/");
         QVERIFY(QDir().mkpath(general));
         state->database().insertOrUpdate(general + title + QStringLiteral(".png"), title,

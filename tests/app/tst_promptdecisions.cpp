@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "app/appstate.h"
+#include "app/prompttext.h"
 #include "filing/foldermanagementservice.h"
 #include "filing/libraryfileservice.h"
 #include "platform/trash.h"
@@ -405,18 +406,17 @@ private Q_SLOTS:
         const QString badFolder
             = QStringLiteral("Folder names can't contain “/” or begin with “.”.");
         const QList<std::pair<QString, QString>> texts {
-            { AppState::errorText(FileError::noSuchFile()), noLibraryText },
-            { AppState::errorText(LibraryError(LibraryError::Kind::emptyTitle)),
+            { errorText(FileError::noSuchFile()), noLibraryText },
+            { errorText(LibraryError(LibraryError::Kind::emptyTitle)),
                 QStringLiteral("Title can't be empty.") },
-            { AppState::errorText(LibraryError(LibraryError::Kind::invalidFolderName)), badFolder },
-            { AppState::errorText(FolderError(FolderError::Kind::invalidName)), badFolder },
-            { AppState::errorText(FileError(EACCES, QStringLiteral("/x/a.png"))),
+            { errorText(LibraryError(LibraryError::Kind::invalidFolderName)), badFolder },
+            { errorText(FolderError(FolderError::Kind::invalidName)), badFolder },
+            { errorText(FileError(EACCES, QStringLiteral("/x/a.png"))),
                 "Couldn't save: " + FileError(EACCES, QStringLiteral("/x/a.png")).description() },
-            { AppState::errorText(std::runtime_error("disk on fire")),
+            { errorText(std::runtime_error("disk on fire")),
                 QStringLiteral("Couldn't save: disk on fire") },
             // A file gone is not a missing library folder.
-            { AppState::errorText(
-                  FileError(ENOENT, QStringLiteral("/x/a.png"), QStringLiteral("move"))),
+            { errorText(FileError(ENOENT, QStringLiteral("/x/a.png"), QStringLiteral("move"))),
                 "Couldn't save: move /x/a.png: " + QString::fromLocal8Bit(strerror(ENOENT)) },
         };
         for (const auto &[text, expected] : texts)

@@ -1,51 +1,97 @@
+#include "app/promptflow.h"
+
 #include <stdexcept>
 
-#include "app/appstate.h"
-#include "filing/foldermanagementservice.h"
-#include "filing/libraryfileservice.h"
+#include <QGuiApplication>
+#include <QPointer>
+#include <QScreen>
+
+#include "app/prompttext.h"
+#include "app/recordlist.h"
 #include "filing/recordtrashservice.h"
+#include "platform/dialogs.h"
 #include "platform/log.h"
 #include "platform/trash.h"
+#include "storage/screenshotdatabase.h"
 
 namespace marlox {
 
-void AppState::appendToPromptQueue(PromptQueue::Item item)
+namespace {
+
+QRect mainScreenVisibleFrame()
 {
-    const bool wasEmpty = m_promptQueue.isEmpty();
-    m_promptQueue.items.append(std::move(item));
-    Q_EMIT promptQueueChanged();
-    if (wasEmpty) {
-        showNextPrompt();
-        return;
-    }
-    if (m_capturePrompt && m_capturePrompt->hasModel())
-        m_capturePrompt->setQueueCount(m_promptQueue.count());
-    // The user may have closed the panel while captures were waiting.
-    reopenPrompt();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        return screen->availableGeometry();
+    return {};
 }
 
-void AppState::showNextPrompt()
+} // namespace
+
+PromptFlow::PromptFlow(ScreenshotDatabase &database, RecordList &records,
+    std::shared_ptr<Dialogs> dialogs,
+    std::function<std::unique_ptr<CapturePromptPresenter>()> makePrompt,
+    std::shared_ptr<UndoToastPresenter> undoToast, std::shared_ptr<FileTrashing> trasher,
+    Hooks hooks, QObject *parent)
+    : QObject(parent),
+      m_database(database),
+      m_records(records),
+      m_dialogs(std::move(dialogs)),
+      m_makePrompt(std::move(makePrompt)),
+      m_undoToast(std::move(undoToast)),
+      m_trasher(std::move(trasher)),
+      m_hooks(std::move(hooks))
+{ }
+
+PromptFlow::~PromptFlow()
 {
-    if (m_promptQueue.isEmpty()) {
-        if (m_capturePrompt) {
-            m_capturePrompt->close();
-            m_capturePrompt.reset();
+    closePrompt();
+}
+
+void PromptFlow::closePrompt()
+{
+    if (m_prompt)
+        m_prompt->close();
+}
+
+void PromptFlow::append(PromptQueue::Item item)
+{
+    const bool wasEmpty = m_queue.isEmpty();
+    m_queue.items.append(std::move(item));
+    Q_EMIT queueChanged();
+    if (wasEmpty) {
+        showNext();
+        return;
+    }
+    if (m_prompt && m_prompt->hasModel())
+        m_prompt->setQueueCount(m_queue.count());
+    // The user may have closed the panel while captures were waiting.
+    reopen();
+}
+
+void PromptFlow::showNext()
+{
+    if (m_queue.isEmpty()) {
+        if (m_prompt) {
+            m_prompt->close();
+            m_prompt.reset();
         }
         return;
     }
-    const PromptQueue::Item &head = m_promptQueue.items.constFirst();
+    const PromptQueue::Item &head = m_queue.items.constFirst();
     qCInfo(lcAppState, "Showing capture prompt for %s", qUtf8Printable(head.record.path));
 
     QString folder = head.initialFolder.value_or(QString());
-    if (!head.initialFolder)
-        folder = m_recentFolders.isEmpty() ? QStringLiteral("General") : m_recentFolders.first();
+    if (!head.initialFolder) {
+        const QStringList recent = m_hooks.recentFolders();
+        folder = recent.isEmpty() ? QStringLiteral("General") : recent.first();
+    }
 
-    if (!m_capturePrompt && m_deps.makeCapturePrompt)
-        m_capturePrompt = m_deps.makeCapturePrompt();
-    if (!m_capturePrompt)
+    if (!m_prompt && m_makePrompt)
+        m_prompt = m_makePrompt();
+    if (!m_prompt)
         return;
 
-    QPointer<AppState> weak(this);
+    QPointer<PromptFlow> weak(this);
     const ScreenshotRecord record = head.record;
     CapturePromptContent content;
     content.recordId = record.id;
@@ -54,24 +100,24 @@ void AppState::showNextPrompt()
     content.defaultTitle = head.defaultTitle;
     content.initialError = head.initialError;
     content.initialFolder = folder;
-    content.queueCount = m_promptQueue.count();
-    content.folderNames = folderNames();
+    content.queueCount = m_queue.count();
+    content.folderNames = m_hooks.folderNames();
     content.filedCopy = head.filedCopy;
     content.onSave
         = [weak, record](const QString &title, const QString &folder) -> std::optional<QString> {
         if (!weak)
             return QStringLiteral("Internal error");
-        return weak->savePrompt(record, title, folder);
+        return weak->save(record, title, folder);
     };
     content.onSkip = [weak, record](const std::optional<QString> &typedTitle) {
         if (weak)
-            weak->skipPrompt(record, typedTitle);
+            weak->skip(record, typedTitle);
     };
     content.onDiscard = [weak, record] {
         if (weak)
-            weak->discardPrompt(record);
+            weak->discard(record);
     };
-    m_capturePrompt->show(content);
+    m_prompt->show(content);
 }
 
 // Removes the decided capture: normally the head, which the prompt shows.
@@ -95,228 +141,202 @@ static bool removeDecided(PromptQueue &queue, qint64 id)
     return true;
 }
 
-std::optional<QString> AppState::savePrompt(
+std::optional<QString> PromptFlow::save(
     const ScreenshotRecord &record, const QString &title, const QString &folder)
 {
     // Moving on to a save makes the last discard final.
     dismissUndo();
     try {
-        fileRecord(record, title, folder);
+        m_hooks.file(record, title, folder);
     } catch (const std::exception &e) {
         qCWarning(
             lcAppState, "Save failed for capture %lld: %s", record.id, qUtf8Printable(describe(e)));
         return errorText(e);
     }
-    if (removeDecided(m_promptQueue, record.id))
-        Q_EMIT promptQueueChanged();
-    showNextPrompt();
+    if (removeDecided(m_queue, record.id))
+        Q_EMIT queueChanged();
+    showNext();
     return std::nullopt;
 }
 
-void AppState::skipPrompt(const ScreenshotRecord &record, const std::optional<QString> &typedTitle)
+void PromptFlow::skip(const ScreenshotRecord &record, const std::optional<QString> &typedTitle)
 {
     dismissUndo();
     if (typedTitle) {
         try {
-            m_database->updateTitle(record.id, typedTitle->trimmed());
-            refreshRecord(record.id);
+            m_database.updateTitle(record.id, typedTitle->trimmed());
+            m_records.refresh(record.id);
         } catch (const std::exception &e) {
             qCWarning(lcAppState, "Failed to store typed title after skip for capture %lld: %s",
                 record.id, qUtf8Printable(describe(e)));
         }
     }
     qCInfo(lcAppState, "Capture prompt skipped for %s", qUtf8Printable(record.path));
-    if (removeDecided(m_promptQueue, record.id))
-        Q_EMIT promptQueueChanged();
-    showNextPrompt();
+    if (removeDecided(m_queue, record.id))
+        Q_EMIT queueChanged();
+    showNext();
 }
 
-void AppState::discardPrompt(const ScreenshotRecord &record)
+void PromptFlow::discard(const ScreenshotRecord &record)
 {
     dismissUndo();
     qCInfo(lcAppState, "Capture prompt discarded for %s", qUtf8Printable(record.path));
     std::optional<QRect> anchor;
-    if (m_capturePrompt)
-        anchor = m_capturePrompt->panelFrame();
+    if (m_prompt)
+        anchor = m_prompt->panelFrame();
     trashRecord(record, anchor.value_or(mainScreenVisibleFrame()));
-    if (removeDecided(m_promptQueue, record.id))
-        Q_EMIT promptQueueChanged();
-    showNextPrompt();
+    if (removeDecided(m_queue, record.id))
+        Q_EMIT queueChanged();
+    showNext();
 }
 
-void AppState::enqueueForPrompt(const ScreenshotRecord &record)
+void PromptFlow::enqueue(const ScreenshotRecord &record)
 {
-    appendToPromptQueue({ record, record.title, record.title, std::nullopt, std::nullopt });
+    append({ record, record.title, record.title, std::nullopt, std::nullopt });
 }
 
-void AppState::trashRecord(const ScreenshotRecord &record, const QRect &anchor)
+void PromptFlow::trashRecord(const ScreenshotRecord &record, const QRect &anchor)
 {
     trashRecords({ record }, anchor);
 }
 
-void AppState::trashRecords(const QList<ScreenshotRecord> &records, const QRect &anchor)
+void PromptFlow::trashRecords(const QList<ScreenshotRecord> &records, const QRect &anchor)
 {
     QList<PendingUndo> undos;
     for (const ScreenshotRecord &record : records) {
         RecordTrashService::Outcome outcome
-            = RecordTrashService::trash(record, *m_database, *fileTrasher());
+            = RecordTrashService::trash(record, m_database, fileTrasher());
         switch (outcome.kind) {
         case RecordTrashService::Outcome::Kind::trashed:
-            refreshRecord(record.id);
+            m_records.refresh(record.id);
             if (outcome.undo)
                 undos.append(*outcome.undo);
             break;
         case RecordTrashService::Outcome::Kind::failed:
-            refreshRecord(record.id);
+            m_records.refresh(record.id);
             trashFailureAlert(record, outcome);
             break;
         case RecordTrashService::Outcome::Kind::fileAlreadyMissing:
             qCInfo(lcAppState, "File already gone for record %lld; dropped from index", record.id);
-            refreshRecord(record.id);
+            m_records.refresh(record.id);
             break;
         }
     }
     if (undos.isEmpty())
         return;
     PendingUndo first = undos.takeFirst();
-    m_pendingUndoSlot.store(std::move(first), std::move(undos));
-    if (!m_deps.undoToast)
+    m_pendingUndo.store(std::move(first), std::move(undos));
+    if (!m_undoToast)
         return;
-    QPointer<AppState> weak(this);
-    m_deps.undoToast->show(
+    QPointer<PromptFlow> weak(this);
+    m_undoToast->show(
         [weak] {
             if (weak)
                 weak->undoDiscard();
         },
         [weak] {
             if (weak)
-                weak->m_pendingUndoSlot.clear();
+                weak->m_pendingUndo.clear();
         },
         anchor);
 }
 
-void AppState::undoDiscard()
+void PromptFlow::undoDiscard()
 {
-    for (const PendingUndo &undo : m_pendingUndoSlot.takeAll()) {
+    for (const PendingUndo &undo : m_pendingUndo.takeAll()) {
         try {
-            const ScreenshotRecord restored = RecordTrashService::restore(undo, *m_database);
+            const ScreenshotRecord restored = RecordTrashService::restore(undo, m_database);
             // Back in the screenshot folder, the watcher would take it for a new capture.
-            m_selfPlaced.note(restored.path);
-            refreshRecord(restored.id);
+            m_hooks.putBack(restored.path);
+            m_records.refresh(restored.id);
         } catch (const std::exception &e) {
             qCWarning(lcAppState, "Undo discard failed: %s", qUtf8Printable(describe(e)));
         }
     }
 }
 
-void AppState::deleteRecord(const ScreenshotRecord &record, const std::optional<QRect> &windowFrame)
+void PromptFlow::deleteRecord(
+    const ScreenshotRecord &record, const std::optional<QRect> &windowFrame)
 {
     dismissUndo();
     trashRecord(record, windowFrame.value_or(mainScreenVisibleFrame()));
-    dropDeletedFromPromptQueue(record.id);
+    dropDeletedFromQueue(record.id);
 }
 
-void AppState::deleteRecords(
+void PromptFlow::deleteRecords(
     const QList<ScreenshotRecord> &records, const std::optional<QRect> &windowFrame)
 {
     dismissUndo();
     trashRecords(records, windowFrame.value_or(mainScreenVisibleFrame()));
     for (const ScreenshotRecord &record : records)
-        dropDeletedFromPromptQueue(record.id);
+        dropDeletedFromQueue(record.id);
 }
 
-bool AppState::deleteFromDetail(const ScreenshotRecord &record)
+bool PromptFlow::deleteFromDetail(const ScreenshotRecord &record)
 {
     dismissUndo();
     RecordTrashService::Outcome outcome
-        = RecordTrashService::trash(record, *m_database, *fileTrasher());
+        = RecordTrashService::trash(record, m_database, fileTrasher());
     bool gone = true;
     switch (outcome.kind) {
     case RecordTrashService::Outcome::Kind::trashed:
     case RecordTrashService::Outcome::Kind::fileAlreadyMissing:
         // No toast from the detail view: the undo is dropped.
-        refreshRecord(record.id);
+        m_records.refresh(record.id);
         break;
     case RecordTrashService::Outcome::Kind::failed:
-        refreshRecord(record.id);
+        m_records.refresh(record.id);
         gone = trashFailureAlert(record, outcome);
         break;
     }
-    dropDeletedFromPromptQueue(record.id);
+    dropDeletedFromQueue(record.id);
     return gone;
 }
 
 // A record deleted from the library while it waits in the queue must not come
 // up in the prompt afterwards.
-void AppState::dropDeletedFromPromptQueue(qint64 id)
+void PromptFlow::dropDeletedFromQueue(qint64 id)
 {
     bool present = false;
-    for (const PromptQueue::Item &item : std::as_const(m_promptQueue.items))
+    for (const PromptQueue::Item &item : std::as_const(m_queue.items))
         present = present || item.record.id == id;
     if (!present)
         return;
     try {
-        if (m_database->record(id))
+        if (m_database.record(id))
             return;
     } catch (const std::exception &) {
         return;
     }
-    const bool wasHead = m_promptQueue.items.constFirst().record.id == id;
-    m_promptQueue.items.removeIf(
-        [id](const PromptQueue::Item &item) { return item.record.id == id; });
-    Q_EMIT promptQueueChanged();
+    const bool wasHead = m_queue.items.constFirst().record.id == id;
+    m_queue.items.removeIf([id](const PromptQueue::Item &item) { return item.record.id == id; });
+    Q_EMIT queueChanged();
     if (wasHead)
-        showNextPrompt();
-    else if (m_capturePrompt && m_capturePrompt->hasModel())
-        m_capturePrompt->setQueueCount(m_promptQueue.count());
+        showNext();
+    else if (m_prompt && m_prompt->hasModel())
+        m_prompt->setQueueCount(m_queue.count());
 }
 
-QString AppState::errorText(const std::exception &error)
+void PromptFlow::reopen()
 {
-    // Only the library root's absence comes without a path; a missing file
-    // with one is the capture's own, gone since it was detected.
-    if (const auto *file = dynamic_cast<const FileError *>(&error);
-        file && file->isNoSuchFile() && file->path().isEmpty())
-        return QStringLiteral(
-            "No library folder set — choose one from the menu bar, then try again.");
-    const QString invalidFolder
-        = QStringLiteral("Folder names can't contain “/” or begin with “.”.");
-    if (const auto *filing = dynamic_cast<const LibraryFileService::ServiceError *>(&error)) {
-        switch (filing->kind()) {
-        case LibraryFileService::ServiceError::Kind::emptyTitle:
-            return QStringLiteral("Title can't be empty.");
-        case LibraryFileService::ServiceError::Kind::invalidFolderName:
-            return invalidFolder;
-        case LibraryFileService::ServiceError::Kind::captureGone:
-            return filing->description();
-        }
-    }
-    if (const auto *folders = dynamic_cast<const FolderManagementService::ServiceError *>(&error);
-        folders && folders->kind() == FolderManagementService::ServiceError::Kind::invalidName)
-        return invalidFolder;
-    return QStringLiteral("Couldn't save: ") + describe(error);
-}
-
-void AppState::reopenPrompt()
-{
-    if (m_promptQueue.isEmpty())
+    if (m_queue.isEmpty())
         return;
-    if (!m_capturePrompt || !m_capturePrompt->hasModel()) {
-        showNextPrompt();
+    if (!m_prompt || !m_prompt->hasModel()) {
+        showNext();
         return;
     }
-    if (!m_capturePrompt->isVisible())
-        m_capturePrompt->reopen();
+    if (!m_prompt->isVisible())
+        m_prompt->reopen();
 }
 
-void AppState::dismissUndo()
+void PromptFlow::dismissUndo()
 {
-    if (m_deps.undoToast)
-        m_deps.undoToast->dismiss();
-    m_pendingUndoSlot.clear();
+    if (m_undoToast)
+        m_undoToast->dismiss();
+    m_pendingUndo.clear();
 }
 
-bool AppState::trashFailureAlert(const ScreenshotRecord &record, const std::exception &error)
+bool PromptFlow::trashFailureAlert(const ScreenshotRecord &record, const std::exception &error)
 {
     const QString description = describe(error);
     qCWarning(lcAppState, "Couldn't move %s to the Trash: %s", qUtf8Printable(record.path),
@@ -329,24 +349,24 @@ bool AppState::trashFailureAlert(const ScreenshotRecord &record, const std::exce
                          "permanently instead; this can't be undone.");
     alert.buttons = { QStringLiteral("Cancel"), QStringLiteral("Delete Permanently") };
     alert.destructiveButton = 1;
-    if (m_deps.dialogs->runAlert(alert) != 1)
+    if (m_dialogs->runAlert(alert) != 1)
         return false;
 
     try {
-        RecordTrashService::deletePermanently(record, *m_database);
+        RecordTrashService::deletePermanently(record, m_database);
     } catch (const std::exception &e) {
         qCWarning(lcAppState, "Permanent delete failed for %s: %s", qUtf8Printable(record.path),
             qUtf8Printable(describe(e)));
         Dialogs::Alert failure;
         failure.style = Dialogs::AlertStyle::warning;
         failure.message = describe(e);
-        m_deps.dialogs->runAlert(failure);
+        m_dialogs->runAlert(failure);
     }
-    refreshRecord(record.id);
+    m_records.refresh(record.id);
     return true;
 }
 
-bool AppState::trashFailureAlert(
+bool PromptFlow::trashFailureAlert(
     const ScreenshotRecord &record, const RecordTrashService::Outcome &outcome)
 {
     try {
@@ -359,11 +379,11 @@ bool AppState::trashFailureAlert(
     }
 }
 
-std::shared_ptr<FileTrashing> AppState::fileTrasher()
+FileTrashing &PromptFlow::fileTrasher()
 {
-    if (!m_deps.trasher)
-        m_deps.trasher = std::make_shared<SystemFileTrasher>();
-    return m_deps.trasher;
+    if (!m_trasher)
+        m_trasher = std::make_shared<SystemFileTrasher>();
+    return *m_trasher;
 }
 
 } // namespace marlox
