@@ -231,7 +231,9 @@ int removeMoveTemporaries(const QStringList &directories, double quietSeconds)
             { kMoveTemporary + QLatin1Char('*') }, QDir::Files | QDir::Hidden | QDir::System);
         for (const QString &name : names) {
             const QString path = directory + u'/' + name;
-            if (ageOf(path) < quietSeconds)
+            // Without a quiet time, none is young: a file's change time is
+            // finer than the clock's milliseconds and may lie just ahead.
+            if (quietSeconds > 0 && ageOf(path) < quietSeconds)
                 continue;
             if (::unlink(encoded(path).constData()) == 0) {
                 ++removed;
