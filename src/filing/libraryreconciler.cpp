@@ -30,9 +30,9 @@ namespace marlox::LibraryReconciler {
 
 namespace {
 
-// An index write the tree's truth can wait for: the next reconcile tries it
-// again. Logged, so a failing index never passes for a clean one.
-void writeSkipped(const char *what, const std::exception &e)
+// An index read or write the tree's truth can wait for: the next reconcile
+// tries it again. Logged, so a failing index never passes for a clean one.
+void skipped(const char *what, const std::exception &e)
 {
     qCWarning(lcDatabase, "Reconcile couldn't %s: %s", what, qUtf8Printable(describe(e)));
 }
@@ -139,7 +139,7 @@ double ageOf(const QString &path)
     return secondsSince1970(QDateTime::currentDateTimeUtc()) - changed;
 }
 
-// The clock is read to the millisecond and the change time to a coarser tick,
+// The clock is read to the millisecond and the change time to a finer tick,
 // so a file made a moment ago can look a little younger than zero: with no
 // quiet period asked for, nothing is young.
 bool changedWithin(const QString &path, double quietSeconds)
@@ -165,24 +165,27 @@ ScreenshotDatabase::NewFile newFile(const QString &path, const QFileInfo &info, 
 }
 
 // Inserts the batch as one transaction; if the transaction itself fails, file
-// by file, so that one bad row costs only itself.
-void insertBatch(ScreenshotDatabase &database, const QList<ScreenshotDatabase::NewFile> &batch,
+// by file, so that one bad row costs only itself. Answers the files left out.
+int insertBatch(ScreenshotDatabase &database, const QList<ScreenshotDatabase::NewFile> &batch,
     QList<qint64> &ids)
 {
     try {
         ids.append(database.insertNewFiles(batch));
-        return;
+        return 0;
     } catch (const std::exception &e) {
         qCWarning(lcDatabase, "Indexing %d library files at once failed (%s); one by one now",
             int(batch.size()), qUtf8Printable(describe(e)));
     }
+    int failed = 0;
     for (const ScreenshotDatabase::NewFile &f : batch) {
         try {
             ids.append(database.insertNewFiles({ f }));
         } catch (const std::exception &e) {
-            writeSkipped(qPrintable(QStringLiteral("index ") + f.path), e);
+            skipped(qPrintable(QStringLiteral("index ") + f.path), e);
+            ++failed;
         }
     }
+    return failed;
 }
 
 // Hashes and indexes the files in batches, until a stop. Hashing is most of
@@ -219,7 +222,7 @@ QSet<QString> knownPaths(ScreenshotDatabase &database)
         for (const ScreenshotRecord &r : database.allRecordsForList())
             known.insert(r.path);
     } catch (const std::exception &e) {
-        writeSkipped("list the indexed paths", e);
+        skipped("list the indexed paths", e);
     }
     return known;
 }
@@ -319,48 +322,12 @@ QList<qint64> rebuild(const QString &libraryRoot, ScreenshotDatabase &database,
     return ids;
 }
 
-Report reconcileTree(
-    const QString &libraryRoot, ScreenshotDatabase &database, const Options &options)
+namespace {
+
+// What the walk of the tree says about the records and the files.
+struct Survey
 {
-    Report report;
-    const QString root = QDir::cleanPath(libraryRoot);
-    QList<ScreenshotRecord> records;
-    try {
-        records = database.allRecordsForList();
-    } catch (const std::exception &) {
-        return report;
-    }
-    // An unmounted disk, another disk in its place, or a root that is not a
-    // folder: no listing says anything about any file, so nothing may be
-    // taken as gone, and nothing is written there.
-    if (const auto reason = LibraryRootGuard::unreachableReason(root, database)) {
-        qCInfo(lcDatabase, "Library left alone: %s", qUtf8Printable(*reason));
-        return report;
-    }
-
-    // Folders outside the library that hold Inbox files: judged the same way.
-    QHash<QString, bool> outsideReachable;
-    for (const ScreenshotRecord &r : std::as_const(records)) {
-        const QString path = QDir::cleanPath(r.path);
-        if (isStrictlyInside(path, root))
-            continue;
-        const QString directory = parentOf(path);
-        if (!outsideReachable.contains(directory)) {
-            outsideReachable.insert(
-                directory, !LibraryRootGuard::unreachableReason(directory, database));
-        }
-    }
-
-    QStringList temporaryPlaces { root };
-    for (const QString &folder : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        temporaryPlaces.append(root + u'/' + folder);
-    for (auto it = outsideReachable.cbegin(); it != outsideReachable.cend(); ++it) {
-        if (it.value())
-            temporaryPlaces.append(it.key());
-    }
-    report.temporariesRemoved = removeMoveTemporaries(temporaryPlaces, options.quietSeconds);
-
-    QSet<QString> recordPaths;
+    // Records whose file is gone from a folder we could list.
     QList<ScreenshotRecord> missing;
     // Missing from a folder outside the library that may be a disk that is
     // away: such a row may follow its content into the library, never go.
@@ -368,214 +335,367 @@ Report reconcileTree(
     // Records whose file lies outside the library, by the file's size: the
     // sources a move into the library may have left behind.
     QHash<qint64, QList<ScreenshotRecord>> outsideBySize;
-    for (const ScreenshotRecord &r : std::as_const(records)) {
-        recordPaths.insert(r.path);
-        const bool inside = isStrictlyInside(QDir::cleanPath(r.path), root);
-        if (!inside && !outsideReachable.value(parentOf(QDir::cleanPath(r.path))))
-            keepUnlessFound.insert(r.id);
-        switch (presenceOf(r.path, root)) {
-        case Presence::present: {
-            const QFileInfo info(r.path);
-            if (r.fileSize == 0 && info.exists() && info.size() > 0) {
-                try {
-                    database.updateFileSize(r.id, info.size());
-                } catch (const std::exception &e) {
-                    writeSkipped("record a file's size", e);
-                    ++report.failedWrites;
-                }
-            }
-            if (!inside && info.isFile() && !keepUnlessFound.contains(r.id))
-                outsideBySize[info.size()].append(r);
-            break;
-        }
-        case Presence::absent:
-            missing.append(r);
-            break;
-        case Presence::unknown:
-            break;
-        }
-    }
+    // Library files no record points to.
+    QList<Candidate> untracked;
+};
 
-    QList<Candidate> candidates;
-    enumerateFiles(root, [&](const QString &path, const QFileInfo &info) {
-        if (!recordPaths.contains(path))
-            candidates.append({ path, info.size() });
-    });
-    QHash<qint64, QList<qsizetype>> bySize;
-    for (qsizetype i = 0; i < candidates.size(); ++i)
-        bySize[candidates[i].size].append(i);
-    QList<bool> claimed(candidates.size(), false);
-    // Outer: hashed yet; inner: the hash, none when the file could not be read.
-    QList<std::optional<std::optional<QString>>> hashes(candidates.size());
-    const auto hashOf = [&](qsizetype i) {
+// The untracked files, and for each missing record those that could be it.
+struct Candidates
+{
+    QList<Candidate> files;
+    // Changed too recently to adopt or to take for a move's copy.
+    QList<bool> young;
+    // Taken by a record this run.
+    QList<bool> claimed;
+    // For each missing record (same order as Survey::missing), the files to
+    // try, best first; a record without a hash has none.
+    QList<QList<qsizetype>> couldBe;
+
+    // Hashed on first need: hashing is most of a reconcile's time.
+    std::optional<QString> hashOf(qsizetype i)
+    {
         if (!hashes[i])
-            hashes[i] = ContentHash::ofFile(candidates[i].url);
+            hashes[i] = ContentHash::ofFile(files[i].url);
         return *hashes[i];
-    };
-    QList<bool> young(candidates.size(), false);
-    if (options.quietSeconds > 0) {
-        for (qsizetype i = 0; i < candidates.size(); ++i) {
-            young[i] = changedWithin(candidates[i].url, options.quietSeconds);
-            report.deferred += young[i] ? 1 : 0;
-        }
     }
 
-    // The list was read before the folders were walked: the user may have
-    // moved the record since. Only a row that still names the file goes.
-    const auto stillAt = [&](const ScreenshotRecord &r) {
-        const std::optional<ScreenshotRecord> now = database.record(r.id);
-        return now && now->path == r.path;
-    };
-    const auto folderOf = [&](const QString &path, ScreenshotStatus status) {
-        return LibraryFileService::libraryFolderName(path, root)
-            .value_or(status == ScreenshotStatus::filed ? QStringLiteral("General") : QString());
-    };
+    // Outer: hashed yet; inner: the hash, none when the file could not be read.
+    QList<std::optional<std::optional<QString>>> hashes;
+};
+
+// One reconcile, in the three steps reconcileTree runs: each can be read, and
+// changed, without holding the others in mind.
+class Reconciliation
+{
+public:
+    Reconciliation(const QString &libraryRoot, ScreenshotDatabase &database, const Options &options)
+        : m_root(QDir::cleanPath(libraryRoot)), m_database(database), m_options(options)
+    { }
+
+    Report report;
+
+    // Sorts the records into there, gone, and not to be judged (their
+    // folder's disk may be away), and lists the files no record points to;
+    // on the way, removes move temporaries and fills unknown sizes, which need
+    // no matching. None when the library itself cannot be judged.
+    std::optional<Survey> classify()
+    {
+        QList<ScreenshotRecord> records;
+        try {
+            records = m_database.allRecordsForList();
+        } catch (const std::exception &e) {
+            skipped("list the index, so left the library alone", e);
+            return std::nullopt;
+        }
+        // An unmounted disk, another disk in its place, or a root that is not
+        // a folder: no listing says anything about any file, so nothing may
+        // be taken as gone, and nothing is written there.
+        if (const auto reason = LibraryRootGuard::unreachableReason(m_root, m_database)) {
+            qCInfo(lcDatabase, "Library left alone: %s", qUtf8Printable(*reason));
+            return std::nullopt;
+        }
+        const QHash<QString, bool> outsideReachable = reachableOutsideFolders(records);
+
+        QStringList temporaryPlaces { m_root };
+        for (const QString &folder : QDir(m_root).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            temporaryPlaces.append(m_root + u'/' + folder);
+        for (auto it = outsideReachable.cbegin(); it != outsideReachable.cend(); ++it) {
+            if (it.value())
+                temporaryPlaces.append(it.key());
+        }
+        report.temporariesRemoved = removeMoveTemporaries(temporaryPlaces, m_options.quietSeconds);
+
+        Survey survey;
+        QSet<QString> recordPaths;
+        for (const ScreenshotRecord &r : std::as_const(records)) {
+            recordPaths.insert(r.path);
+            const QString path = QDir::cleanPath(r.path);
+            const bool inside = isStrictlyInside(path, m_root);
+            if (!inside && !outsideReachable.value(parentOf(path)))
+                survey.keepUnlessFound.insert(r.id);
+            switch (presenceOf(r.path, m_root)) {
+            case Presence::present: {
+                const QFileInfo info(r.path);
+                if (r.fileSize == 0 && info.exists() && info.size() > 0)
+                    recordSize(r.id, info.size());
+                if (!inside && info.isFile() && !survey.keepUnlessFound.contains(r.id))
+                    survey.outsideBySize[info.size()].append(r);
+                break;
+            }
+            case Presence::absent:
+                survey.missing.append(r);
+                break;
+            case Presence::unknown:
+                break;
+            }
+        }
+
+        enumerateFiles(m_root, [&](const QString &path, const QFileInfo &info) {
+            if (!recordPaths.contains(path))
+                survey.untracked.append({ path, info.size() });
+        });
+        return survey;
+    }
+
+    // Narrows the untracked files down per missing record, so that matching
+    // tries the likely ones first and hashes as few as it can; marks the
+    // young ones, which may be filings of this process whose rows are coming.
+    Candidates gatherCandidates(const Survey &survey)
+    {
+        Candidates c;
+        c.files = survey.untracked;
+        c.claimed.resize(c.files.size(), false);
+        c.hashes.resize(c.files.size());
+        c.young.resize(c.files.size(), false);
+        for (qsizetype i = 0; i < c.files.size(); ++i) {
+            c.young[i] = changedWithin(c.files[i].url, m_options.quietSeconds);
+            report.deferred += c.young[i] ? 1 : 0;
+        }
+
+        QHash<qint64, QList<qsizetype>> bySize;
+        for (qsizetype i = 0; i < c.files.size(); ++i)
+            bySize[c.files[i].size].append(i);
+        for (const ScreenshotRecord &r : survey.missing) {
+            QList<qsizetype> positions;
+            if (r.contentHash.isEmpty()) {
+                // Nothing to recognise its file by.
+            } else if (r.fileSize >= 1) {
+                positions = bySize.value(r.fileSize);
+            } else {
+                // Size unknown: every file, those with the record's name first.
+                const QString name = r.fileName();
+                QList<qsizetype> rest;
+                for (qsizetype i = 0; i < c.files.size(); ++i)
+                    (QFileInfo(c.files[i].url).fileName() == name ? positions : rest).append(i);
+                positions.append(rest);
+            }
+            c.couldBe.append(positions);
+        }
+        return c;
+    }
+
+    // Writes the verdicts: interrupted moves first, so that their copies pass
+    // neither for moved files nor for new ones; then relinks and removals;
+    // then the files nobody claimed.
+    void match(const Survey &survey, Candidates &candidates)
+    {
+        finishInterruptedMoves(survey, candidates);
+        relinkOrRemove(survey, candidates);
+        adoptTheRest(candidates);
+    }
+
+private:
+    // Folders outside the library that hold Inbox files, each with whether it
+    // can be judged: the same test as for the library root.
+    QHash<QString, bool> reachableOutsideFolders(const QList<ScreenshotRecord> &records)
+    {
+        QHash<QString, bool> reachable;
+        for (const ScreenshotRecord &r : records) {
+            const QString path = QDir::cleanPath(r.path);
+            if (isStrictlyInside(path, m_root))
+                continue;
+            const QString directory = parentOf(path);
+            if (!reachable.contains(directory))
+                reachable.insert(
+                    directory, !LibraryRootGuard::unreachableReason(directory, m_database));
+        }
+        return reachable;
+    }
 
     // A move between disks killed after the copy was linked into the library
     // and before the source was removed: the same bytes (and the copied
     // modification time) in both places. Finish it.
-    QSet<qint64> finished;
-    for (qsizetype i = 0; i < candidates.size() && !outsideBySize.isEmpty(); ++i) {
-        if (young[i])
-            continue;
-        const Candidate &c = candidates[i];
-        const auto copy = sizeAndTime(c.url);
-        if (!copy)
-            continue;
-        for (const ScreenshotRecord &r : outsideBySize.value(copy->first)) {
-            if (finished.contains(r.id) || sizeAndTime(r.path) != copy)
+    void finishInterruptedMoves(const Survey &survey, Candidates &candidates)
+    {
+        QSet<qint64> finished;
+        for (qsizetype i = 0; i < candidates.files.size() && !survey.outsideBySize.isEmpty(); ++i) {
+            if (candidates.young[i])
                 continue;
-            const std::optional<QString> copyHash = hashOf(i);
-            if (!copyHash || ContentHash::ofFile(r.path) != copyHash)
+            const Candidate &c = candidates.files[i];
+            const auto copy = sizeAndTime(c.url);
+            if (!copy)
                 continue;
-            const QString folder
-                = LibraryFileService::libraryFolderName(c.url, root).value_or(QString());
-            const ScreenshotStatus status
-                = folder.isEmpty() ? ScreenshotStatus::inbox : ScreenshotStatus::filed;
-            bool done = false;
-            try {
-                database.runInTransaction([&] {
-                    if (!stillAt(r))
-                        return;
-                    // The source goes first: a kill before the row is written
-                    // leaves a missing row and its file, which the relink finds.
-                    if (::unlink(encoded(r.path).constData()) != 0)
-                        throw FileError(errno, r.path, QStringLiteral("remove"));
-                    database.updateLocation(
-                        r.id, c.url, QFileInfo(c.url).completeBaseName(), folder, status);
-                    database.updateFileSize(r.id, copy->first);
-                    done = true;
-                });
-            } catch (const std::exception &e) {
-                qCWarning(lcDatabase, "Couldn't finish the move of %s to %s: %s",
-                    qUtf8Printable(r.path), qUtf8Printable(c.url), qUtf8Printable(describe(e)));
-            }
-            if (done) {
-                qCInfo(lcDatabase, "Finished the interrupted move of %s to %s",
-                    qUtf8Printable(r.path), qUtf8Printable(c.url));
-                finished.insert(r.id);
-                claimed[i] = true;
-                ++report.finishedMoves;
-                break;
+            for (const ScreenshotRecord &r : survey.outsideBySize.value(copy->first)) {
+                if (finished.contains(r.id) || sizeAndTime(r.path) != copy)
+                    continue;
+                const std::optional<QString> copyHash = candidates.hashOf(i);
+                if (!copyHash || ContentHash::ofFile(r.path) != copyHash)
+                    continue;
+                if (finishMove(r, c.url, copy->first)) {
+                    finished.insert(r.id);
+                    candidates.claimed[i] = true;
+                    ++report.finishedMoves;
+                    break;
+                }
             }
         }
     }
 
-    // The disk may have gone since the folders were judged: judge again right
-    // before a row goes.
-    const auto stillThere = [&](const ScreenshotRecord &r) {
-        const QString path = QDir::cleanPath(r.path);
-        return !LibraryRootGuard::unreachableReason(
-            isStrictlyInside(path, root) ? root : parentOf(path), database);
-    };
-    // A file that left its folder a moment ago may be in the middle of being
-    // filed by this process, its row about to follow it: not gone yet.
-    const auto leftJustNow = [&](const ScreenshotRecord &r) {
-        return changedWithin(parentOf(r.path), options.quietSeconds);
-    };
-    const auto remove = [&](const ScreenshotRecord &r) {
+    bool finishMove(const ScreenshotRecord &r, const QString &copy, qint64 size)
+    {
+        const QString folder
+            = LibraryFileService::libraryFolderName(copy, m_root).value_or(QString());
+        const ScreenshotStatus status
+            = folder.isEmpty() ? ScreenshotStatus::inbox : ScreenshotStatus::filed;
+        bool done = false;
+        try {
+            m_database.runInTransaction([&] {
+                if (!stillAt(r))
+                    return;
+                // The source goes first: a kill before the row is written
+                // leaves a missing row and its file, which the relink finds.
+                if (::unlink(encoded(r.path).constData()) != 0)
+                    throw FileError(errno, r.path, QStringLiteral("remove"));
+                m_database.updateLocation(
+                    r.id, copy, QFileInfo(copy).completeBaseName(), folder, status);
+                m_database.updateFileSize(r.id, size);
+                done = true;
+            });
+        } catch (const std::exception &e) {
+            qCWarning(lcDatabase, "Couldn't finish the move of %s to %s: %s",
+                qUtf8Printable(r.path), qUtf8Printable(copy), qUtf8Printable(describe(e)));
+            ++report.failedWrites;
+        }
+        if (done) {
+            qCInfo(lcDatabase, "Finished the interrupted move of %s to %s", qUtf8Printable(r.path),
+                qUtf8Printable(copy));
+        }
+        return done;
+    }
+
+    // A missing record follows the first unclaimed file with its content; one
+    // without such a file goes, unless its folder may be on a disk that is away.
+    void relinkOrRemove(const Survey &survey, Candidates &candidates)
+    {
+        for (qsizetype m = 0; m < survey.missing.size(); ++m) {
+            const ScreenshotRecord &r = survey.missing[m];
+            const auto found = std::find_if(
+                candidates.couldBe[m].cbegin(), candidates.couldBe[m].cend(), [&](qsizetype i) {
+                    return !candidates.claimed[i] && candidates.hashOf(i) == r.contentHash;
+                });
+            if (found != candidates.couldBe[m].cend()) {
+                candidates.claimed[*found] = true;
+                relink(r, candidates.files[*found]);
+            } else if (!survey.keepUnlessFound.contains(r.id)) {
+                remove(r);
+            }
+        }
+    }
+
+    void relink(const ScreenshotRecord &r, const Candidate &c)
+    {
+        const QString folder
+            = LibraryFileService::libraryFolderName(c.url, m_root)
+                  .value_or(
+                      r.status == ScreenshotStatus::filed ? QStringLiteral("General") : QString());
+        // A capture whose filing was cut short lands in a folder: filed.
+        const ScreenshotStatus status
+            = folder.isEmpty() ? ScreenshotStatus::inbox : ScreenshotStatus::filed;
+        try {
+            m_database.runInTransaction([&] {
+                if (stillAt(r) && presenceOf(r.path, m_root) == Presence::absent)
+                    m_database.updateLocation(r.id, c.url, r.title, folder, status);
+            });
+        } catch (const std::exception &e) {
+            skipped("relink a moved file", e);
+            ++report.failedWrites;
+        }
+        if (c.size >= 1)
+            recordSize(r.id, c.size);
+        ++report.relinked;
+    }
+
+    void remove(const ScreenshotRecord &r)
+    {
         if (leftJustNow(r)) {
             ++report.deferred;
             return;
         }
         try {
-            database.runInTransaction([&] {
-                if (!stillAt(r) || presenceOf(r.path, root) != Presence::absent || !stillThere(r))
+            m_database.runInTransaction([&] {
+                if (!stillAt(r) || presenceOf(r.path, m_root) != Presence::absent || !stillThere(r))
                     return;
-                database.deleteRow(r.id);
+                m_database.deleteRow(r.id);
                 ++report.removed;
             });
         } catch (const std::exception &e) {
-            writeSkipped("remove the row of a missing file", e);
+            skipped("remove the row of a missing file", e);
             ++report.failedWrites;
         }
-    };
-    for (const ScreenshotRecord &r : std::as_const(missing)) {
-        if (r.contentHash.isEmpty()) {
-            if (!keepUnlessFound.contains(r.id))
-                remove(r);
-            continue;
-        }
-        QList<qsizetype> positions;
-        if (r.fileSize >= 1) {
-            positions = bySize.value(r.fileSize);
-        } else {
-            const QString name = r.fileName();
-            QList<qsizetype> rest;
-            for (qsizetype i = 0; i < candidates.size(); ++i)
-                (QFileInfo(candidates[i].url).fileName() == name ? positions : rest).append(i);
-            positions.append(rest);
-        }
-
-        bool found = false;
-        for (const qsizetype i : std::as_const(positions)) {
-            if (claimed[i] || hashOf(i) != r.contentHash)
-                continue;
-            claimed[i] = true;
-            const Candidate &c = candidates[i];
-            const QString folder = folderOf(c.url, r.status);
-            // A capture whose filing was cut short lands in a folder: filed.
-            const ScreenshotStatus status
-                = folder.isEmpty() ? ScreenshotStatus::inbox : ScreenshotStatus::filed;
-            try {
-                database.runInTransaction([&] {
-                    if (stillAt(r) && presenceOf(r.path, root) == Presence::absent)
-                        database.updateLocation(r.id, c.url, r.title, folder, status);
-                });
-            } catch (const std::exception &e) {
-                writeSkipped("relink a moved file", e);
-                ++report.failedWrites;
-            }
-            if (c.size >= 1) {
-                try {
-                    database.updateFileSize(r.id, c.size);
-                } catch (const std::exception &e) {
-                    writeSkipped("record a file's size", e);
-                    ++report.failedWrites;
-                }
-            }
-            ++report.relinked;
-            found = true;
-            break;
-        }
-        if (!found && !keepUnlessFound.contains(r.id))
-            remove(r);
     }
 
     // Images put into the tree by hand: indexed as if filed there.
-    QList<ScreenshotDatabase::NewFile> adopt;
-    for (qsizetype i = 0; i < candidates.size(); ++i) {
-        const QFileInfo info(candidates[i].url);
-        if (claimed[i] || young[i] || !isScreenshotExtension(info.suffix().toLower()))
-            continue;
-        ScreenshotDatabase::NewFile f = newFile(candidates[i].url, info, root);
-        f.contentHash = hashOf(i).value_or(QString());
-        adopt.append(f);
+    void adoptTheRest(Candidates &candidates)
+    {
+        QList<ScreenshotDatabase::NewFile> adopt;
+        for (qsizetype i = 0; i < candidates.files.size(); ++i) {
+            const QFileInfo info(candidates.files[i].url);
+            if (candidates.claimed[i] || candidates.young[i]
+                || !isScreenshotExtension(info.suffix().toLower()))
+                continue;
+            ScreenshotDatabase::NewFile f = newFile(candidates.files[i].url, info, m_root);
+            f.contentHash = candidates.hashOf(i).value_or(QString());
+            adopt.append(f);
+        }
+        for (qsizetype from = 0; from < adopt.size(); from += kBatchSize) {
+            report.failedWrites
+                += insertBatch(m_database, adopt.mid(from, kBatchSize), report.adoptedIds);
+        }
+        report.adopted = int(report.adoptedIds.size());
     }
-    for (qsizetype from = 0; from < adopt.size(); from += kBatchSize)
-        insertBatch(database, adopt.mid(from, kBatchSize), report.adoptedIds);
-    report.adopted = int(report.adoptedIds.size());
-    return report;
+
+    // The list was read before the folders were walked: the user may have
+    // moved the record since. Only a row that still names the file changes.
+    bool stillAt(const ScreenshotRecord &r)
+    {
+        const std::optional<ScreenshotRecord> now = m_database.record(r.id);
+        return now && now->path == r.path;
+    }
+
+    // The disk may have gone since the folders were judged: judge again right
+    // before a row goes.
+    bool stillThere(const ScreenshotRecord &r)
+    {
+        const QString path = QDir::cleanPath(r.path);
+        return !LibraryRootGuard::unreachableReason(
+            isStrictlyInside(path, m_root) ? m_root : parentOf(path), m_database);
+    }
+
+    // A file that left its folder a moment ago may be in the middle of being
+    // filed by this process, its row about to follow it: not gone yet.
+    bool leftJustNow(const ScreenshotRecord &r) const
+    {
+        return changedWithin(parentOf(r.path), m_options.quietSeconds);
+    }
+
+    void recordSize(qint64 id, qint64 size)
+    {
+        try {
+            m_database.updateFileSize(id, size);
+        } catch (const std::exception &e) {
+            skipped("record a file's size", e);
+            ++report.failedWrites;
+        }
+    }
+
+    const QString m_root;
+    ScreenshotDatabase &m_database;
+    const Options &m_options;
+};
+
+} // namespace
+
+// What is where, which untracked file could be which missing record, then the
+// verdicts.
+Report reconcileTree(
+    const QString &libraryRoot, ScreenshotDatabase &database, const Options &options)
+{
+    Reconciliation run(libraryRoot, database, options);
+    if (const std::optional<Survey> survey = run.classify()) {
+        Candidates candidates = run.gatherCandidates(*survey);
+        run.match(*survey, candidates);
+    }
+    return run.report;
 }
 
 std::pair<int, int> reconcile(const QString &libraryRoot, ScreenshotDatabase &database)

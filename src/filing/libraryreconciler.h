@@ -14,7 +14,7 @@ namespace marlox {
 // Keeps the index in line with the library tree, which is the truth: rebuilds
 // it after a fresh start and reconciles it with files moved, removed or added
 // by hand. Neither operation throws: a file that cannot be read is skipped and
-// a failed statement for one record is ignored.
+// a failed statement for one record is logged and left for the next run.
 namespace LibraryReconciler {
 
 // A library file no record points to.

@@ -311,6 +311,9 @@ Opened open(const QString &path, const QDateTime &now, std::chrono::milliseconds
             // Kept waiting or refused: opening for use decides below.
             if (isBroken(error))
                 original = error.description();
+            else
+                qCInfo(lcDatabase, "Check of %s left undone: %s", qUtf8Printable(path),
+                    qUtf8Printable(error.description()));
         }
         if (!original) {
             try {
