@@ -1,7 +1,9 @@
 #include "filing/libraryreconciler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <memory>
 #include <optional>
 
 #include <dirent.h>
@@ -188,20 +190,69 @@ int insertBatch(ScreenshotDatabase &database, const QList<ScreenshotDatabase::Ne
     return failed;
 }
 
+// One batch's hashing, shared by the pool's threads and whoever else joins.
+class BatchHashing
+{
+public:
+    BatchHashing(QList<ScreenshotDatabase::NewFile> files, const Options &options)
+        : m_files(std::move(files)), m_options(options)
+    {
+        const int helpers = std::max(1, WorkPools::background().maxThreadCount());
+        for (int i = 0; i < helpers; ++i) {
+            m_helpers.append(QtConcurrent::run(&WorkPools::background(), [this] {
+                WorkPools::yieldToInteractiveWork();
+                hashSome();
+            }));
+        }
+    }
+    ~BatchHashing() { waitForHelpers(); }
+    BatchHashing(const BatchHashing &) = delete;
+    BatchHashing &operator=(const BatchHashing &) = delete;
+
+    // Hashes alongside the pool until nothing is left, and returns the batch.
+    QList<ScreenshotDatabase::NewFile> &finish()
+    {
+        hashSome();
+        waitForHelpers();
+        return m_files;
+    }
+
+private:
+    void hashSome()
+    {
+        for (qsizetype i = m_next++; i < m_files.size(); i = m_next++) {
+            if (!stopped(m_options))
+                m_files[i].contentHash = ContentHash::ofFile(m_files[i].path).value_or(QString());
+        }
+    }
+    void waitForHelpers()
+    {
+        for (QFuture<void> &helper : m_helpers)
+            helper.waitForFinished();
+        m_helpers.clear();
+    }
+
+    QList<ScreenshotDatabase::NewFile> m_files;
+    const Options &m_options;
+    std::atomic<qsizetype> m_next = 0;
+    QList<QFuture<void>> m_helpers;
+};
+
 // Hashes and indexes the files in batches, until a stop. Hashing is most of
-// a rebuild's time: every core of the background pool takes part, and the
-// calling thread too, so a busy pool only slows it down.
-void indexFiles(ScreenshotDatabase &database, QList<ScreenshotDatabase::NewFile> files,
+// a rebuild's time: the pool hashes the next batch while this thread writes
+// the one before, then this thread helps with what is left of it.
+void indexFiles(ScreenshotDatabase &database, const QList<ScreenshotDatabase::NewFile> &files,
     QList<qint64> &ids, const Options &options, const std::function<void()> &oneDone)
 {
+    if (files.isEmpty())
+        return;
+    auto hashing = std::make_unique<BatchHashing>(files.mid(0, kBatchSize), options);
     for (qsizetype from = 0; from < files.size() && !stopped(options); from += kBatchSize) {
-        QList<ScreenshotDatabase::NewFile> hashed = files.mid(from, kBatchSize);
-        QtConcurrent::blockingMap(
-            &WorkPools::background(), hashed, [&options](ScreenshotDatabase::NewFile &f) {
-                WorkPools::yieldToInteractiveWork();
-                if (!stopped(options))
-                    f.contentHash = ContentHash::ofFile(f.path).value_or(QString());
-            });
+        QList<ScreenshotDatabase::NewFile> hashed = std::move(hashing->finish());
+        hashing.reset();
+        if (from + kBatchSize < files.size())
+            hashing
+                = std::make_unique<BatchHashing>(files.mid(from + kBatchSize, kBatchSize), options);
         // Files after a stop are left to the next rebuild.
         QList<ScreenshotDatabase::NewFile> batch;
         for (ScreenshotDatabase::NewFile &f : hashed) {
