@@ -295,13 +295,9 @@ private Q_SLOTS:
         m_toast->shown.last().onUndo();
         QVERIFY(QFile::exists(a.path));
         QVERIFY(!state->pendingUndoSlot().pending.has_value());
-        const auto restored = state->database().idForPath(a.path);
-        QVERIFY(restored.has_value());
-        QCOMPARE(*restored, a.id);
-        QCOMPARE(state->database().record(*restored)->title, a.title);
-        QCOMPARE(state->database().ocrText(*restored),
+        QVERIFY(listed(*state, a.id));
+        QCOMPARE(state->database().ocrText(a.id),
             std::optional<QString>(QStringLiteral("text of a.png")));
-        QVERIFY(listed(*state, *restored));
         // Not back in the queue: the prompt stays on the next capture.
         QCOMPARE(state->promptQueue().count(), 1);
         QCOMPARE(m_prompt->current().recordId, b.id);
@@ -334,18 +330,6 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(a.path));
         QCOMPARE(
             log.countStartingWith(QStringLiteral("Save failed for capture %1: ").arg(a.id)), 1);
-    }
-
-    void savingAVanishedCaptureSaysItIsGone()
-    {
-        auto state = makeState();
-        const ScreenshotRecord a = capture(*state, QStringLiteral("a.png"));
-        enqueue(*state, a);
-        QVERIFY(QFile::remove(a.path));
-        QCOMPARE(m_prompt->current().onSave(QStringLiteral("T"), QStringLiteral("General")),
-            std::optional<QString>(QStringLiteral(
-                "The screenshot's file is gone: it was moved or deleted outside Marlox.")));
-        QCOMPARE(state->promptQueue().count(), 1);
     }
 
     void closedPromptComesBackForTheNextCapture()
@@ -410,6 +394,9 @@ private Q_SLOTS:
             { errorText(LibraryError(LibraryError::Kind::emptyTitle)),
                 QStringLiteral("Title can't be empty.") },
             { errorText(LibraryError(LibraryError::Kind::invalidFolderName)), badFolder },
+            { errorText(LibraryError(LibraryError::Kind::captureGone)),
+                QStringLiteral(
+                    "The screenshot's file is gone: it was moved or deleted outside Marlox.") },
             { errorText(FolderError(FolderError::Kind::invalidName)), badFolder },
             { errorText(FileError(EACCES, QStringLiteral("/x/a.png"))),
                 "Couldn't save: " + FileError(EACCES, QStringLiteral("/x/a.png")).description() },
