@@ -105,29 +105,6 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(m_scene->dir.filePath(QStringLiteral("Escape"))));
     }
 
-    void everyActionNeedsALibraryRoot()
-    {
-        auto state = makeState(false);
-        QVERIFY(state->libraryRoot().isEmpty());
-        const auto record = capture(*state, QStringLiteral("a.png"));
-        const QStringList before = tree(m_scene->dir.path());
-        auto noSuchFile = [](auto &&action) {
-            try {
-                action();
-            } catch (const FileError &error) {
-                return error.isNoSuchFile();
-            }
-            return false;
-        };
-        QVERIFY(noSuchFile(
-            [&] { state->fileRecord(record, QStringLiteral("T"), QStringLiteral("W")); }));
-        QVERIFY(noSuchFile([&] { state->createFolder(QStringLiteral("W")); }));
-        QVERIFY(noSuchFile([&] { state->renameFolder(QStringLiteral("W"), QStringLiteral("X")); }));
-        QVERIFY(noSuchFile([&] { state->deleteFolder(QStringLiteral("W")); }));
-        QCOMPARE(tree(m_scene->dir.path()), before);
-        QCOMPARE(state->folderNames(), QStringList { "General" });
-    }
-
     void folderNamesJoinDiskAndRecords()
     {
         auto state = makeState();
