@@ -109,8 +109,6 @@ private Q_SLOTS:
     {
         auto state = makeState();
         QVERIFY(QDir(m_library).mkpath(QStringLiteral("Work")));
-        QVERIFY(QDir(m_library).mkpath(QStringLiteral(".hidden")));
-        writeFile(m_library + QStringLiteral("/loose.png"));
         const auto record = capture(*state, QStringLiteral("a.png"));
         state->fileRecord(record, QStringLiteral("T"), QStringLiteral("Receipts"));
         QVERIFY(QDir(m_library + QStringLiteral("/Receipts")).removeRecursively());

@@ -315,7 +315,6 @@ private Q_SLOTS:
             std::optional(m_state->searchRecords(QStringLiteral("zanz"), LibrarySection::all())));
         QCOMPARE(grid->displayed().size(), 1);
         QCOMPARE(grid->displayed().first().title, QStringLiteral("Receipt"));
-        QVERIFY(m_window->searchResults()->first().snippet.contains(QStringLiteral("[zanzibar]")));
         QTRY_VERIFY(accentPixels() > 10);
     }
 
@@ -551,8 +550,6 @@ private Q_SLOTS:
         QCOMPARE(m_window->searchResults()->size(), 1);
         QCOMPARE(m_window->similarResults().size(), 1);
         QCOMPARE(m_window->similarResults().first().record.title, QStringLiteral("Misread"));
-        QVERIFY(
-            m_window->similarResults().first().snippet.contains(QStringLiteral("[candiclate]")));
         QStringList titles;
         for (const auto &record : grid->displayed())
             titles.append(record.title);
@@ -581,17 +578,6 @@ private Q_SLOTS:
         typeQuery(QStringLiteral("  "));
         QVERIFY(m_window->similarResults().isEmpty());
         QCOMPARE(grid->displayed().size(), 7);
-    }
-
-    void folderMenus()
-    {
-        QVERIFY(QDir().mkpath(root() + QStringLiteral("/Work")));
-        addRecord(QStringLiteral("In work"), QStringLiteral("Work"));
-        showWindow(1);
-        QVERIFY(!m_window->folderMenu(QStringLiteral("General")));
-        std::unique_ptr<QMenu> menu(m_window->folderMenu(QStringLiteral("Work")));
-        QVERIFY(menu);
-        QCOMPARE(actionTexts(menu.get()), (QStringList { "Rename…", "Delete…" }));
     }
 
     void newFolderAndRenameKeepsSelection()
@@ -628,9 +614,12 @@ private Q_SLOTS:
         m_window->sidebar()->setCurrentItem(sidebarItem(QStringLiteral("Old")));
         QCOMPARE(m_window->selection(), LibrarySection::folder(QStringLiteral("Old")));
 
+        // General has no menu to delete it from.
+        QVERIFY(!m_window->folderMenu(QStringLiteral("General")));
         // Cancelling the confirmation keeps everything.
         m_dialogs->alertAnswers = { 1 };
         std::unique_ptr<QMenu> menu(m_window->folderMenu(QStringLiteral("Old")));
+        QCOMPARE(actionTexts(menu.get()), (QStringList { "Rename…", "Delete…" }));
         actionNamed(menu.get(), QStringLiteral("Delete…"))->trigger();
         QCOMPARE(m_dialogs->alerts.size(), 1);
         const auto &alert = m_dialogs->alerts.first();
