@@ -25,6 +25,7 @@
 #include "platform/workpools.h"
 #include "storage/bookmarkstore.h"
 #include "storage/preferences.h"
+#include "support/appstatescene.h"
 #include "support/codeimages.h"
 #include "support/fakerecognizer.h"
 #include "support/fakes.h"
@@ -74,7 +75,7 @@ class TestCapturePipeline : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<AppStateScene> m_scene;
     QString m_shots;
     QString m_library;
     std::shared_ptr<ScriptedDialogs> m_dialogs;
@@ -88,23 +89,18 @@ private:
     {
         Preferences::setValue(Preferences::autoSaveEnabled, autoSave);
         if (withLibrary)
-            BookmarkStore().save(m_library, Preferences::libraryRootBookmark);
-        AppStateDependencies deps;
-        deps.dialogs = m_dialogs;
-        deps.makeCapturePrompt = [this] {
-            auto prompt = std::make_unique<RecordingPrompt>();
-            m_prompt = prompt.get();
-            ++m_promptsMade;
-            return prompt;
-        };
-        deps.undoToast = std::make_shared<RecordingToast>();
-        deps.ocr = ocr ? ocr : m_ocr;
-        deps.frontmost = m_frontmost;
-        deps.databasePath = m_dir->filePath(QStringLiteral("library.sqlite3"));
-        deps.installSystemObservers = false;
-        deps.readRetryDelays = delays;
-        auto state = std::make_unique<AppState>(deps);
-        return state;
+            m_scene->rememberLibrary();
+        return m_scene->makeState([&](AppStateDependencies &deps) {
+            deps.makeCapturePrompt = [this] {
+                auto prompt = std::make_unique<RecordingPrompt>();
+                m_prompt = prompt.get();
+                ++m_promptsMade;
+                return prompt;
+            };
+            deps.ocr = ocr ? ocr : m_ocr;
+            deps.frontmost = m_frontmost;
+            deps.readRetryDelays = delays;
+        });
     }
 
     QString shot(const QString &name) const { return QDir(m_shots).filePath(name); }
@@ -117,15 +113,12 @@ private:
 private Q_SLOTS:
     void init()
     {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_shots = m_dir->filePath(QStringLiteral("Screenshots"));
-        m_library = m_dir->filePath(QStringLiteral("Library"));
-        QDir().mkpath(m_shots);
-        QDir().mkpath(m_library);
-        QFile::remove(Preferences::filePath());
+        m_scene = std::make_unique<AppStateScene>();
+        m_shots = m_scene->shots;
+        m_library = m_scene->library;
         Preferences::remove(Preferences::libraryRootBookmark);
         Preferences::remove(Preferences::recentFolders);
-        m_dialogs = std::make_shared<ScriptedDialogs>();
+        m_dialogs = m_scene->dialogs;
         m_ocr = FakeRecognizer::answering(QStringLiteral("Quarterly revenue\nreport draft"));
         m_frontmost = std::make_shared<FakeFrontmost>();
         m_frontmost->app = FrontmostApplication::Info { QStringLiteral("Notes"),
@@ -172,7 +165,7 @@ private Q_SLOTS:
     {
         auto state = makeState(false, true);
         LogCapture log;
-        const QString elsewhere = m_dir->filePath(QStringLiteral("Downloads"));
+        const QString elsewhere = m_scene->dir.filePath(QStringLiteral("Downloads"));
         QDir().mkpath(elsewhere);
         const QString good = elsewhere + QStringLiteral("/Receipt.png");
         const QString broken = elsewhere + QStringLiteral("/Broken.png");

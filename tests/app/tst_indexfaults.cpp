@@ -14,7 +14,6 @@
 #include "platform/errors.h"
 #include "platform/trash.h"
 #include "storage/screenshotdatabase.h"
-#include "support/appstatescene.h"
 #include "support/filecensus.h"
 #include "support/indexcheck.h"
 #include "support/testmain.h"
@@ -264,38 +263,6 @@ private Q_SLOTS:
                 LibraryReconciler::rebuild(s.root, *s.db);
                 verifyInStep(s, true, context);
             });
-    }
-
-    // What the user sees when the index refuses a save from the prompt.
-    void failedSaveShowsTheErrorAndKeepsTheCapture()
-    {
-        AppStateScene scene;
-        scene.rememberLibrary();
-        const QString &library = scene.library;
-        auto state = scene.makeState();
-        QCOMPARE(state->libraryRoot(), library);
-
-        const QString path = scene.shots + QStringLiteral("/Screenshot 3.png");
-        QVERIFY(writeWholeFile(path, distinctPng(3)));
-        const qint64 id = state->database().insertOrUpdate(path, QStringLiteral("Screenshot 3"),
-            QString(), 1.7e9, {}, {}, ScreenshotStatus::inbox, 0);
-        const ScreenshotRecord record = *state->database().record(id);
-
-        // The first statement looks the chosen name up; the second records the move.
-        state->database().failNthStatementForTesting(2);
-        const std::optional<QString> error
-            = state->savePrompt(record, QStringLiteral("Kept"), QStringLiteral("Work"));
-        QVERIFY(error);
-        QVERIFY2(error->startsWith(QStringLiteral("Couldn't save: ")), qPrintable(*error));
-        QVERIFY(QFileInfo::exists(path));
-        QVERIFY(!QFileInfo::exists(library + QStringLiteral("/Work/Kept.png")));
-        QCOMPARE(state->database().record(id)->path, path);
-
-        // The same save succeeds once the index works again.
-        QCOMPARE(state->savePrompt(record, QStringLiteral("Kept"), QStringLiteral("Work")),
-            std::nullopt);
-        QVERIFY(QFileInfo::exists(library + QStringLiteral("/Work/Kept.png")));
-        AppStateScene::finish(state);
     }
 };
 

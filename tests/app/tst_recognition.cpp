@@ -235,27 +235,6 @@ private Q_SLOTS:
         QCOMPARE(ocr->calls.load(), 4);
     }
 
-    void recogniseAgainCanBeCancelled()
-    {
-        auto ocr = std::make_shared<FakeRecognizer>();
-        auto state = makeState(ocr);
-        QList<qint64> ids;
-        for (int i = 0; i < 40; ++i)
-            ids.append(addShot(state->database(), QStringLiteral("%1.png").arg(i), 20 + i));
-        QVERIFY(state->recogniseAgain());
-        QVERIFY(ocr->started.tryAcquire(1, 10000));
-        state->cancelRecogniseAgain();
-        ocr->open();
-        QTRY_VERIFY_WITH_TIMEOUT(!state->recognitionProgress().running, 10000);
-        const RecognitionProgress ended = state->recognitionProgress();
-        QVERIFY(ended.cancelled);
-        // Only the images already in the engine (one per core) were finished.
-        QVERIFY(ended.done >= 1 && ended.done < 40);
-        QCOMPARE(ended.total, qsizetype(40));
-        QCOMPARE(ocr->calls.load(), int(ended.done));
-        QCOMPARE(state->database().ocrText(ids.at(39)), QStringLiteral("old"));
-    }
-
     void recogniseAgainReadsOnEveryCore()
     {
         if (QThread::idealThreadCount() < 2)

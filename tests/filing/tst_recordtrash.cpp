@@ -224,6 +224,7 @@ private Q_SLOTS:
 
         const ScreenshotRecord restored = RecordTrashService::restore(undo, *m_db);
         QCOMPARE(restored.path, path);
+        QCOMPARE(restored.title, record.title);
         QCOMPARE(readFile(path), QByteArray("receipt bytes"));
         // Its old id: whatever still refers to the record finds it again.
         QCOMPARE(restored.id, record.id);

@@ -1,8 +1,7 @@
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "library/librarysorting.h"
-#include "storage/screenshotdatabase.h"
+#include "storage/screenshotrecord.h"
 #include "support/testmain.h"
 
 using namespace marlox;
@@ -187,35 +186,20 @@ private Q_SLOTS:
         QVERIFY(filteredRecords(records, LibrarySection::all(), QList<SearchResult> {}).isEmpty());
     }
 
-    void searchNarrowsBySectionAndSortsHits()
+    // Hits come in rank order; the listing sorts them like any section.
+    void searchHitsAreListedInTheChosenOrder()
     {
-        QTemporaryDir dir;
-        ScreenshotDatabase db(dir.filePath(QStringLiteral("s.sqlite3")));
-        const auto add = [&db](const QString &name, const QString &text, ScreenshotStatus status,
-                             const QDateTime &created) {
-            return db.insertOrUpdate(QStringLiteral("/lib/") + name, name,
-                status == ScreenshotStatus::filed ? QStringLiteral("Work") : QString(),
-                secondsSince1970(created), text, QString(), status, 1);
-        };
-        const QDateTime now = at(2026, 6, 10, 12);
-        const qint64 oldInbox
-            = add("old.png", "invoice invoice invoice", ScreenshotStatus::inbox, at(2026, 5, 1));
-        const qint64 newInbox
-            = add("new.png", "an invoice here", ScreenshotStatus::inbox, at(2026, 6, 10, 9));
-        add("filed.png", "invoice", ScreenshotStatus::filed, at(2026, 6, 10, 10));
-
-        const auto results = db.search(QStringLiteral("invoice"), LibrarySection::inbox(), 50);
-        QCOMPARE(results.size(), 2);
-        const auto filtered = filteredRecords({}, LibrarySection::inbox(), results);
-        const auto shown = listing(filtered, LibrarySortOrder::dateNewest, now, berlin);
-        QCOMPARE(ids(shown.displayed), (QList<qint64> { newInbox, oldInbox }));
+        const QList<SearchResult> hits { { rec(1, "old", at(2026, 5, 1)),
+                                             QStringLiteral("an [invoice]") },
+            { rec(2, "new", at(2026, 6, 10, 9)), QStringLiteral("[invoice] here") } };
+        const auto shown = listing(filteredRecords({}, LibrarySection::inbox(), hits),
+            LibrarySortOrder::dateNewest, at(2026, 6, 10, 12), berlin);
+        QCOMPARE(ids(shown.displayed), (QList<qint64> { 2, 1 }));
         QCOMPARE(shown.groups.size(), 2);
         QCOMPARE(shown.groups[0].group, DateGroup::today);
-        const auto snippet = snippetFor(results, newInbox);
-        QVERIFY(snippet.has_value());
-        QVERIFY(snippet->contains(QStringLiteral("[invoice]")));
-        QVERIFY(!snippetFor(std::nullopt, newInbox).has_value());
-        QVERIFY(!snippetFor(results, 999).has_value());
+        QCOMPARE(snippetFor(hits, 2), std::optional<QString>(QStringLiteral("[invoice] here")));
+        QVERIFY(!snippetFor(std::nullopt, 2).has_value());
+        QVERIFY(!snippetFor(hits, 999).has_value());
     }
 
     void texts_data()
