@@ -25,6 +25,22 @@
 // size, wrapped titles and search excerpts.
 namespace marlox {
 
+namespace {
+
+// A plain copy of pixels already at their size. With smoothing on, the raster
+// engine splits the draw over its shared thread pool and waits for a free
+// core, which on a busy machine costs milliseconds per cell.
+void drawPlain(QPainter &painter, const QPoint &at, const QImage &image)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(at, image);
+    painter.restore();
+}
+
+} // namespace
+
 QSize LibraryGridView::thumbnailPixels() const
 {
     return ThumbnailProvider::pixelSize(
@@ -155,11 +171,7 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
         const QSizeF shownSize = QSizeF(shown.size()) / ratio;
         const QPoint at(thumbArea.x() + qRound((thumbArea.width() - shownSize.width()) / 2),
             thumbArea.y() + qRound((thumbArea.height() - shownSize.height()) / 2));
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        painter.drawImage(at, shown);
-        painter.restore();
+        drawPlain(painter, at, shown);
     } else {
         const qreal ratio = viewport()->devicePixelRatioF();
         const QSize pixels = (QSizeF(thumbArea.size()) * ratio).toSize();
@@ -175,7 +187,7 @@ void LibraryGridView::paintCell(QPainter &painter, int index, const QRect &rect)
             stand.setBrush(grey);
             stand.drawRoundedRect(QRectF(QPointF(0, 0), thumbArea.size()), 6, 6);
         }
-        painter.drawImage(thumbArea.topLeft(), m_placeholder);
+        drawPlain(painter, thumbArea.topLeft(), m_placeholder);
     }
 
     const QFont caption = scaledFont(font(), 0.9);

@@ -1,4 +1,6 @@
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include <QDir>
 #include <QDragEnterEvent>
@@ -10,9 +12,11 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QToolTip>
 #include <QWheelEvent>
 
@@ -242,6 +246,37 @@ private Q_SLOTS:
         QCOMPARE(m_window->presentedRecord()->id, grid->displayed()[2].id);
         m_window->closeDetail();
         QVERIFY(!m_window->presentedRecord().has_value());
+    }
+
+    // Qt's raster engine runs some draws on the shared thread pool and waits
+    // for them: the grid must draw without it, or each repaint waits for a
+    // free core behind whatever else runs there.
+    void gridDrawsWithoutTheSharedPool()
+    {
+        addRecord(QStringLiteral("Shown"), QStringLiteral("General"));
+        m_state->database().insertOrUpdate(root() + QStringLiteral("/General/gone.png"),
+            QStringLiteral("Gone"), QStringLiteral("General"), 1, {}, {}, ScreenshotStatus::filed,
+            1);
+        showWindow(2);
+        QThreadPool *shared = QThreadPool::globalInstance();
+        const int threads = shared->maxThreadCount();
+        shared->setMaxThreadCount(1);
+        QSemaphore hold;
+        QSemaphore painted;
+        std::atomic_bool gaveUp = false;
+        shared->start([&] { hold.acquire(); });
+        // Frees the pool after a while, so a grid that waits for it fails instead of hanging.
+        std::thread watchdog([&] {
+            if (!painted.tryAcquire(1, 10000))
+                gaveUp = true;
+            hold.release();
+        });
+        m_window->grid()->viewport()->repaint();
+        painted.release();
+        watchdog.join();
+        shared->waitForDone();
+        shared->setMaxThreadCount(threads);
+        QVERIFY(!gaveUp);
     }
 
     void deleteKeysTrashWithUndo()
