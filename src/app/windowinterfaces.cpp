@@ -1,0 +1,48 @@
+#include "app/appstate.h"
+#include "app/recordactions.h"
+
+// The narrow views of AppState that windows take, so a window needs only
+// what it uses and its tests can stand in for the rest.
+
+namespace marlox {
+
+namespace {
+
+class AppRecordActions : public RecordActions
+{
+public:
+    explicit AppRecordActions(AppState &state) : m_state(state) { }
+
+    Dialogs &dialogs() override { return m_state.dialogs(); }
+    QFuture<QString> loadOCRText(const ScreenshotRecord &record) override
+    {
+        return m_state.loadOCRText(record);
+    }
+    QFuture<QList<WordBox>> loadWordBoxes(const ScreenshotRecord &record, const QImage &image,
+        std::shared_ptr<std::atomic_bool> cancel) override
+    {
+        return m_state.loadWordBoxes(record, image, std::move(cancel));
+    }
+    QFuture<QList<ScreenshotCode>> loadCodes(
+        const ScreenshotRecord &record, const QImage &image) override
+    {
+        return m_state.loadCodes(record, image);
+    }
+    void copyOCRText(const ScreenshotRecord &record) override { m_state.copyOCRText(record); }
+    bool deleteFromDetail(const ScreenshotRecord &record) override
+    {
+        return m_state.deleteFromDetail(record);
+    }
+
+private:
+    AppState &m_state;
+};
+
+} // namespace
+
+void AppState::makeWindowInterfaces()
+{
+    m_recordActions = std::make_unique<AppRecordActions>(*this);
+}
+
+} // namespace marlox
