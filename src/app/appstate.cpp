@@ -12,6 +12,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include "app/appsettings.h"
 #include "app/backlogimport.h"
 #include "app/duplicatefinder.h"
 #include "app/recordactions.h"
@@ -170,6 +171,7 @@ AppState::~AppState()
 {
     // Open windows find it gone before anything it reaches goes.
     m_recordActions.reset();
+    m_appSettings.reset();
     if (m_prompts)
         m_prompts->closePrompt();
     // The rebuild and reconcile jobs hold the database; let them finish first.

@@ -42,6 +42,7 @@ class BacklogImport;
 class DuplicateFinder;
 class TextRecognizer;
 class FrontmostApplication;
+class AppSettings;
 class RecordActions;
 
 // Everything AppState takes from outside. Only `dialogs` is required; the
@@ -111,6 +112,8 @@ public:
     Dialogs &dialogs() const { return *m_deps.dialogs; }
     // What a window showing one record uses; goes first when AppState goes.
     RecordActions &recordActions() const { return *m_recordActions; }
+    // What the Settings window uses; goes first when AppState goes.
+    AppSettings &appSettings() const { return *m_appSettings; }
     const PromptQueue &promptQueue() const { return m_prompts->queue(); }
     const PendingUndoSlot &pendingUndoSlot() const { return m_prompts->pendingUndo(); }
     bool isDatabaseDegraded() const { return m_databaseDegraded; }
@@ -303,6 +306,7 @@ private:
 
     AppStateDependencies m_deps;
     std::unique_ptr<RecordActions> m_recordActions;
+    std::unique_ptr<AppSettings> m_appSettings;
 
     QDateTime m_lastSavedAt;
     bool m_autoSaveEnabled = false;

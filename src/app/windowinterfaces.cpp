@@ -1,3 +1,4 @@
+#include "app/appsettings.h"
 #include "app/appstate.h"
 #include "app/recordactions.h"
 
@@ -38,11 +39,39 @@ private:
     AppState &m_state;
 };
 
+class AppStateSettings : public AppSettings
+{
+public:
+    explicit AppStateSettings(AppState &state) : m_state(state)
+    {
+        connect(
+            &state, &AppState::autoSaveEnabledChanged, this, &AppSettings::autoSaveEnabledChanged);
+        connect(&state, &AppState::watchStatusChanged, this, &AppSettings::watchStatusChanged);
+        connect(&state, &AppState::macOSScreenshotFolderIfDifferentChanged, this,
+            &AppSettings::systemFolderIfDifferentChanged);
+    }
+
+    FolderLocations &locations() override { return m_state.locations(); }
+    RecognitionWork &recognition() override { return m_state.recognition(); }
+    BacklogImport &backlogImport() override { return m_state.backlogImport(); }
+    bool autoSaveEnabled() const override { return m_state.autoSaveEnabled(); }
+    void setAutoSaveEnabled(bool enabled) override { m_state.setAutoSaveEnabled(enabled); }
+    WatchStatus watchStatus() const override { return m_state.watchStatus(); }
+    QString systemFolderIfDifferent() const override
+    {
+        return m_state.macOSScreenshotFolderIfDifferent();
+    }
+
+private:
+    AppState &m_state;
+};
+
 } // namespace
 
 void AppState::makeWindowInterfaces()
 {
     m_recordActions = std::make_unique<AppRecordActions>(*this);
+    m_appSettings = std::make_unique<AppStateSettings>(*this);
 }
 
 } // namespace marlox
