@@ -14,6 +14,7 @@
 
 #include "app/appsettings.h"
 #include "app/backlogimport.h"
+#include "app/duplicateactions.h"
 #include "app/duplicatefinder.h"
 #include "app/recordactions.h"
 #include "filing/legacymigration.h"
@@ -172,6 +173,7 @@ AppState::~AppState()
     // Open windows find it gone before anything it reaches goes.
     m_recordActions.reset();
     m_appSettings.reset();
+    m_duplicateActions.reset();
     if (m_prompts)
         m_prompts->closePrompt();
     // The rebuild and reconcile jobs hold the database; let them finish first.

@@ -43,6 +43,7 @@ class DuplicateFinder;
 class TextRecognizer;
 class FrontmostApplication;
 class AppSettings;
+class DuplicateActions;
 class RecordActions;
 
 // Everything AppState takes from outside. Only `dialogs` is required; the
@@ -114,6 +115,8 @@ public:
     RecordActions &recordActions() const { return *m_recordActions; }
     // What the Settings window uses; goes first when AppState goes.
     AppSettings &appSettings() const { return *m_appSettings; }
+    // What the library's Duplicates section uses; goes first when AppState goes.
+    DuplicateActions &duplicateActions() const { return *m_duplicateActions; }
     const PromptQueue &promptQueue() const { return m_prompts->queue(); }
     const PendingUndoSlot &pendingUndoSlot() const { return m_prompts->pendingUndo(); }
     bool isDatabaseDegraded() const { return m_databaseDegraded; }
@@ -307,6 +310,7 @@ private:
     AppStateDependencies m_deps;
     std::unique_ptr<RecordActions> m_recordActions;
     std::unique_ptr<AppSettings> m_appSettings;
+    std::unique_ptr<DuplicateActions> m_duplicateActions;
 
     QDateTime m_lastSavedAt;
     bool m_autoSaveEnabled = false;

@@ -1,5 +1,6 @@
 #include "app/appsettings.h"
 #include "app/appstate.h"
+#include "app/duplicateactions.h"
 #include "app/recordactions.h"
 
 // The narrow views of AppState that windows take, so a window needs only
@@ -66,12 +67,38 @@ private:
     AppState &m_state;
 };
 
+class AppDuplicateActions : public DuplicateActions
+{
+public:
+    explicit AppDuplicateActions(AppState &state) : m_state(state)
+    {
+        connect(&state, &AppState::recordsChanged, this, &DuplicateActions::recordsChanged);
+        connect(&state, &AppState::recordReplaced, this, &DuplicateActions::recordsChanged);
+    }
+
+    DuplicateFinder &duplicates() override { return m_state.duplicates(); }
+    void deleteRecord(
+        const ScreenshotRecord &record, const std::optional<QRect> &windowFrame) override
+    {
+        m_state.deleteRecord(record, windowFrame);
+    }
+    void deleteRecords(
+        const QList<ScreenshotRecord> &records, const std::optional<QRect> &windowFrame) override
+    {
+        m_state.deleteRecords(records, windowFrame);
+    }
+
+private:
+    AppState &m_state;
+};
+
 } // namespace
 
 void AppState::makeWindowInterfaces()
 {
     m_recordActions = std::make_unique<AppRecordActions>(*this);
     m_appSettings = std::make_unique<AppStateSettings>(*this);
+    m_duplicateActions = std::make_unique<AppDuplicateActions>(*this);
 }
 
 } // namespace marlox
