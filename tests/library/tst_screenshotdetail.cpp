@@ -358,12 +358,11 @@ private Q_SLOTS:
         auto state = makeState();
         const ScreenshotRecord record
             = addScreenshot(*state, QStringLiteral("k.png"), QStringLiteral("K"), QString());
-        auto *controller
-            = new ScreenshotDetailWindowController(&state->recordActions(), record, nullptr);
-        QPointer<QWidget> window = controller->window();
-        controller->showWindow();
+        auto *detail = new ScreenshotDetailWindowController(&state->recordActions(), record, {});
+        QPointer<QWidget> window = detail->window();
+        detail->showWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
-        ImageZoomController *zoom = controller->view()->zoomController();
+        ImageZoomController *zoom = detail->view()->zoomController();
         auto *percent = window->findChild<QLabel *>(QStringLiteral("detail.zoomPercent"));
         QVERIFY(percent);
         QTRY_VERIFY(zoom->isFitting());
