@@ -152,7 +152,8 @@ int grab(const QString &file, const QString &dir, QApplication &app)
     RecognitionPass::store(db, id, recognition, QString(), std::nullopt);
 
     // Owned by its window, which goes before the state does.
-    auto *detail = new ScreenshotDetailWindowController(&state, *db.record(id), nullptr);
+    auto *detail
+        = new ScreenshotDetailWindowController(&state.recordActions(), *db.record(id), nullptr);
     detail->window()->resize(1280, 760);
     detail->showWindow();
     QTimer::singleShot(3000, &app, [&] {

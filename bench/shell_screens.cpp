@@ -87,7 +87,7 @@ int main(int argc, char **argv)
     if (OCREngine::installedLanguages().contains(QStringLiteral("deu")))
         state.setOcrLanguages({ QStringLiteral("eng"), QStringLiteral("deu") });
     UpdateController updates;
-    SettingsWindow settings(state, updates, {});
+    SettingsWindow settings(state.appSettings(), updates, {});
     // The whole form, even where the offscreen screen would make it scroll.
     settings.resize(settings.sizeHint());
     waitForCount(state.backlogImport());

@@ -12,8 +12,11 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include "app/appsettings.h"
 #include "app/backlogimport.h"
+#include "app/duplicateactions.h"
 #include "app/duplicatefinder.h"
+#include "app/recordactions.h"
 #include "filing/legacymigration.h"
 #include "filing/ocrengine.h"
 #include "platform/homedirectory.h"
@@ -28,6 +31,7 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
     : QObject(parent), m_deps(std::move(dependencies))
 {
     Q_ASSERT(m_deps.dialogs);
+    makeWindowInterfaces();
     m_locations = std::make_unique<FolderLocations>(m_deps.dialogs);
     connect(m_locations.get(), &FolderLocations::screenshotFolderChanged, this,
         &AppState::screenshotFolderChanged);
@@ -166,6 +170,10 @@ AppState::AppState(AppStateDependencies dependencies, QObject *parent)
 
 AppState::~AppState()
 {
+    // Open windows find it gone before anything it reaches goes.
+    m_recordActions.reset();
+    m_appSettings.reset();
+    m_duplicateActions.reset();
     if (m_prompts)
         m_prompts->closePrompt();
     // The rebuild and reconcile jobs hold the database; let them finish first.

@@ -42,6 +42,9 @@ class BacklogImport;
 class DuplicateFinder;
 class TextRecognizer;
 class FrontmostApplication;
+class AppSettings;
+class DuplicateActions;
+class RecordActions;
 
 // Everything AppState takes from outside. Only `dialogs` is required; the
 // rest fall back to the real platform services when left empty.
@@ -73,7 +76,8 @@ struct AppStateDependencies
 // locations, the watch, the capture pipeline, the recognition work and the
 // prompt with its undo. Lives on the GUI thread; what it still does itself is
 // split over a few source files (recordloading.cpp, folderactions.cpp,
-// rebuild.cpp).
+// rebuild.cpp); the narrow views windows take of it are in
+// windowinterfaces.cpp.
 class AppState : public QObject
 {
     Q_OBJECT
@@ -107,6 +111,12 @@ public:
 
     ScreenshotDatabase &database() const { return *m_database; }
     Dialogs &dialogs() const { return *m_deps.dialogs; }
+    // What a window showing one record uses; goes first when AppState goes.
+    RecordActions &recordActions() const { return *m_recordActions; }
+    // What the Settings window uses; goes first when AppState goes.
+    AppSettings &appSettings() const { return *m_appSettings; }
+    // What the library's Duplicates section uses; goes first when AppState goes.
+    DuplicateActions &duplicateActions() const { return *m_duplicateActions; }
     const PromptQueue &promptQueue() const { return m_prompts->queue(); }
     const PendingUndoSlot &pendingUndoSlot() const { return m_prompts->pendingUndo(); }
     bool isDatabaseDegraded() const { return m_databaseDegraded; }
@@ -270,6 +280,8 @@ Q_SIGNALS:
     void recognitionProgressChanged();
 
 private:
+    // windowinterfaces.cpp
+    void makeWindowInterfaces();
     void openDatabase();
     void loadPreferences();
     void runMigrations();
@@ -296,6 +308,9 @@ private:
     std::shared_ptr<TextRecognizer> textRecognizer();
 
     AppStateDependencies m_deps;
+    std::unique_ptr<RecordActions> m_recordActions;
+    std::unique_ptr<AppSettings> m_appSettings;
+    std::unique_ptr<DuplicateActions> m_duplicateActions;
 
     QDateTime m_lastSavedAt;
     bool m_autoSaveEnabled = false;

@@ -15,7 +15,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "app/appstate.h"
+#include "app/duplicateactions.h"
 #include "app/duplicatefinder.h"
 #include "library/thumbnailprovider.h"
 #include "storage/librarysection.h"
@@ -57,8 +57,9 @@ QLabel *note(const QString &text, QWidget *parent)
 class Tile : public QToolButton
 {
 public:
-    Tile(const ScreenshotRecord &record, DuplicatesView *view, AppState *state, QWidget *parent)
-        : QToolButton(parent), m_record(record), m_view(view), m_state(state)
+    Tile(const ScreenshotRecord &record, DuplicatesView *view, DuplicateActions *actions,
+        QWidget *parent)
+        : QToolButton(parent), m_record(record), m_view(view), m_actions(actions)
     {
         setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         setIconSize(thumbnailSize);
@@ -71,8 +72,8 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override
     {
-        if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) && m_state) {
-            m_state->deleteRecord(m_record, window()->frameGeometry());
+        if ((event->key() == Qt::Key_Delete || event->key() == Qt::Key_Backspace) && m_actions) {
+            m_actions->deleteRecord(m_record, window()->frameGeometry());
             return;
         }
         if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
@@ -89,13 +90,13 @@ protected:
 private:
     ScreenshotRecord m_record;
     DuplicatesView *m_view;
-    QPointer<AppState> m_state;
+    QPointer<DuplicateActions> m_actions;
 };
 
 } // namespace
 
-DuplicatesView::DuplicatesView(AppState *appState, QWidget *parent)
-    : QWidget(parent), m_appState(appState)
+DuplicatesView::DuplicatesView(DuplicateActions *actions, QWidget *parent)
+    : QWidget(parent), m_actions(actions)
 {
     setObjectName(QStringLiteral("library.duplicates"));
     auto *layout = new QVBoxLayout(this);
@@ -118,27 +119,26 @@ DuplicatesView::DuplicatesView(AppState *appState, QWidget *parent)
     m_searchDelay->setSingleShot(true);
     m_searchDelay->setInterval(150);
     connect(m_searchDelay, &QTimer::timeout, this, [this] {
-        if (m_appState)
-            m_appState->duplicates().findGroups();
+        if (m_actions)
+            m_actions->duplicates().findGroups();
     });
-    if (!appState)
+    if (!actions)
         return;
-    DuplicateFinder &finder = appState->duplicates();
+    DuplicateFinder &finder = actions->duplicates();
     connect(&finder, &DuplicateFinder::groupsFound, this, &DuplicatesView::rebuild);
     connect(&finder, &DuplicateFinder::hashesFilled, this, &DuplicatesView::scheduleSearch);
-    connect(appState, &AppState::recordsChanged, this, &DuplicatesView::scheduleSearch);
-    connect(appState, &AppState::recordReplaced, this, &DuplicatesView::scheduleSearch);
+    connect(actions, &DuplicateActions::recordsChanged, this, &DuplicatesView::scheduleSearch);
 }
 
 void DuplicatesView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (event->spontaneous() || !m_appState)
+    if (event->spontaneous() || !m_actions)
         return;
     m_status->setText(QStringLiteral("Looking for duplicates…"));
     m_status->show();
-    m_appState->duplicates().fillMissingHashes();
-    m_appState->duplicates().findGroups();
+    m_actions->duplicates().fillMissingHashes();
+    m_actions->duplicates().findGroups();
 }
 
 void DuplicatesView::scheduleSearch()
@@ -157,9 +157,9 @@ QString DuplicatesView::keepOneToolTip(const ScreenshotRecord &kept)
 
 void DuplicatesView::rebuild()
 {
-    if (!m_appState)
+    if (!m_actions)
         return;
-    const DuplicateListing &listing = m_appState->duplicates().listing();
+    const DuplicateListing &listing = m_actions->duplicates().listing();
     m_keepButtons.clear();
     const int scrolled = m_scroll->verticalScrollBar() ? m_scroll->verticalScrollBar()->value() : 0;
     m_content = new QWidget;
@@ -193,7 +193,7 @@ void DuplicatesView::rebuild()
     m_scroll->setWidget(m_content);
     m_scroll->verticalScrollBar()->setValue(scrolled);
 
-    const bool filling = m_appState->duplicates().isFillingHashes();
+    const bool filling = m_actions->duplicates().isFillingHashes();
     m_status->setText(filling ? QStringLiteral("Still looking at older screenshots; more similar "
                                                "pictures may turn up.")
                               : QString());
@@ -234,7 +234,7 @@ QWidget *DuplicatesView::groupBox(const QList<ScreenshotRecord> &group, bool ide
 
 QWidget *DuplicatesView::tile(const ScreenshotRecord &record, bool kept, QWidget *parent)
 {
-    auto *button = new Tile(record, this, m_appState, parent);
+    auto *button = new Tile(record, this, m_actions, parent);
     const QString place = folderText(record) + (kept ? QStringLiteral(" · kept") : QString());
     const QFontMetrics metrics(button->font());
     button->setText(
@@ -252,12 +252,12 @@ QWidget *DuplicatesView::tile(const ScreenshotRecord &record, bool kept, QWidget
 
 void DuplicatesView::keepOne(const QList<ScreenshotRecord> &group)
 {
-    if (!m_appState)
+    if (!m_actions)
         return;
     const qsizetype kept = DuplicateFinder::keeperIndex(group);
     QList<ScreenshotRecord> others = group;
     others.removeAt(kept);
-    m_appState->deleteRecords(others, window()->frameGeometry());
+    m_actions->deleteRecords(others, window()->frameGeometry());
 }
 
 } // namespace marlox

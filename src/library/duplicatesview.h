@@ -14,7 +14,7 @@ class QVBoxLayout;
 
 namespace marlox {
 
-class AppState;
+class DuplicateActions;
 
 // The library's Duplicates section: groups of identical files, each with
 // "Keep one", and apart from them groups of similar pictures, which only
@@ -28,7 +28,7 @@ public:
     // At most this many groups of each kind are laid out.
     static constexpr int shownGroups = 100;
 
-    explicit DuplicatesView(AppState *appState, QWidget *parent = nullptr);
+    explicit DuplicatesView(DuplicateActions *actions, QWidget *parent = nullptr);
 
     static QString similarHeading() { return QStringLiteral("Similar, not identical"); }
     static QString keepOneToolTip(const ScreenshotRecord &kept);
@@ -52,7 +52,7 @@ private:
     QWidget *tile(const ScreenshotRecord &record, bool kept, QWidget *parent);
     void keepOne(const QList<ScreenshotRecord> &group);
 
-    QPointer<AppState> m_appState;
+    QPointer<DuplicateActions> m_actions;
     QLabel *m_status = nullptr;
     QScrollArea *m_scroll = nullptr;
     QWidget *m_content = nullptr;

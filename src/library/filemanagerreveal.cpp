@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <QPointer>
 
-#include "app/appstate.h"
+#include "app/recordactions.h"
 #include "platform/dialogs.h"
 #include "platform/homedirectory.h"
 #include "platform/log.h"
@@ -18,13 +18,13 @@ namespace marlox {
 namespace {
 
 void openParentFolder(
-    const QString &path, const QPointer<AppState> &state, const FolderOpener &open)
+    const QString &path, const QPointer<RecordActions> &actions, const FolderOpener &open)
 {
     const QUrl folder = QUrl::fromLocalFile(QFileInfo(path).absolutePath());
     if (open ? open(folder) : QDesktopServices::openUrl(folder))
         return;
     qCWarning(lcShell, "Couldn't open the folder %s", qUtf8Printable(folder.toLocalFile()));
-    if (!state)
+    if (!actions)
         return;
     Dialogs::Alert alert;
     alert.style = Dialogs::AlertStyle::warning;
@@ -32,14 +32,14 @@ void openParentFolder(
     alert.informativeText
         = QStringLiteral("No file manager could open the folder. The screenshot is in %1.")
               .arg(displayPath(folder.toLocalFile()));
-    state->dialogs().runAlert(alert);
+    actions->dialogs().runAlert(alert);
 }
 
 } // namespace
 
-void showInFileManager(const QString &path, AppState *state, FolderOpener open)
+void showInFileManager(const QString &path, RecordActions *actions, FolderOpener open)
 {
-    const QPointer<AppState> weak(state);
+    const QPointer<RecordActions> weak(actions);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         openParentFolder(path, weak, open);

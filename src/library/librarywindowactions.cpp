@@ -24,6 +24,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/appstate.h"
+#include "app/recordactions.h"
 #include "library/filemanagerreveal.h"
 #include "library/griddragdata.h"
 #include "library/librarygridview.h"
@@ -55,12 +56,13 @@ void LibraryWindow::openRecord(const ScreenshotRecord &record)
     m_presentedRecord = record;
     QPointer<LibraryWindow> self(this);
     // The controller lives as long as its window, which deletes itself on close.
-    auto *detail = new ScreenshotDetailWindowController(m_appState, record, this, [self] {
-        if (!self)
-            return;
-        self->m_presentedRecord.reset();
-        self->m_detail = nullptr;
-    });
+    auto *detail = new ScreenshotDetailWindowController(
+        m_appState ? &m_appState->recordActions() : nullptr, record, this, [self] {
+            if (!self)
+                return;
+            self->m_presentedRecord.reset();
+            self->m_detail = nullptr;
+        });
     m_detail = detail;
     // Steps through the list as it stands at each step: sorted, filtered and searched.
     detail->setNeighbours([self](const ScreenshotRecord &from, int step) {
@@ -158,8 +160,9 @@ QMenu *LibraryWindow::recordMenu(const ScreenshotRecord &record)
         if (state)
             state->copyOCRText(record);
     });
-    menu->addAction(QStringLiteral("Show in File Manager"), this,
-        [state, record] { showInFileManager(record.path, state); });
+    menu->addAction(QStringLiteral("Show in File Manager"), this, [state, record] {
+        showInFileManager(record.path, state ? &state->recordActions() : nullptr);
+    });
     menu->addSeparator();
     QAction *remove = menu->addAction(QStringLiteral("Delete"), this, [this, state, record] {
         if (state)

@@ -11,7 +11,8 @@ QWidget *LibraryWindow::withDuplicatesPane(QWidget *main)
 {
     m_mainStack = new QStackedWidget(this);
     m_mainStack->addWidget(main);
-    m_duplicates = new DuplicatesView(m_appState, m_mainStack);
+    m_duplicates
+        = new DuplicatesView(m_appState ? &m_appState->duplicateActions() : nullptr, m_mainStack);
     m_mainStack->addWidget(m_duplicates);
     connect(m_duplicates, &DuplicatesView::openRequested, this,
         [this](const ScreenshotRecord &record) { openRecord(record); });

@@ -23,7 +23,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent>
 
-#include "app/appstate.h"
+#include "app/recordactions.h"
 #include "filing/ocrengine.h"
 #include "library/detailcodes.h"
 #include "library/filemanagerreveal.h"
@@ -72,10 +72,10 @@ QRect detailWindowFrame(const std::optional<QRect> &parentFrame,
 
 // ---- ScreenshotDetailView
 
-ScreenshotDetailView::ScreenshotDetailView(AppState *appState, const ScreenshotRecord &record,
+ScreenshotDetailView::ScreenshotDetailView(RecordActions *actions, const ScreenshotRecord &record,
     std::function<void()> onClose, QWidget *parent)
     : QWidget(parent),
-      m_appState(appState),
+      m_actions(actions),
       m_record(record),
       m_onClose(std::move(onClose)),
       m_zoom(new ImageZoomController(this))
@@ -159,7 +159,7 @@ void ScreenshotDetailView::buildUi()
     textLayout->setContentsMargins(0, 0, 0, 0);
     textLayout->setSpacing(0);
     textLayout->addWidget(m_text);
-    m_codes = new DetailCodeList(m_appState ? &m_appState->dialogs() : nullptr);
+    m_codes = new DetailCodeList(m_actions ? &m_actions->dialogs() : nullptr);
     textLayout->addWidget(m_codes);
     textLayout->addStretch(1);
     textScroll->setWidget(textColumn);
@@ -305,12 +305,12 @@ QWidget *ScreenshotDetailView::buildImagePane()
                 break;
             }
         });
-    if (m_appState) {
+    if (m_actions) {
         // Stored boxes when the record has them; read and kept otherwise.
-        m_imagePane->setWordLoader([state = m_appState, record = m_record](const QImage &image,
+        m_imagePane->setWordLoader([actions = m_actions, record = m_record](const QImage &image,
                                        std::shared_ptr<std::atomic_bool> cancel) {
-            return state ? state->loadWordBoxes(record, image, std::move(cancel))
-                         : QFuture<QList<WordBox>>();
+            return actions ? actions->loadWordBoxes(record, image, std::move(cancel))
+                           : QFuture<QList<WordBox>>();
         });
     }
     m_imagePane->setImage(m_loadedImage, m_record.path);
@@ -319,7 +319,7 @@ QWidget *ScreenshotDetailView::buildImagePane()
 
 void ScreenshotDetailView::loadText()
 {
-    if (!m_appState) {
+    if (!m_actions) {
         setOcrText(QString());
         return;
     }
@@ -335,8 +335,8 @@ void ScreenshotDetailView::loadText()
         }
         setOcrText(text);
     });
-    m_textWatcher.setFuture(m_appState->loadOCRText(m_record));
-    m_codes->load(m_appState->loadCodes(m_record, m_loadedImage));
+    m_textWatcher.setFuture(m_actions->loadOCRText(m_record));
+    m_codes->load(m_actions->loadCodes(m_record, m_loadedImage));
 }
 
 void ScreenshotDetailView::setOcrText(const std::optional<QString> &text)
@@ -369,8 +369,8 @@ void ScreenshotDetailView::updateTextStatus()
 
 void ScreenshotDetailView::copyAllText()
 {
-    if (m_appState)
-        m_appState->copyOCRText(m_record);
+    if (m_actions)
+        m_actions->copyOCRText(m_record);
 }
 
 void ScreenshotDetailView::showPreview()
@@ -384,12 +384,12 @@ void ScreenshotDetailView::showPreview()
 
 void ScreenshotDetailView::revealInFileManager()
 {
-    showInFileManager(m_record.path, m_appState);
+    showInFileManager(m_record.path, m_actions);
 }
 
 void ScreenshotDetailView::confirmDelete()
 {
-    if (!m_appState)
+    if (!m_actions)
         return;
     const QString name = detailDisplayName(m_record);
     Dialogs::Alert alert;
@@ -399,10 +399,10 @@ void ScreenshotDetailView::confirmDelete()
         = QStringLiteral("You can restore it from the Trash in your file manager.");
     alert.buttons = { QStringLiteral("Move to Trash"), QStringLiteral("Cancel") };
     alert.destructiveButton = 0;
-    if (m_appState->dialogs().runAlert(alert) != 0)
+    if (m_actions->dialogs().runAlert(alert) != 0)
         return;
     QPointer<ScreenshotDetailView> self(this);
-    const bool gone = m_appState->deleteFromDetail(m_record);
+    const bool gone = m_actions->deleteFromDetail(m_record);
     if (self && gone && m_onClose)
         m_onClose();
 }
@@ -434,9 +434,9 @@ private:
     QPointer<ScreenshotDetailWindowController> m_controller;
 };
 
-ScreenshotDetailWindowController::ScreenshotDetailWindowController(AppState *appState,
+ScreenshotDetailWindowController::ScreenshotDetailWindowController(RecordActions *actions,
     const ScreenshotRecord &record, QWidget *parentWindow, std::function<void()> onClose)
-    : m_appState(appState),
+    : m_actions(actions),
       m_onClose(std::move(onClose)),
       m_parentWindow(parentWindow ? parentWindow->window() : nullptr)
 {
@@ -491,7 +491,7 @@ void ScreenshotDetailWindowController::buildView(const ScreenshotRecord &record)
         m_view->hide();
         m_view->deleteLater();
     }
-    m_view = new ScreenshotDetailView(m_appState, record, [this] { close(); });
+    m_view = new ScreenshotDetailView(m_actions, record, [this] { close(); });
     // The text pane keeps the width the user gave it.
     if (auto *splitter = m_view->findChild<QSplitter *>(QStringLiteral("detail.split"));
         splitter && split.size() == splitter->count())

@@ -23,9 +23,9 @@ class QToolButton;
 
 namespace marlox {
 
-class AppState;
 class DetailCodeList;
 class PreviewWindow;
+class RecordActions;
 class TextLayer;
 
 // The title, or the file name when the title is empty.
@@ -45,7 +45,7 @@ class ScreenshotDetailView : public QWidget
     Q_OBJECT
 
 public:
-    ScreenshotDetailView(AppState *appState, const ScreenshotRecord &record,
+    ScreenshotDetailView(RecordActions *actions, const ScreenshotRecord &record,
         std::function<void()> onClose, QWidget *parent = nullptr);
     ~ScreenshotDetailView() override;
 
@@ -71,7 +71,7 @@ private:
     void loadText();
     void updateTextStatus();
 
-    QPointer<AppState> m_appState;
+    QPointer<RecordActions> m_actions;
     ScreenshotRecord m_record;
     std::function<void()> m_onClose;
     ImageZoomController *m_zoom = nullptr;
@@ -97,7 +97,7 @@ class ScreenshotDetailWindowController : public QObject
     Q_OBJECT
 
 public:
-    ScreenshotDetailWindowController(AppState *appState, const ScreenshotRecord &record,
+    ScreenshotDetailWindowController(RecordActions *actions, const ScreenshotRecord &record,
         QWidget *parentWindow, std::function<void()> onClose = {});
 
     QWidget *window() const { return m_window; }
@@ -125,7 +125,7 @@ private:
     void windowClosed();
     void buildView(const ScreenshotRecord &record);
 
-    QPointer<AppState> m_appState;
+    QPointer<RecordActions> m_actions;
     std::function<void()> m_onClose;
     Neighbours m_neighbours;
     QString m_searchQuery;

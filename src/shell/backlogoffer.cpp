@@ -6,14 +6,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/appstate.h"
 #include "app/backlogimport.h"
+#include "app/folderlocations.h"
 #include "platform/homedirectory.h"
 #include "shell/uitext.h"
 
 namespace marlox {
 
-BacklogOffer::BacklogOffer(AppState &state, QWidget *parent) : QWidget(parent), m_state(state)
+BacklogOffer::BacklogOffer(
+    BacklogImport &backlog, const FolderLocations &locations, QWidget *parent)
+    : QWidget(parent), m_backlog(backlog), m_locations(locations)
 {
     setObjectName(QStringLiteral("backlogOffer"));
     auto *column = new QVBoxLayout(this);
@@ -39,7 +41,6 @@ BacklogOffer::BacklogOffer(AppState &state, QWidget *parent) : QWidget(parent), 
     row->addStretch(0);
     column->addLayout(row);
 
-    BacklogImport &backlog = state.backlogImport();
     connect(m_add, &QPushButton::clicked, &backlog, &BacklogImport::start);
     connect(m_cancel, &QPushButton::clicked, &backlog, &BacklogImport::cancel);
     connect(&backlog, &BacklogImport::changed, this, &BacklogOffer::update);
@@ -49,13 +50,13 @@ BacklogOffer::BacklogOffer(AppState &state, QWidget *parent) : QWidget(parent), 
 
 void BacklogOffer::refresh()
 {
-    if (!m_state.backlogImport().isRunning())
-        m_state.backlogImport().refreshCount();
+    if (!m_backlog.isRunning())
+        m_backlog.refreshCount();
 }
 
 void BacklogOffer::update()
 {
-    const BacklogImport &backlog = m_state.backlogImport();
+    const BacklogImport &backlog = m_backlog;
     const BacklogImport::Progress &progress = backlog.progress();
     const qsizetype waiting = backlog.waitingCount().value_or(0);
     const QLocale locale;
@@ -64,7 +65,7 @@ void BacklogOffer::update()
     if (running) {
         text = backlog.progressText();
     } else if (waiting > 0) {
-        const QString folder = displayPath(m_state.screenshotFolder());
+        const QString folder = displayPath(m_locations.screenshotFolder());
         text = waiting == 1
             ? QStringLiteral("Add the screenshot already in %1 to the Inbox?").arg(folder)
             : QStringLiteral("Add the %1 screenshots already in %2 to the Inbox?")

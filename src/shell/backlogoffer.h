@@ -8,17 +8,19 @@ class QPushButton;
 
 namespace marlox {
 
-class AppState;
+class BacklogImport;
+class FolderLocations;
 
 // "Add the N screenshots already in <folder> to the Inbox", then the progress
 // of doing so with a Cancel, then what came of it; hidden while there is
-// nothing to offer. Follows the state's BacklogImport live.
+// nothing to offer. Follows the BacklogImport live.
 class BacklogOffer : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit BacklogOffer(AppState &state, QWidget *parent = nullptr);
+    BacklogOffer(
+        BacklogImport &backlog, const FolderLocations &locations, QWidget *parent = nullptr);
 
     // Counts the folder again (off the GUI thread); the offer follows.
     void refresh();
@@ -26,7 +28,8 @@ public:
 private:
     void update();
 
-    AppState &m_state;
+    BacklogImport &m_backlog;
+    const FolderLocations &m_locations;
     QLabel *m_text;
     QPushButton *m_add;
     QProgressBar *m_bar;

@@ -170,7 +170,8 @@ int MarloxApp::run(int argc, char **argv)
     const auto showLibraryWindow = [&windows] { windows.openLibrary(); };
     windows.setFactory(WindowManager::library, [&state] { return new LibraryWindow(&state); });
     windows.setFactory(WindowManager::settings, [&state, &updates, &windows] {
-        return new SettingsWindow(state, updates, [&windows] { windows.presentOnboarding(); });
+        return new SettingsWindow(
+            state.appSettings(), updates, [&windows] { windows.presentOnboarding(); });
     });
     windows.setOnboardingPresenter(
         [&state, showLibraryWindow] {

@@ -357,7 +357,7 @@ void OnboardingView::buildDone()
                                     "files them, and makes their text searchable."),
             m_page));
     layout->addWidget(new LaunchAtLoginToggle(m_loginItem, m_page));
-    layout->addWidget(new BacklogOffer(m_state, m_page));
+    layout->addWidget(new BacklogOffer(m_state.backlogImport(), m_state.locations(), m_page));
     layout->addWidget(
         button(QStringLiteral("Open Library"), QStringLiteral("onboarding.openLibrary"),
             [this] {

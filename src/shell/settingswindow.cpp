@@ -13,8 +13,10 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "app/appstate.h"
+#include "app/appsettings.h"
+#include "app/folderlocations.h"
 #include "app/loginitemcontroller.h"
+#include "app/recognitionwork.h"
 #include "app/updatecontroller.h"
 #include "filing/ocrengine.h"
 #include "platform/homedirectory.h"
@@ -54,10 +56,10 @@ public:
 
 } // namespace
 
-SettingsWindow::SettingsWindow(
-    AppState &state, UpdateController &updates, std::function<void()> showWelcome, QWidget *parent)
+SettingsWindow::SettingsWindow(AppSettings &settings, UpdateController &updates,
+    std::function<void()> showWelcome, QWidget *parent)
     : QWidget(parent),
-      m_state(state),
+      m_settings(settings),
       m_updates(updates),
       m_loginItem(new LoginItemController(this))
 {
@@ -81,7 +83,7 @@ SettingsWindow::SettingsWindow(
     m_autoSave
         = new QCheckBox(QStringLiteral("Save every screenshot to General without asking"), this);
     m_autoSave->setObjectName(QStringLiteral("settings.autoSave"));
-    connect(m_autoSave, &QCheckBox::clicked, &state, &AppState::setAutoSaveEnabled);
+    connect(m_autoSave, &QCheckBox::clicked, &settings, &AppSettings::setAutoSaveEnabled);
     layout->addWidget(m_autoSave);
     m_autoSaveExplanation = UiText::caption(QString(), this);
     layout->addWidget(m_autoSaveExplanation);
@@ -109,11 +111,11 @@ SettingsWindow::SettingsWindow(
     m_watchStatus = UiText::body(QString(), this);
     m_watchStatus->setObjectName(QStringLiteral("settings.watchStatus"));
     layout->addWidget(m_watchStatus);
-    QPointer<AppState> weak(&state);
+    QPointer<AppSettings> weak(&settings);
     m_screenshotRow = folderRow(QStringLiteral("Screenshot folder"),
         QStringLiteral("settings.screenshotFolder"), &m_screenshotPath, [weak] {
             if (weak)
-                weak->chooseScreenshotFolder();
+                weak->locations().chooseScreenshotFolder(std::nullopt, std::nullopt);
         });
     layout->addWidget(m_screenshotRow);
     m_systemLocation = UiText::caption(QString(), this);
@@ -124,12 +126,12 @@ SettingsWindow::SettingsWindow(
         m_useSystem, &QPushButton::clicked, this,
         [weak] {
             if (weak)
-                weak->chooseScreenshotFolder(
-                    std::nullopt, weak->macOSScreenshotFolderIfDifferent());
+                weak->locations().chooseScreenshotFolder(
+                    std::nullopt, weak->systemFolderIfDifferent());
         },
         Qt::QueuedConnection);
     layout->addWidget(m_useSystem, 0, Qt::AlignLeft);
-    m_backlogOffer = new BacklogOffer(state, this);
+    m_backlogOffer = new BacklogOffer(settings.backlogImport(), settings.locations(), this);
     layout->addWidget(m_backlogOffer);
     auto *line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
@@ -144,7 +146,7 @@ SettingsWindow::SettingsWindow(
     m_libraryRow = folderRow(QStringLiteral("Library folder"),
         QStringLiteral("settings.libraryFolder"), &m_libraryPath, [weak] {
             if (weak)
-                weak->chooseLibraryRoot();
+                weak->locations().chooseLibraryRoot(std::nullopt);
         });
     layout->addWidget(m_libraryRow);
     auto *create = new QPushButton(QStringLiteral("Create Library Folder…"), this);
@@ -153,7 +155,7 @@ SettingsWindow::SettingsWindow(
         create, &QPushButton::clicked, this,
         [weak] {
             if (weak)
-                weak->createLibraryRoot();
+                weak->locations().createLibraryRoot(std::nullopt);
         },
         Qt::QueuedConnection);
     layout->addWidget(create, 0, Qt::AlignLeft);
@@ -168,12 +170,14 @@ SettingsWindow::SettingsWindow(
     layout->addStretch(1);
     scroll->setWidget(content);
 
-    for (auto signal : { &AppState::autoSaveEnabledChanged, &AppState::watchStatusChanged,
-             &AppState::screenshotFolderChanged, &AppState::libraryRootChanged,
-             &AppState::macOSScreenshotFolderIfDifferentChanged })
-        connect(&state, signal, this, &SettingsWindow::update);
-    for (auto signal : { &AppState::ocrLanguagesChanged, &AppState::recognitionProgressChanged })
-        connect(&state, signal, this, &SettingsWindow::updateTextRecognition);
+    for (auto signal : { &AppSettings::autoSaveEnabledChanged, &AppSettings::watchStatusChanged,
+             &AppSettings::systemFolderIfDifferentChanged })
+        connect(&settings, signal, this, &SettingsWindow::update);
+    for (auto signal :
+        { &FolderLocations::screenshotFolderChanged, &FolderLocations::libraryRootChanged })
+        connect(&settings.locations(), signal, this, &SettingsWindow::update);
+    for (auto signal : { &RecognitionWork::ocrLanguagesChanged, &RecognitionWork::progressChanged })
+        connect(&settings.recognition(), signal, this, &SettingsWindow::updateTextRecognition);
     update();
 }
 
@@ -231,10 +235,10 @@ QWidget *SettingsWindow::textRecognitionSection()
     m_recogniseAgain->setObjectName(QStringLiteral("settings.recogniseAgain"));
     m_recogniseAgain->setAccessibleDescription(
         QStringLiteral("Reads the text of every screenshot in the library again"));
-    QPointer<AppState> weak(&m_state);
+    QPointer<AppSettings> weak(&m_settings);
     connect(m_recogniseAgain, &QPushButton::clicked, this, [weak] {
         if (weak)
-            weak->recogniseAgain();
+            weak->recognition().recogniseAgain();
     });
     row->addWidget(m_recogniseAgain);
     m_recognitionBar = new QProgressBar(section);
@@ -247,7 +251,7 @@ QWidget *SettingsWindow::textRecognitionSection()
     m_cancelRecognition->setAccessibleName(QStringLiteral("Cancel Recognise Again"));
     connect(m_cancelRecognition, &QPushButton::clicked, this, [weak] {
         if (weak)
-            weak->cancelRecogniseAgain();
+            weak->recognition().cancelRecogniseAgain();
     });
     row->addWidget(m_cancelRecognition);
     row->addStretch(0);
@@ -315,7 +319,7 @@ void SettingsWindow::refreshInstalledLanguages()
 QStringList SettingsWindow::usableLanguages() const
 {
     QStringList usable = { QStringLiteral("eng") };
-    for (const QString &code : m_state.ocrLanguages()) {
+    for (const QString &code : m_settings.recognition().ocrLanguages()) {
         if (!usable.contains(code) && m_installedLanguages.contains(code))
             usable.append(code);
     }
@@ -331,7 +335,7 @@ void SettingsWindow::toggleLanguage(const QString &code, bool on)
         languages.append(code);
     else if (!on)
         languages.removeAll(code);
-    m_state.setOcrLanguages(languages);
+    m_settings.recognition().setOcrLanguages(languages);
     updateTextRecognition();
 }
 
@@ -349,7 +353,7 @@ void SettingsWindow::updateTextRecognition()
     m_languageLimit->setVisible(full && m_installedLanguages.size() > maxOcrLanguages);
     m_onlyEnglish->setVisible(m_installedLanguages.size() <= 1);
 
-    const RecognitionProgress progress = m_state.recognitionProgress();
+    const RecognitionProgress progress = m_settings.recognition().progress();
     const QLocale locale;
     m_recogniseAgain->setEnabled(!progress.running);
     m_cancelRecognition->setVisible(progress.running);
@@ -408,7 +412,7 @@ QWidget *SettingsWindow::folderRow(const QString &label, const QString &identifi
 
 void SettingsWindow::update()
 {
-    const bool autoSave = m_state.autoSaveEnabled();
+    const bool autoSave = m_settings.autoSaveEnabled();
     m_autoSave->setChecked(autoSave);
     m_autoSaveExplanation->setText(autoSave
             ? QStringLiteral("Every new screenshot is moved to the General folder with its "
@@ -418,7 +422,7 @@ void SettingsWindow::update()
     if (m_autoUpdate)
         m_autoUpdate->setChecked(m_updates.automaticallyChecksForUpdates());
 
-    const WatchStatus status = m_state.watchStatus();
+    const WatchStatus status = m_settings.watchStatus();
     if (status.isWatching()) {
         m_watchStatus->setText(QStringLiteral("Watching ") + displayPath(status.folder));
         UiText::makeSecondary(m_watchStatus);
@@ -436,12 +440,12 @@ void SettingsWindow::update()
         column->setAccessibleName(
             path->property("marloxLabel").toString() + QStringLiteral(", ") + shown);
     };
-    showFolder(m_screenshotRow, m_screenshotPath, m_state.screenshotFolder());
-    showFolder(m_libraryRow, m_libraryPath, m_state.libraryRoot());
+    showFolder(m_screenshotRow, m_screenshotPath, m_settings.locations().screenshotFolder());
+    showFolder(m_libraryRow, m_libraryPath, m_settings.locations().libraryRoot());
 
     m_systemLocation->setText(QStringLiteral("Your screenshot tool saves to ")
         + displayPath(ScreenshotLocation::systemScreenshotFolder()));
-    const QString different = m_state.macOSScreenshotFolderIfDifferent();
+    const QString different = m_settings.systemFolderIfDifferent();
     m_useSystem->setVisible(!different.isEmpty());
     m_useSystem->setText(QStringLiteral("Use ") + displayPath(different));
 }

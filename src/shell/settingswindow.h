@@ -14,20 +14,20 @@ class QVBoxLayout;
 
 namespace marlox {
 
-class AppState;
+class AppSettings;
 class BacklogOffer;
 class LoginItemController;
 class UpdateController;
 
 // "Marlox Settings": auto-save, launch at login, updates, the two folders and
-// the text recognition languages. Everything follows AppState live.
+// the text recognition languages. Everything follows the app live.
 class SettingsWindow : public QWidget
 {
     Q_OBJECT
 
 public:
-    SettingsWindow(AppState &state, UpdateController &updates, std::function<void()> showWelcome,
-        QWidget *parent = nullptr);
+    SettingsWindow(AppSettings &settings, UpdateController &updates,
+        std::function<void()> showWelcome, QWidget *parent = nullptr);
 
     LoginItemController *loginItem() const { return m_loginItem; }
 
@@ -47,7 +47,7 @@ private:
     QWidget *folderRow(const QString &label, const QString &identifier, QLabel **pathLabel,
         std::function<void()> change);
 
-    AppState &m_state;
+    AppSettings &m_settings;
     UpdateController &m_updates;
     LoginItemController *m_loginItem;
     QCheckBox *m_autoSave;

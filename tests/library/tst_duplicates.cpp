@@ -108,7 +108,7 @@ private Q_SLOTS:
         add(QStringLiteral("Work/other.png"), windowPng(1, QStringLiteral("10:41")), 500,
             ScreenshotStatus::filed);
 
-        DuplicatesView view(m_state.get());
+        DuplicatesView view(&m_state->duplicateActions());
         QSignalSpy shown(&view, &DuplicatesView::groupsShown);
         view.show();
         QVERIFY(shown.wait(10000));
@@ -158,7 +158,7 @@ private Q_SLOTS:
         QCOMPARE(listing.similar.size(), 1);
         QCOMPARE(ids(listing.similar.first()), (QList<qint64> { first, second }));
 
-        DuplicatesView view(m_state.get());
+        DuplicatesView view(&m_state->duplicateActions());
         QSignalSpy shown(&view, &DuplicatesView::groupsShown);
         view.show();
         QVERIFY(shown.wait(10000));

@@ -28,7 +28,7 @@ private Q_SLOTS:
         AppState state(scene.dependencies());
 
         QList<QUrl> asked;
-        showInFileManager(dir.filePath(QStringLiteral("Work/shot.png")), &state,
+        showInFileManager(dir.filePath(QStringLiteral("Work/shot.png")), &state.recordActions(),
             [&asked, opens](const QUrl &folder) {
                 asked.append(folder);
                 return opens;

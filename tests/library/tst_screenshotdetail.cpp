@@ -131,13 +131,13 @@ private Q_SLOTS:
         const ScreenshotRecord without
             = addScreenshot(*state, QStringLiteral("b.png"), QStringLiteral("B"), QString());
 
-        ScreenshotDetailView first(state.get(), withText, {});
+        ScreenshotDetailView first(&state->recordActions(), withText, {});
         // The record list carries no text: it arrives later.
         QCOMPARE(first.textLabel()->text(), QStringLiteral("Loading text…"));
         QTRY_COMPARE_WITH_TIMEOUT(first.textLabel()->text(), QStringLiteral("Total 42 EUR"), 10000);
         QVERIFY(first.textLabel()->textInteractionFlags() & Qt::TextSelectableByMouse);
 
-        ScreenshotDetailView second(state.get(), without, {});
+        ScreenshotDetailView second(&state->recordActions(), without, {});
         QTRY_COMPARE_WITH_TIMEOUT(
             second.textLabel()->text(), QStringLiteral("No text recognized."), 10000);
     }
@@ -148,7 +148,7 @@ private Q_SLOTS:
         ScreenshotRecord record
             = addScreenshot(*state, QStringLiteral("gone.png"), QString(), QStringLiteral("words"));
         QFile::remove(record.path);
-        ScreenshotDetailView view(state.get(), record, {});
+        ScreenshotDetailView view(&state->recordActions(), record, {});
         QVERIFY(!view.imagePane());
         auto *unavailable = view.findChild<QLabel *>(QStringLiteral("detail.imageUnavailable"));
         QVERIFY(unavailable);
@@ -186,7 +186,7 @@ private Q_SLOTS:
         parent.resize(800, 600);
         int closed = 0;
         auto *controller = new ScreenshotDetailWindowController(
-            state.get(), record, &parent, [&closed] { ++closed; });
+            &state->recordActions(), record, &parent, [&closed] { ++closed; });
         QPointer<QWidget> window = controller->window();
         controller->showWindow();
         QVERIFY(window->isVisible());
@@ -225,7 +225,7 @@ private Q_SLOTS:
         const ScreenshotRecord record = addScreenshot(
             *state, QStringLiteral("w.png"), QStringLiteral("W"), QStringLiteral("indexed"));
         for (int opening = 0; opening < 2; ++opening) {
-            ScreenshotDetailView view(state.get(), record, {});
+            ScreenshotDetailView view(&state->recordActions(), record, {});
             DetailImagePane *pane = view.imagePane();
             QTRY_COMPARE_WITH_TIMEOUT(
                 pane->textStatus(), DetailImagePane::TextStatus::ready, 10000);
@@ -253,7 +253,7 @@ private Q_SLOTS:
         };
         state->database().storeCodes(record.id, codes);
 
-        ScreenshotDetailView view(state.get(), record, {});
+        ScreenshotDetailView view(&state->recordActions(), record, {});
         DetailCodeList *list = view.codeList();
         QTRY_COMPARE_WITH_TIMEOUT(list->codes(), codes, 10000);
         QCOMPARE(view.imagePane()->codes(), codes);
@@ -288,7 +288,7 @@ private Q_SLOTS:
             *state, QStringLiteral("old.png"), QStringLiteral("Old"), QStringLiteral("indexed"));
         QVERIFY(test::screenshotWithCode(QStringLiteral("https://example.net/b7"), QPoint(40, 120))
                     .save(record.path));
-        ScreenshotDetailView view(state.get(), record, {});
+        ScreenshotDetailView view(&state->recordActions(), record, {});
         QTRY_COMPARE_WITH_TIMEOUT(view.codeList()->codes().size(), 1, 10000);
         QCOMPARE(state->database().codes(record.id), view.codeList()->codes());
     }
@@ -358,11 +358,11 @@ private Q_SLOTS:
         auto state = makeState();
         const ScreenshotRecord record
             = addScreenshot(*state, QStringLiteral("k.png"), QStringLiteral("K"), QString());
-        auto *controller = new ScreenshotDetailWindowController(state.get(), record, nullptr);
-        QPointer<QWidget> window = controller->window();
-        controller->showWindow();
+        auto *detail = new ScreenshotDetailWindowController(&state->recordActions(), record, {});
+        QPointer<QWidget> window = detail->window();
+        detail->showWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
-        ImageZoomController *zoom = controller->view()->zoomController();
+        ImageZoomController *zoom = detail->view()->zoomController();
         auto *percent = window->findChild<QLabel *>(QStringLiteral("detail.zoomPercent"));
         QVERIFY(percent);
         QTRY_VERIFY(zoom->isFitting());

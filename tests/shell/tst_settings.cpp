@@ -72,7 +72,7 @@ private Q_SLOTS:
     {
         auto state = makeState();
         UpdateController updates;
-        SettingsWindow window(*state, updates, {});
+        SettingsWindow window(state->appSettings(), updates, {});
         QCOMPARE(find<QWidget>(window, "settings.screenshotFolder")->accessibleName(),
             QStringLiteral("Screenshot folder, Not set"));
         QCOMPARE(find<QWidget>(window, "settings.libraryFolder")->accessibleName(),
@@ -91,7 +91,7 @@ private Q_SLOTS:
         auto &dialogs = m_scene->dialogs;
         UpdateController updates(QStringLiteral("https://example.org/feed"),
             QString::fromLatin1(QByteArray(32, 'k').toBase64()));
-        SettingsWindow window(*state, updates, {});
+        SettingsWindow window(state->appSettings(), updates, {});
         QVERIFY(window.findChild<QCheckBox *>(QStringLiteral("settings.autoUpdate")));
 
         const QString &shots = m_scene->shots;
@@ -131,7 +131,7 @@ private Q_SLOTS:
         auto state = makeState();
         state->setOcrLanguages({});
         UpdateController updates;
-        SettingsWindow window(*state, updates, {});
+        SettingsWindow window(state->appSettings(), updates, {});
 
         QCheckBox *english = languageBox(window, QStringLiteral("eng"));
         QVERIFY(english && english->isChecked() && !english->isEnabled());
@@ -176,7 +176,7 @@ private Q_SLOTS:
         const auto restore = useModels(data, many);
         auto state = makeState();
         UpdateController updates;
-        SettingsWindow window(*state, updates, {});
+        SettingsWindow window(state->appSettings(), updates, {});
         QCOMPARE(window
                      .findChildren<QCheckBox *>(
                          QRegularExpression(QStringLiteral("^settings\\.ocrLanguage\\.")))
@@ -201,7 +201,7 @@ private Q_SLOTS:
                 QStringLiteral("spa") });
         auto state = makeState();
         UpdateController updates;
-        SettingsWindow window(*state, updates, {});
+        SettingsWindow window(state->appSettings(), updates, {});
         QVERIFY(!languageBox(window, QStringLiteral("kor")));
         QVERIFY(languageBox(window, QStringLiteral("ita"))->isEnabled());
         languageBox(window, QStringLiteral("ita"))->click();
@@ -216,7 +216,7 @@ private Q_SLOTS:
         const auto restore = useModels(data, { QStringLiteral("eng") });
         auto state = makeState();
         UpdateController updates;
-        SettingsWindow window(*state, updates, {});
+        SettingsWindow window(state->appSettings(), updates, {});
         QVERIFY(text(window, "settings.ocrLanguages.onlyEnglish")
                     .contains(QStringLiteral("tesseract-ocr-deu")));
         QCOMPARE(window
@@ -246,7 +246,7 @@ private Q_SLOTS:
                 ScreenshotStatus::filed, 10);
         }
         UpdateController updates;
-        SettingsWindow window(*state, updates, {});
+        SettingsWindow window(state->appSettings(), updates, {});
         auto *start = find<QPushButton>(window, "settings.recogniseAgain");
         auto *cancel = find<QPushButton>(window, "settings.recogniseAgain.cancel");
         QVERIFY(!cancel->isVisibleTo(&window));
