@@ -142,6 +142,8 @@ UndoToastController::UndoToastController(Options options, QObject *parent)
 UndoToastController::~UndoToastController()
 {
     delete m_toast.data();
+    for (const QPointer<UndoToastWindow> &fading : std::as_const(m_fading))
+        delete fading.data();
 }
 
 std::chrono::steady_clock::time_point UndoToastController::now() const
@@ -207,6 +209,8 @@ void UndoToastController::dismiss()
     m_timer->stop();
     m_startedAt.reset();
     UndoToastWindow *fading = m_toast;
+    m_fading.removeIf([](const QPointer<UndoToastWindow> &gone) { return gone.isNull(); });
+    m_fading.append(fading);
     m_toast = nullptr;
     m_onUndo = nullptr;
     m_onExpire = nullptr;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -85,6 +86,8 @@ private:
 
     Options m_options;
     QPointer<UndoToastWindow> m_toast;
+    // Dismissed toasts still fading out: top-level windows nothing else owns.
+    QList<QPointer<UndoToastWindow>> m_fading;
     QTimer *m_timer;
     std::optional<std::chrono::steady_clock::time_point> m_startedAt;
     double m_remaining = displayDuration;
